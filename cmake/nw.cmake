@@ -1,0 +1,23 @@
+# Shared helpers of the build.
+
+# nw_program(<target>): a shipped program, placed in the SDK tree's bin/ and installed there.
+function(nw_program target)
+  set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${NW_SDK_DIR}/bin)
+  install(TARGETS ${target} RUNTIME DESTINATION bin)
+endfunction()
+
+# nw_test(<name> SOURCES ... LIBS ...): one QtTest executable registered with CTest, run headless
+# with the SDK tree and the source tree known to it. Test classes register with NW_TEST(Class)
+# (tests/common/testmain.h); the shared main runs them all.
+function(nw_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  set_target_properties(${name} PROPERTIES AUTOMOC ON)
+  target_link_libraries(${name} PRIVATE ${T_LIBS} nw_testmain Qt5::Test)
+  target_compile_definitions(${name} PRIVATE
+    NW_SOURCE_DIR="${CMAKE_SOURCE_DIR}" NW_SDK_DIR="${NW_SDK_DIR}")
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=0"
+    TIMEOUT 600)
+endfunction()

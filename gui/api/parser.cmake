@@ -1,0 +1,2 @@
+# Sources of the API definition model and the command parser.
+list(APPEND NW_API_SOURCES)
