@@ -5,7 +5,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
 build=$root/build-fuzz
-CC=clang CXX=clang++ "$root/tools/setup.sh" "$build" -DNW_FUZZ=ON -DNW_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
+NW_CONFIGURE_ONLY=1 CC=clang CXX=clang++ "$root/tools/setup.sh" "$build" -DNW_FUZZ=ON -DNW_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build" --target fuzz_all -j "$(nproc)"
 status=0
 for target in "$build"/fuzz/fuzz_*; do

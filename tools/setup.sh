@@ -25,4 +25,5 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 cmake -S "$root" -B "$build" "$@"
-cmake --build "$build" -j "$(nproc)"
+# NW_CONFIGURE_ONLY=1: the caller builds its own targets.
+[ "${NW_CONFIGURE_ONLY:-0}" = 1 ] || cmake --build "$build" -j "$(nproc)"
