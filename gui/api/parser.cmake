@@ -1,2 +1,7 @@
 # Sources of the API definition model and the command parser.
-list(APPEND NW_API_SOURCES)
+list(APPEND NW_API_SOURCES
+  apiparam.h apiparam.cpp
+  apimessage.h apimessage.cpp
+  apiclass.h apiclass.cpp
+  addressvalidator.h addressvalidator.cpp
+  commandparser.h commandparser.cpp)
