@@ -1,0 +1,385 @@
+#!/usr/bin/env python3
+"""Generates velmo's compiled-in message table and the 13 per-class API objects from the API definition file.
+
+usage: apigen.py <wifiapi.xml> <output folder>
+
+Writes wifi_classes.h (the per-class QObject classes, for moc), wifi_classes.cpp (command operations) and
+message_catalogue.cpp (message_table, the receive lookup arrays and the response/event handlers). The XML file
+is the one description of the API; nothing here knows a message by name.
+"""
+
+import os
+import sys
+import xml.etree.ElementTree as ET
+
+# type name -> (C++ type in signatures, signature code, fixed size, QML type)
+TYPES = {
+    "uint8": ("uint8", 2, 1, "int"),
+    "int8": ("int8", 3, 1, "int"),
+    "uint16": ("uint16", 4, 2, "int"),
+    "int16": ("int16", 5, 2, "int"),
+    "uint32": ("uint32", 6, 4, "int"),
+    "int32": ("int32", 7, 4, "int"),
+    "uint8array": ("QByteArray", 8, 1, "QString"),
+    "uint16array": ("QByteArray", 11, 2, "QString"),
+    "hw_addr": ("hw_addr", 10, 6, "QString"),
+    "ipv4": ("ipv4", 6, 4, "int"),
+}
+READERS = {"uint8": "u8", "int8": "i8", "uint16": "u16", "int16": "i16", "uint32": "u32", "int32": "i32",
+           "ipv4": "u32", "hw_addr": "mac"}
+ARRAYS = ("uint8array", "uint16array")
+MAX_PAYLOAD = 2047
+# Names of the generated functions' own locals and C++ keywords that a parameter must not take.
+RESERVED = {"wifi", "payload", "object", "qml", "entry", "owner", "int", "char", "class", "new", "delete",
+            "default", "this", "operator", "signals", "slots", "emit"}
+
+
+def fail(msg):
+    sys.stderr.write("apigen: %s\n" % msg)
+    sys.exit(1)
+
+
+class Param:
+    def __init__(self, el):
+        self.name = el.get("name", "")
+        self.type = el.get("type", "")
+        if self.type not in TYPES:
+            fail("parameter %s has unknown type %r" % (self.name, self.type))
+        self.cpp, self.code, self.size, self.qml = TYPES[self.type]
+        if not self.name.isidentifier() or self.name in RESERVED:
+            fail("parameter name %r cannot be used in the generated code" % self.name)
+
+    @property
+    def is_array(self):
+        return self.type in ARRAYS
+
+
+class Message:
+    def __init__(self, kind, cls, el, params_tag):
+        self.kind = kind  # "cmd", "rsp" or "evt"
+        self.cls = cls
+        self.name = el.get("name", "")
+        self.id = int(el.get("index", "0"), 0)
+        first = el.find(".//" + params_tag)
+        self.params = [Param(p) for p in first.iter("param")] if first is not None else []
+        arrays = [p for p in self.params if p.is_array]
+        if len(arrays) > 1 or (arrays and self.params[-1] is not arrays[0]):
+            fail("%s: an array must be the last parameter, and only one" % self.full_name)
+        if len(self.params) > 8:
+            fail("%s: at most 8 parameters fit a signature" % self.full_name)
+        self.fixed = sum(p.size for p in self.params)
+        if self.fixed > 255:
+            fail("%s: fixed part longer than 255 bytes" % self.full_name)
+
+    @property
+    def full_name(self):
+        return "wifi_%s_%s_%s" % (self.kind, self.cls.name, self.name)
+
+    @property
+    def signature(self):
+        sig = 0
+        for i, p in enumerate(self.params):
+            sig |= p.code << (4 * i)
+        return sig
+
+    @property
+    def array(self):
+        return self.params[-1] if self.params and self.params[-1].is_array else None
+
+    def offsets(self):
+        off = 0
+        for p in self.params:
+            yield p, off
+            off += p.size
+
+
+class ApiClass:
+    def __init__(self, el, class_id):
+        self.name = el.get("name", "")
+        self.id = class_id
+        self.cpp = "cls_wifi_" + self.name
+        self.commands = sorted((Message("cmd", self, c, "params") for c in el.iter("command")), key=lambda m: m.id)
+        self.responses = [Message("rsp", self, c, "returns") for c in sorted(el.iter("command"),
+                                                                               key=lambda c: int(c.get("index", "0"), 0))]
+        self.events = sorted((Message("evt", self, e, "params") for e in el.iter("event")), key=lambda m: m.id)
+        for group in (self.commands, self.events):
+            ids = [m.id for m in group]
+            if len(set(ids)) != len(ids) or any(i < 0 or i > 255 for i in ids):
+                fail("class %s: message ids must be unique and fit a byte" % self.name)
+
+
+def load(path):
+    root = ET.parse(path).getroot()
+    classes = [ApiClass(el, i) for i, el in enumerate(root.iter("class"))]
+    if len(classes) != 13:
+        fail("expected 13 classes, found %d" % len(classes))
+    return classes
+
+
+def sig_params(params, qml=False):
+    return ", ".join("%s %s" % (p.qml if qml else p.cpp, p.name) for p in params)
+
+
+def hexnum(v, digits=2):
+    return "0x%0*x" % (digits, v)
+
+
+# ---------------------------------------------------------------------------------------------- header
+
+def gen_header(classes):
+    out = []
+    w = out.append
+    w("// Generated by tools/apigen.py from the API definition file. Do not edit.")
+    w("#pragma once")
+    w("")
+    w('#include "wifi_sub.h"')
+    w('#include "wifitypes.h"')
+    w("")
+    w("#include <QByteArray>")
+    w("#include <QObject>")
+    w("#include <QString>")
+    w("")
+    for c in classes:
+        w("// Class %d of the API: commands as slots, responses and events as signals." % c.id)
+        w("class %s : public QObject, public wifi_sub" % c.cpp)
+        w("{")
+        w("    Q_OBJECT")
+        w("public:")
+        w("    explicit %s(cls_wifi *owner);" % c.cpp)
+        w("")
+        w("    // Handlers of the message table: decode, emit the typed and the QML signal, log.")
+        for m in c.responses + c.events:
+            w("    static void on_%s_%s(cls_wifi *wifi, const uint8_t *payload);" % (m.kind, m.name))
+        w("")
+        w("signals:")
+        for m in c.responses + c.events:
+            w("    void %s_%s(%s);" % (m.kind, m.name, sig_params(m.params)))
+        for m in c.responses + c.events:
+            w("    void qml_%s_%s(%s);" % (m.kind, m.name, sig_params(m.params, qml=True)))
+        w("")
+        w("public slots:")
+        for m in c.commands:
+            w("    void cmd_%s(%s);" % (m.name, sig_params(m.params)))
+        for m in c.commands:
+            w("    void qml_cmd_%s(%s);" % (m.name, sig_params(m.params, qml=True)))
+        w("};")
+        w("")
+    return "\n".join(out) + "\n"
+
+
+# ---------------------------------------------------------------------------------------- command slots
+
+def command_index(classes, m):
+    index = 0
+    for c in classes:
+        for cmd in c.commands:
+            if cmd is m:
+                return index
+            index += 1
+    fail("unknown command")
+
+
+def gen_commands(classes):
+    out = []
+    w = out.append
+    w("// Generated by tools/apigen.py from the API definition file. Do not edit.")
+    w('#include "cls_wifi.h"')
+    w('#include "logformat.h"')
+    w('#include "messagetable.h"')
+    w("")
+    w("namespace {")
+    w("")
+    w("// QML hands addresses over as hex text; missing bytes are sent as zeros, extra ones are dropped.")
+    w("hw_addr qml_hw_addr(const QString &text)")
+    w("{")
+    w("    const QByteArray bytes = QByteArray::fromHex(text.toUtf8());")
+    w("    hw_addr mac{};")
+    w("    std::memcpy(mac.addr, bytes.constData(), size_t(qMin(bytes.size(), 6)));")
+    w("    return mac;")
+    w("}")
+    w("")
+    w("QByteArray qml_bytes(const QString &text)")
+    w("{")
+    w("    return QByteArray::fromHex(text.toUtf8());")
+    w("}")
+    w("")
+    w("} // namespace")
+    w("")
+    for c in classes:
+        w("%s::%s(cls_wifi *owner) : wifi_sub(owner) {}" % (c.cpp, c.cpp))
+        w("")
+        for m in c.commands:
+            idx = command_index(classes, m)
+            w("void %s::cmd_%s(%s)" % (c.cpp, m.name, sig_params(m.params)))
+            w("{")
+            arr = m.array
+            if arr is not None:
+                limit = 255 if arr.type == "uint8array" else MAX_PAYLOAD - m.fixed
+                w("    // The length fields must describe the bytes sent: refuse what they cannot hold.")
+                w("    if (%s.size() > %d) {" % (arr.name, limit))
+                w("        emit owner->parsed_message_str(QStringList(logformat::refused(")
+                w('            "%s", QStringLiteral("%s is %%1 bytes, at most %d fit; not sent").arg(%s.size()))));'
+                  % (m.full_name, arr.name, limit, arr.name))
+                w("        return;")
+                w("    }")
+            w("    QStringList entry;")
+            w('    entry << QStringLiteral("%s\\t");' % m.full_name)
+            args = []
+            for p in m.params:
+                if p.type == "hw_addr":
+                    w('    logformat::command_address(entry, "%s", %s);' % (p.name, p.name))
+                    args.append("%s.addr" % p.name)
+                elif p.type == "ipv4":
+                    w('    logformat::command_address(entry, "%s", %s);' % (p.name, p.name))
+                    args.append(p.name)
+                elif p.is_array:
+                    w('    logformat::command_bytes(entry, "%s", reinterpret_cast<const uint8_t *>(%s.constData()), %s.size());'
+                      % (p.name, p.name, p.name))
+                    args.append("%s.size()" % p.name)
+                    args.append("%s.constData()" % p.name)
+                else:
+                    w('    entry << logformat::integer("%s", %s, %d);' % (p.name, p.name, p.size))
+                    args.append(p.name)
+            w("    emit owner->parsed_message_str(entry);")
+            w("    send_message(&cls_wifi::transmit_to, owner, %d, {%s});" % (idx, ", ".join(args)))
+            w("}")
+            w("")
+            w("void %s::qml_cmd_%s(%s)" % (c.cpp, m.name, sig_params(m.params, qml=True)))
+            w("{")
+            conv = []
+            for p in m.params:
+                if p.type == "hw_addr":
+                    conv.append("qml_hw_addr(%s)" % p.name)
+                elif p.is_array:
+                    conv.append("qml_bytes(%s)" % p.name)
+                else:
+                    conv.append("%s(%s)" % (p.cpp, p.name))
+            w("    cmd_%s(%s);" % (m.name, ", ".join(conv)))
+            w("}")
+            w("")
+    return "\n".join(out) + "\n"
+
+
+# ------------------------------------------------------------------------------- table and handlers
+
+def gen_catalogue(classes):
+    out = []
+    w = out.append
+    w("// Generated by tools/apigen.py from the API definition file. Do not edit.")
+    w('#include "cls_wifi.h"')
+    w('#include "logformat.h"')
+    w('#include "messagetable.h"')
+    w("")
+    w("#include <QMetaMethod>")
+    w("")
+    w("static void ignore_command(cls_wifi *, const uint8_t *) {}")
+    w("")
+    members = {c.id: c.name for c in classes}
+    for c in classes:
+        for m in c.responses + c.events:
+            w("void %s::on_%s_%s(cls_wifi *wifi, const uint8_t *payload)" % (c.cpp, m.kind, m.name))
+            w("{")
+            w("    %s &object = wifi->%s;" % (c.cpp, members[c.id]))
+            if not m.params:
+                w("    (void)payload;")
+            names = []
+            for p, off in m.offsets():
+                if p.is_array:
+                    reader = "u8" if p.type == "uint8array" else "u16"
+                    w("    const QByteArray %s = wire::bytes(payload + %d, wire::%s(payload + %d));"
+                      % (p.name, m.fixed, reader, off))
+                else:
+                    w("    const %s %s = wire::%s(payload + %d);" % (p.cpp, p.name, READERS[p.type], off))
+                names.append(p.name)
+            w("    emit object.%s_%s(%s);" % (m.kind, m.name, ", ".join(names)))
+            w("    static const QMetaMethod qml = QMetaMethod::fromSignal(&%s::qml_%s_%s);" % (c.cpp, m.kind, m.name))
+            w("    if (object.isSignalConnected(qml))")
+            conv = []
+            for p in m.params:
+                if p.type == "hw_addr" or p.is_array:
+                    conv.append("logformat::hex(%s)" % p.name)
+                else:
+                    conv.append("int(%s)" % p.name)
+            w("        emit object.qml_%s_%s(%s);" % (m.kind, m.name, ", ".join(conv)))
+            w("    if (!wifi->logging())")
+            w("        return;")
+            w("    QStringList entry;")
+            w("    entry.reserve(%d);" % (1 + len(m.params)))
+            w('    entry << QStringLiteral("%s\\t");' % m.full_name)
+            for p in m.params:
+                if p.type == "uint16" and p.name in ("result", "reason"):
+                    w('    entry << logformat::result("%s", %s);' % (p.name, p.name))
+                elif p.type in ("hw_addr", "ipv4"):
+                    w('    entry << logformat::address("%s", %s);' % (p.name, p.name))
+                elif p.is_array:
+                    w('    entry << logformat::array("%s", %s);' % (p.name, p.name))
+                else:
+                    w('    entry << logformat::integer("%s", %s, %d);' % (p.name, p.name, p.size))
+            w("    emit wifi->parsed_message_str(entry);")
+            w("}")
+            w("")
+
+    groups = [("commands", [m for c in classes for m in c.commands], 0x08),
+              ("responses", [m for c in classes for m in c.responses], 0x08),
+              ("events", [m for c in classes for m in c.events], 0x88)]
+    counts = [len(g[1]) for g in groups]
+    if counts != [108, 108, 66]:
+        fail("expected 108 commands, 108 responses and 66 events, found %s" % counts)
+    w("const MessageDescriptor message_table[message_count] = {")
+    for title, msgs, byte0 in groups:
+        w("    // %s" % title)
+        for m in msgs:
+            handler = "ignore_command" if m.kind == "cmd" else "&%s::on_%s_%s" % (m.cls.cpp, m.kind, m.name)
+            w("    {{0x%02x, %d, %d, %d}, 0x%08x, %s}, // %s" % (byte0, m.fixed, m.cls.id, m.id, m.signature,
+                                                            handler, m.full_name))
+    w("};")
+    w("")
+    base = {"responses": 108, "events": 216}
+    for title, msgs, _ in groups[1:]:
+        position = {id(m): base[title] + i for i, m in enumerate(msgs)}
+        for c in classes:
+            group = c.responses if title == "responses" else c.events
+            if not group:
+                continue
+            size = max(m.id for m in group) + 1
+            slots = ["nullptr"] * size
+            for m in group:
+                slots[m.id] = "&message_table[%d]" % position[id(m)]
+            w("static const MessageDescriptor *const %s_%s[] = {%s};" % (title, c.name, ", ".join(slots)))
+        w("")
+        w("const message_class_table message_%s_lookup[message_class_count] = {"
+          % ("response" if title == "responses" else "event"))
+        for c in classes:
+            group = c.responses if title == "responses" else c.events
+            if group:
+                w("    {%d, %s_%s}," % (max(m.id for m in group) + 1, title, c.name))
+            else:
+                w("    {0, nullptr},")
+        w("};")
+        w("")
+    return "\n".join(out) + "\n"
+
+
+def write_if_changed(path, text):
+    try:
+        with open(path) as f:
+            if f.read() == text:
+                return
+    except OSError:
+        pass
+    with open(path, "w") as f:
+        f.write(text)
+
+
+def main():
+    if len(sys.argv) != 3:
+        fail("usage: apigen.py <wifiapi.xml> <output folder>")
+    classes = load(sys.argv[1])
+    os.makedirs(sys.argv[2], exist_ok=True)
+    write_if_changed(os.path.join(sys.argv[2], "wifi_classes.h"), gen_header(classes))
+    write_if_changed(os.path.join(sys.argv[2], "wifi_classes.cpp"), gen_commands(classes))
+    write_if_changed(os.path.join(sys.argv[2], "message_catalogue.cpp"), gen_catalogue(classes))
+
+
+if __name__ == "__main__":
+    main()
