@@ -5,6 +5,16 @@
 
 #include <QMetaMethod>
 
+void wifi_register_metatypes()
+{
+    qRegisterMetaType<uint8>("uint8");
+    qRegisterMetaType<int8>("int8");
+    qRegisterMetaType<uint16>("uint16");
+    qRegisterMetaType<int16>("int16");
+    qRegisterMetaType<uint32>("uint32");
+    qRegisterMetaType<int32>("int32");
+}
+
 cls_wifi::cls_wifi(QObject *parent)
     : QObject(parent), dfu(this), system(this), config(this), sme(this), tcpip(this), endpoint(this),
       hardware(this), flash(this), i2c(this), https(this), ethernet(this), sdhc(this), util(this)

@@ -6,6 +6,10 @@
 #include <QObject>
 #include <QStringList>
 
+// Registers the integer type names of the signal signatures ("uint8" ... "int32") as aliases of the plain
+// integer types, so queued connections and signal spies can carry them.
+void wifi_register_metatypes();
+
 // The API root: owns the 13 per-class objects, turns encoded commands into packets (tx_data) and cuts the
 // received byte stream into packets that it dispatches to their handlers.
 class cls_wifi : public QObject
