@@ -1,0 +1,3 @@
+#include "baseparser.h"
+
+BaseParser::~BaseParser() = default;

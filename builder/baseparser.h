@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDomElement>
+
+class Console;
+
+// One section of a project turns into one byte block. The node may be null when the project has no
+// such section; the parser then builds its default block or reports that the section is required.
+// A parser that fails has printed its message and returns false; the build then ends with status 1.
+class BaseParser
+{
+public:
+    explicit BaseParser(Console &console) : console(console) {}
+    virtual ~BaseParser();
+    BaseParser(const BaseParser &) = delete;
+    BaseParser &operator=(const BaseParser &) = delete;
+
+    virtual bool parse(const QDomElement &node, QByteArray &out) = 0;
+
+protected:
+    Console &console;
+};

@@ -1,0 +1,54 @@
+#include "fileparser.h"
+
+#include "console.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QtEndian>
+
+bool FileParser::parse(const QDomElement &node, QByteArray &out)
+{
+    QByteArray block;
+    for (QDomElement e = node.firstChildElement(QStringLiteral("file")); !e.isNull();
+         e = e.nextSiblingElement(QStringLiteral("file"))) {
+        const QString path = e.attribute(QStringLiteral("path"));
+        if (path.isEmpty()) {
+            console.err(QStringLiteral("Expected path for file"));
+            return false;
+        }
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            console.err(QStringLiteral("Unable to open file:") + path);
+            return false;
+        }
+        const bool includePath = e.attribute(QStringLiteral("include_path"), QStringLiteral("false"))
+                                     .compare(QLatin1String("false"), Qt::CaseInsensitive) != 0;
+        const QString name = includePath ? path : QFileInfo(path).fileName();
+        // The length byte counts the bytes stored, so a name beyond ASCII still agrees with it.
+        const QByteArray stored = '/' + name.toUtf8();
+        if (stored.size() > 255) {
+            console.err(QStringLiteral("File name too long:") + path);
+            return false;
+        }
+        block.append(char(stored.size()));
+        block.append(stored);
+        block.append('\0');
+        while (block.size() % 4 != 0)
+            block.append('\0');
+
+        const QByteArray content = file.readAll();
+        if (content.isEmpty()) {
+            console.err(QStringLiteral("Read error while reading file:") + path);
+            return false;
+        }
+        char size[4];
+        qToLittleEndian<quint32>(quint32(content.size()), size);
+        block.append(size, 4);
+        block.append(content);
+        console.out(QStringLiteral("FILE  :") + name + QStringLiteral("  size:") +
+                    QString::number(content.size()));
+    }
+    block.append('\0');
+    out = block;
+    return true;
+}

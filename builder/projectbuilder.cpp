@@ -1,0 +1,236 @@
+#include "projectbuilder.h"
+
+#include "bootparser.h"
+#include "certificateparser.h"
+#include "console.h"
+#include "fileparser.h"
+#include "hardwareparser.h"
+#include "intelhexwriter.h"
+#include "scriptingparser.h"
+#include "sdkroot.h"
+#include "softwareparser.h"
+#include "usbparser.h"
+#include "xmlfile.h"
+
+#include <QSaveFile>
+#include <cstring>
+#include <zlib.h>
+
+namespace
+{
+
+// Offsets of the section records in the table.
+const int FilesRecord = 0;
+const int CertificatesRecord = 12;
+const int ScriptRecord = 24;
+const int UsbRecord = 36;
+const int HardwareRecord = 48;
+const int SoftwareRecord = 60;
+const int VersionWord = 72;
+
+void putWord(QByteArray &bytes, int offset, quint32 value)
+{
+    for (int i = 0; i < 4; ++i)
+        bytes[offset + i] = char(value >> (8 * i));
+}
+
+quint32 crcOf(const QByteArray &block)
+{
+    return quint32(
+        crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef *>(block.constData()), uInt(block.size())));
+}
+
+void notEnoughFlash(Console &console, qint64 required)
+{
+    console.out(QStringLiteral("Error, not enough flash."));
+    console.out(QStringLiteral("required:") + QString::number(required));
+    console.out(QStringLiteral("Flash   :") + QString::number(ProjectBuilder::FlashSize));
+}
+
+} // namespace
+
+ProjectBuilder::ProjectBuilder(Console &console) : m_console(console) {}
+
+void ProjectBuilder::setRecord(int recordOffset, quint32 location, const QByteArray &block)
+{
+    putWord(m_table, recordOffset, location);
+    putWord(m_table, recordOffset + 4, quint32(block.size()));
+    putWord(m_table, recordOffset + 8, crcOf(block));
+}
+
+void ProjectBuilder::place(const QByteArray &block, int recordOffset)
+{
+    setRecord(recordOffset, quint32(m_offset), block);
+    // A block that runs past the flash is not copied; the fit check after all blocks refuses the build.
+    if (m_offset + block.size() <= FlashSize)
+        std::memcpy(m_flash.data() + m_offset, block.constData(), size_t(block.size()));
+    m_offset = (m_offset + block.size() + 3) & ~qint64(3);
+}
+
+bool ProjectBuilder::storeFallbackSettings(QByteArray &bootImage, const QByteArray &hardware)
+{
+    const int h = hardware.size();
+    const int first = FallbackEnd - h;
+    bool erased = first >= 0 && bootImage.size() >= FallbackEnd + 4;
+    for (int i = qMax(first, 0); erased && i < FallbackEnd + 4; ++i)
+        erased = quint8(bootImage.at(i)) == 0xFF;
+    if (!erased) return false;
+    const int at = first & ~3;
+    bootImage.replace(at, h, hardware);
+    putWord(bootImage, FallbackEnd, quint32((h + 3) & ~3));
+    return true;
+}
+
+QByteArray ProjectBuilder::intelHex(const QByteArray &bootImage, const QByteArray &flashImage)
+{
+    IntelHexWriter hex;
+    hex.addRegion(BootFlashBase + BootConfigOffset, bootImage.constData() + BootConfigOffset, 16);
+    hex.addRegion(BootFlashBase, bootImage.constData(), BootConfigOffset);
+    hex.addRegion(FlashBase, flashImage.constData(), flashImage.size());
+    hex.finish();
+    return hex.text();
+}
+
+bool ProjectBuilder::printMemoryReport(Console &console, const Sizes &sizes)
+{
+    console.out(QStringLiteral("Memory used:"));
+    console.out(QStringLiteral("SW    :") + QString::number(sizes.software));
+    console.out(QStringLiteral("HW    :") + QString::number(sizes.hardware));
+    console.out(QStringLiteral("USB   :") + QString::number(sizes.usb));
+    console.out(QStringLiteral("Script:") + QString::number(sizes.script));
+    console.out(QStringLiteral("Files :") + QString::number(sizes.files));
+    console.out(QStringLiteral("Certs :") + QString::number(sizes.certificates));
+    const qint64 total = sizes.total();
+    if (total > FlashSize) {
+        notEnoughFlash(console, total);
+        return false;
+    }
+    // The free share in whole percent, halves rounded up: 2560 is half a percent of the flash.
+    const qint64 percent = ((FlashSize + 2560 - total) * 100) / FlashSize;
+    console.out(QStringLiteral("Free  :") + QString::number(FlashSize - total) + '/' +
+                QString::number(FlashSize) + '(' + QString::number(percent) + QStringLiteral("%)"));
+    return true;
+}
+
+int ProjectBuilder::buildProject(const QString &input, const QString &compilerPath, const QString &root)
+{
+    setSdkRoot(root);
+    m_flash = QByteArray(FlashSize, char(0xFF));
+    m_boot.clear();
+    m_table = QByteArray(TableSize, '\0');
+    m_offset = 0;
+    QString out = QStringLiteral("wifi.dfu");
+    QString outHex = QStringLiteral("wifi.hex");
+
+    QDomDocument project;
+    if (XmlFile::load(input, project, m_console) != XmlFile::Loaded) return 1;
+    const QDomElement top = project.documentElement();
+    if (top.tagName() != QLatin1String("project")) {
+        m_console.err(QStringLiteral("Do not know how to parse document type:") + top.tagName());
+        return 1;
+    }
+    auto section = [&top](const char *name) { return top.firstChildElement(QLatin1String(name)); };
+
+    Sizes sizes;
+    QByteArray block;
+    SoftwareParser software(m_console);
+    if (!software.parse(section("software"), block)) return 1;
+    place(block, SoftwareRecord);
+    sizes.software = block.size();
+
+    HardwareParser hardware(m_console);
+    QByteArray hardwareBlock;
+    if (!hardware.parse(section("hardware"), hardwareBlock)) return 1;
+    place(hardwareBlock, HardwareRecord);
+    sizes.hardware = hardwareBlock.size();
+
+    ScriptingParser scripting(m_console, compilerPath);
+    block.clear();
+    if (!scripting.parse(section("scripting"), block)) return 1;
+    m_console.out(QString());
+    place(block, ScriptRecord);
+    sizes.script = block.size();
+
+    FileParser files(m_console);
+    block.clear();
+    if (!files.parse(section("files"), block)) return 1;
+    m_console.out(QString());
+    place(block, FilesRecord);
+    sizes.files = block.size();
+
+    CertificateParser certificates(m_console);
+    block.clear();
+    if (!certificates.parse(section("certificates"), block)) return 1;
+    place(block, CertificatesRecord);
+    sizes.certificates = block.size();
+
+    BootParser boot(m_console);
+    if (!boot.parse(section("bootloader"), m_boot)) return 1;
+
+    const QDomElement image = section("image");
+    if (!image.isNull()) {
+        out = image.attribute(QStringLiteral("out"), out);
+        outHex = image.attribute(QStringLiteral("out_hex"), outHex);
+    }
+
+    const qint64 forwardEnd = m_offset;
+    const QString usbPath = hardware.usbDescriptorPath();
+    if (!usbPath.isEmpty()) {
+        QDomDocument usbFile;
+        if (XmlFile::load(usbPath, usbFile, m_console) != XmlFile::Loaded) return 1;
+        if (usbFile.documentElement().tagName() != QLatin1String("usb")) {
+            m_console.err(QStringLiteral("Expected usb tag as root of ") + usbPath);
+            return 1;
+        }
+        USBParser usb(m_console);
+        block.clear();
+        if (!usb.parse(usbFile.documentElement(), block)) return 1;
+        sizes.usb = block.size();
+        const qint64 at = TableOffset - block.size();
+        if (at >= 0) std::memcpy(m_flash.data() + at, block.constData(), size_t(block.size()));
+        setRecord(UsbRecord, quint32(CachedFlashBase + at), block);
+    }
+
+    if (!storeFallbackSettings(m_boot, hardwareBlock))
+        m_console.out(QStringLiteral("Warning, not enough space in bootloader for fallback settings."));
+
+    putWord(m_table, VersionWord, LayoutVersion);
+    m_flash.replace(TableOffset, TableSize, m_table);
+
+    const QByteArray hexText = intelHex(m_boot, m_flash);
+
+    m_console.out(QString());
+    if (!printMemoryReport(m_console, sizes)) return -1;
+    // The raw sizes may fit while the padded blocks run into the USB block or the table.
+    const qint64 layoutEnd = forwardEnd + sizes.usb + TableSize;
+    if (layoutEnd > FlashSize) {
+        notEnoughFlash(m_console, layoutEnd);
+        return -1;
+    }
+
+    // Both files are replaced together only once the build has succeeded, so a failed build leaves
+    // the previous pair as it was.
+    QSaveFile hexFile(outHex);
+    QSaveFile dfuFile(out);
+    if (!hexFile.open(QIODevice::WriteOnly)) {
+        m_console.err(QStringLiteral("Unable to open:") + outHex);
+        return 1;
+    }
+    if (!dfuFile.open(QIODevice::WriteOnly)) {
+        m_console.err(QStringLiteral("Unable to open:") + out);
+        return 1;
+    }
+    if (hexFile.write(hexText) != hexText.size() || dfuFile.write(m_flash) != m_flash.size()) {
+        m_console.err(QStringLiteral("Unable to write:") + outHex + QStringLiteral(", ") + out);
+        return 1;
+    }
+    if (!hexFile.commit()) {
+        m_console.err(QStringLiteral("Unable to write:") + outHex);
+        return 1;
+    }
+    if (!dfuFile.commit()) {
+        m_console.err(QStringLiteral("Unable to write:") + out);
+        return 1;
+    }
+    return 0;
+}
