@@ -1,0 +1,165 @@
+#include "serialio.h"
+
+// The kernel's termios2 (with BOTHER for arbitrary rates) cannot be mixed with glibc's <termios.h>.
+#include <asm/termbits.h>
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace serialio
+{
+
+Event::Event() : efd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+Event::~Event()
+{
+    if (efd >= 0) ::close(efd);
+}
+
+void Event::set()
+{
+    flag.store(true, std::memory_order_release);
+    const uint64_t one = 1;
+    // Only readability matters; a full counter is readable as well.
+    ssize_t r = ::write(efd, &one, sizeof one);
+    (void)r;
+}
+
+static void makeRaw(termios2 &t)
+{
+    t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY | INPCK);
+    t.c_oflag &= ~OPOST;
+    t.c_lflag &= ~(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
+    t.c_cflag |= CREAD | CLOCAL;
+    // Non-canonical reads: readable as soon as one byte is there.
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+}
+
+int openDevice(const QString &path)
+{
+    const int fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return -1;
+    termios2 t;
+    // A tty only; raw at once, so nothing received before the line is set is cooked or echoed.
+    if (::ioctl(fd, TIOCEXCL) != 0 || ::ioctl(fd, TCGETS2, &t) != 0) {
+        const int err = errno;
+        ::close(fd);
+        errno = err;
+        return -1;
+    }
+    makeRaw(t);
+    if (::ioctl(fd, TCSETS2, &t) != 0) {
+        const int err = errno;
+        ::close(fd);
+        errno = err;
+        return -1;
+    }
+    return fd;
+}
+
+void closeDevice(int fd)
+{
+    if (fd >= 0) ::close(fd);
+}
+
+bool setLineSettings(int fd, int baud)
+{
+    if (baud <= 0) return false;
+    termios2 t;
+    if (::ioctl(fd, TCGETS2, &t) != 0) return false;
+    makeRaw(t);
+    // Input speed bits zero: input runs at the output speed.
+    t.c_cflag &= ~(CSIZE | CSTOPB | PARENB | CBAUD | (CBAUD << IBSHIFT));
+    t.c_cflag |= CS8 | CRTSCTS | BOTHER;
+    t.c_ospeed = t.c_ispeed = static_cast<speed_t>(baud);
+    if (::ioctl(fd, TCSETS2, &t) != 0) return false;
+    // Opening raises DTR already; this keeps it up on drivers that do not. Lines without modem
+    // control (a pty) refuse it, which is no fault of the settings.
+    int dtr = TIOCM_DTR;
+    ::ioctl(fd, TIOCMBIS, &dtr);
+    // Drivers that cannot run a rate keep or round it rather than fail; more than 3% off is not
+    // a usable line.
+    if (::ioctl(fd, TCGETS2, &t) != 0) return false;
+    const long long diff = static_cast<long long>(t.c_ospeed) - baud;
+    return std::llabs(diff) * 100 <= 3LL * baud;
+}
+
+namespace
+{
+
+enum class Wake { Port, Stop, Closed, Error };
+
+Wake waitFor(int fd, short events, const Event &stop, const Event &closed, short *portEvents)
+{
+    pollfd fds[3] = {{fd, events, 0}, {stop.fd(), POLLIN, 0}, {closed.fd(), POLLIN, 0}};
+    for (;;) {
+        const int r = ::poll(fds, 3, -1);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            return Wake::Error;
+        }
+        // The port is reported before a stop request, as long as it is not being closed.
+        if (closed.isSet()) return Wake::Closed;
+        if (fds[0].revents) {
+            *portEvents = fds[0].revents;
+            return Wake::Port;
+        }
+        if (stop.isSet()) return Wake::Stop;
+    }
+}
+
+} // namespace
+
+Transfer readSome(int fd, char *buffer, int n, const Event &stop, const Event &closed)
+{
+    for (;;) {
+        if (closed.isSet()) return {Outcome::StartFailed, 0, EBADF};
+        const ssize_t r = ::read(fd, buffer, static_cast<size_t>(n));
+        if (r > 0) return {Outcome::Done, static_cast<int>(r), 0};
+        if (r == 0) // end of file on a tty is a hang-up
+            return {Outcome::StartFailed, 0, EIO};
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN) return {Outcome::StartFailed, 0, errno};
+        short revents = 0;
+        switch (waitFor(fd, POLLIN, stop, closed, &revents)) {
+        case Wake::Port:
+            break; // data, or an error that the next read reports
+        case Wake::Stop:
+            return {Outcome::Stopped, 0, 0};
+        case Wake::Closed:
+            return {Outcome::WaitFailed, 0, EBADF};
+        case Wake::Error:
+            return {Outcome::WaitFailed, 0, errno};
+        }
+    }
+}
+
+Transfer writeSome(int fd, const char *buffer, int n, const Event &stop, const Event &closed)
+{
+    for (;;) {
+        if (closed.isSet()) return {Outcome::StartFailed, 0, EBADF};
+        const ssize_t r = ::write(fd, buffer, static_cast<size_t>(n));
+        if (r > 0) return {Outcome::Done, static_cast<int>(r), 0};
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0 && errno != EAGAIN) return {Outcome::StartFailed, 0, errno};
+        short revents = 0;
+        switch (waitFor(fd, POLLOUT, stop, closed, &revents)) {
+        case Wake::Port:
+            if (revents & POLLOUT) break;
+            return {Outcome::WaitFailed, 0, (revents & POLLNVAL) ? EBADF : EIO};
+        case Wake::Stop:
+            return {Outcome::Stopped, 0, 0};
+        case Wake::Closed:
+            return {Outcome::WaitFailed, 0, EBADF};
+        case Wake::Error:
+            return {Outcome::WaitFailed, 0, errno};
+        }
+    }
+}
+
+} // namespace serialio

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "hvconnection.h"
+#include "portenumerator.h"
+
+#include <memory>
+
+class PortMonitor;
+class UartDev;
+
+// The serial link: one worker per opened port, whose packets are re-emitted as RxData in this
+// object's thread. Lists the ports present and, when it lists the system's own, follows adapters
+// being plugged and pulled.
+class UartHVConnection : public HVConnection
+{
+    Q_OBJECT
+
+public:
+    // Lists the system's ports and refreshes the list when tty devices come or go.
+    explicit UartHVConnection(QObject *parent = nullptr);
+    // Lists the ports that `ports` gives, on request only.
+    explicit UartHVConnection(std::unique_ptr<PortEnumerator> ports, QObject *parent = nullptr);
+    ~UartHVConnection() override;
+
+    bool OpenDevice(const QString &port, int baud);
+
+    // The worker of the most recently opened port, also after it has closed; null before.
+    UartDev *device() const { return uartDev.get(); }
+
+signals:
+    void debugText(const QString &txt);
+
+public slots:
+    void DiscoverDevices() override;
+    void CloseDevice() override;
+    void TxData(const QByteArray &data) override;
+
+private:
+    bool portStillThere(const QList<PortInfo> &present) const;
+
+    std::unique_ptr<PortEnumerator> ports;
+    PortMonitor *monitor = nullptr;
+    std::unique_ptr<UartDev> uartDev;
+};
