@@ -1,0 +1,248 @@
+#include "lexer.h"
+
+#include "tokentable.h"
+
+#include <climits>
+#include <cstring>
+
+static bool isLetter(int c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+static bool isDigit(int c)
+{
+    return c >= '0' && c <= '9';
+}
+
+static bool isHexDigit(int c)
+{
+    return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+static bool isWordChar(int c)
+{
+    return isLetter(c) || isDigit(c) || c == '_';
+}
+
+static bool isOperatorStart(int c)
+{
+    return c != 0 && std::strchr("<!>&|=", c) != nullptr;
+}
+
+static bool isOperatorFollow(int c)
+{
+    return c != 0 && std::strchr("=><&|", c) != nullptr;
+}
+
+static int hexValue(char c)
+{
+    if (isDigit(c)) return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Converts digits without wrapping: out-of-range literals are refused, never truncated.
+static bool convertDigits(const QByteArray &digits, bool hex, bool negative, int32_t &value)
+{
+    if (hex) {
+        if (digits.size() > 8) return false;
+        uint32_t v = 0;
+        for (char c : digits)
+            v = (v << 4) | uint32_t(hexValue(c));
+        value = int32_t(negative ? 0u - v : v);
+        return true;
+    }
+    uint64_t v = 0;
+    for (char c : digits) {
+        v = v * 10 + uint64_t(c - '0');
+        if (v > uint64_t(INT32_MAX) + 1) return false;
+    }
+    if (!negative && v > uint64_t(INT32_MAX)) return false;
+    value = negative ? int32_t(0u - uint32_t(v)) : int32_t(v);
+    return true;
+}
+
+void Lexer::reset(const QByteArray &line, int lineNumber)
+{
+    m_line = line;
+    m_pos = 0;
+    m_lookahead.clear();
+    m_lineNumber = lineNumber;
+    m_operandFollows = false;
+    m_failed.clear();
+
+    Instruction marker;
+    marker.setKind(tk::Debug);
+    QByteArray text = line;
+    if (text.endsWith('\n')) text.chop(1);
+    marker.mnemonic = text;
+    marker.line = lineNumber;
+    m_lookahead.push_back(marker);
+}
+
+bool Lexer::next(Instruction &token)
+{
+    if (!m_lookahead.empty()) {
+        token = m_lookahead.front();
+        m_lookahead.pop_front();
+        return true;
+    }
+    token = Instruction();
+    token.line = m_lineNumber;
+    if (scan(token)) return true;
+    token.setKind(tk::Invalid);
+    return false;
+}
+
+bool Lexer::expect(Instruction &token, int32_t kind)
+{
+    const bool scanned = next(token);
+    if (scanned && token.kind == kind) return true;
+    m_lookahead.push_back(token);
+    return false;
+}
+
+int Lexer::peekChar() const
+{
+    return m_pos < m_line.size() ? static_cast<unsigned char>(m_line.at(m_pos)) : 0;
+}
+
+bool Lexer::scan(Instruction &token)
+{
+    while (m_pos < m_line.size() && (m_line.at(m_pos) == ' ' || m_line.at(m_pos) == '\t'))
+        ++m_pos;
+    m_tokenStart = m_pos;
+    if (m_pos >= m_line.size()) {
+        m_operandFollows = false;
+        token.setKind(tk::Eol);
+        return true;
+    }
+    const int c = peekChar();
+    if (isDigit(c) || c == '$' || (c == '-' && !m_operandFollows)) {
+        m_operandFollows = true;
+        int32_t value = 0;
+        QByteArray digits;
+        if (!scanNumber(value, digits)) {
+            m_failed = m_line.mid(m_tokenStart, m_pos - m_tokenStart);
+            return false;
+        }
+        token.setKind(tk::Int32);
+        token.value = value;
+        token.text = digits;
+        return true;
+    }
+    m_operandFollows = false;
+    if (c == '"') return scanString(token);
+    return scanWord(token);
+}
+
+bool Lexer::scanNumber(int32_t &value, QByteArray &digits)
+{
+    bool negative = false;
+    bool hex = false;
+    if (peekChar() == '-') {
+        negative = true;
+        ++m_pos;
+    }
+    if (peekChar() == '$') {
+        hex = true;
+        ++m_pos;
+    }
+    const int start = m_pos;
+    while (m_pos < m_line.size() && (hex ? isHexDigit(peekChar()) : isDigit(peekChar())))
+        ++m_pos;
+    digits = m_line.mid(start, m_pos - start);
+    if (digits.isEmpty() || !convertDigits(digits, hex, negative, value)) return false;
+    if (peekChar() == '.') {
+        ++m_pos;
+        int32_t further = 0;
+        QByteArray furtherDigits;
+        if (!scanNumber(further, furtherDigits)) return false;
+        // Dotted groups fill the low bytes first, as an IPv4 address lies in memory.
+        value = int32_t(uint32_t(value) | (uint32_t(further) << 8));
+        digits += '.' + furtherDigits;
+    }
+    return true;
+}
+
+bool Lexer::scanString(Instruction &token)
+{
+    ++m_pos; // opening quote
+    // The closing quote is found before escapes apply, so a backslash cannot escape it.
+    const int close = m_line.indexOf('"', m_pos);
+    if (close < 0) {
+        m_failed = m_line.mid(m_tokenStart);
+        if (m_failed.endsWith('\n')) m_failed.chop(1);
+        m_pos = m_line.size();
+        return false;
+    }
+    QByteArray text;
+    for (int i = m_pos; i < close; ++i) {
+        char c = m_line.at(i);
+        if (c != '\\') {
+            text += c;
+            continue;
+        }
+        if (++i >= close) break;
+        c = m_line.at(i);
+        if (c == 'n') {
+            text += '\n';
+        } else if (c == 'r') {
+            text += '\r';
+        } else if (c == 'x') {
+            // Two characters read as hex, but never past the closing quote.
+            int v = 0;
+            for (int k = 0; k < 2 && i + 1 < close; ++k) {
+                const int h = hexValue(m_line.at(++i));
+                v = v * 16 + (h < 0 ? 0 : h);
+            }
+            text += char(v);
+        } else {
+            text += c;
+        }
+    }
+    m_pos = close + 1;
+    token.setKind(tk::IString);
+    token.text = text;
+    return true;
+}
+
+bool Lexer::scanWord(Instruction &token)
+{
+    const int start = m_pos;
+    const int first = peekChar();
+    ++m_pos;
+    if (isWordChar(first)) {
+        while (m_pos < m_line.size() && isWordChar(peekChar()))
+            ++m_pos;
+    } else if (isOperatorStart(first) && isOperatorFollow(peekChar())) {
+        while (m_pos < m_line.size() && isOperatorFollow(peekChar()))
+            ++m_pos;
+    }
+    const QByteArray word = m_line.mid(start, m_pos - start);
+    const TokenRow *row = TokenTable::findSource(word.constData(), word.size());
+    if (!row) {
+        for (char c : word) {
+            if (!isWordChar(static_cast<unsigned char>(c))) {
+                m_failed = word;
+                return false;
+            }
+        }
+        token.setKind(tk::Id);
+        token.text = word;
+        m_operandFollows = true;
+        return true;
+    }
+    if (row->kind == tk::Comment) {
+        m_pos = m_line.size();
+        token.setKind(tk::Eol);
+        m_operandFollows = false;
+        return true;
+    }
+    token.setKind(row->kind);
+    token.text = word;
+    m_operandFollows = row->valueFlag != 0;
+    return true;
+}

@@ -1,0 +1,37 @@
+// Turns one source line at a time into tokens. Lines are independent; no token spans two lines.
+#pragma once
+
+#include "instruction.h"
+
+#include <QByteArray>
+#include <deque>
+
+class Lexer
+{
+public:
+    // Loads a line (trimmed, ended by "\n") and queues its leading DEBUG marker.
+    void reset(const QByteArray &line, int lineNumber);
+    // The next token: a pushed-back one first, else a newly scanned one. False when the input
+    // cannot be scanned; failedText() then holds what was collected for that token.
+    bool next(Instruction &token);
+    // True when the next token has the given kind; otherwise it is pushed back.
+    bool expect(Instruction &token, int32_t kind);
+
+    int lineNumber() const { return m_lineNumber; }
+    QByteArray failedText() const { return m_failed; }
+
+private:
+    bool scan(Instruction &token);
+    bool scanNumber(int32_t &value, QByteArray &digits);
+    bool scanString(Instruction &token);
+    bool scanWord(Instruction &token);
+    int peekChar() const;
+
+    QByteArray m_line;
+    int m_pos = 0;
+    int m_tokenStart = 0;
+    std::deque<Instruction> m_lookahead;
+    int m_lineNumber = 0;
+    bool m_operandFollows = false;
+    QByteArray m_failed;
+};

@@ -1,0 +1,9 @@
+#include "commandline.h"
+
+#include <QCoreApplication>
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    return runTollan(app.arguments());
+}

@@ -1,0 +1,161 @@
+#include "scriptcompiler.h"
+
+#include "consoleoutput.h"
+#include "tokentable.h"
+
+#include <QFile>
+
+ScriptCompiler::ScriptCompiler() = default;
+ScriptCompiler::~ScriptCompiler() = default;
+
+void ScriptCompiler::setMemoryLimits(uint32_t bankSize, uint32_t endAddress)
+{
+    m_bankSize = bankSize;
+    m_endAddress = endAddress;
+}
+
+bool ScriptCompiler::loadApiDefinitions(const QString &apiPath, const QString &constantsPath)
+{
+    m_api.clear();
+    m_globals.clear();
+    m_procedures.clear();
+    m_program.clear();
+    m_parser = std::make_unique<SyntaxChecker>();
+
+    if (!m_api.load(apiPath)) return false;
+    if (!constantsPath.isEmpty()) m_api.loadConstants(constantsPath);
+
+    const QMap<QByteArray, int32_t> &constants = m_api.constants();
+    for (auto it = constants.constBegin(); it != constants.constEnd(); ++it) {
+        Symbol s;
+        s.name = it.key();
+        s.type = ty::Int32;
+        s.constant = true;
+        s.value = it.value();
+        s.size = 0;
+        if (!declareGlobal(s)) return false;
+    }
+
+    // Class table: offset of each class's event table, counted from the start of this table.
+    const QVector<ApiClass> &classes = m_api.classes();
+    int32_t offset = 2 * classes.size();
+    for (const ApiClass &cls : classes) {
+        gen(tk::Cls, cls.events.isEmpty() ? 0xFFFF : offset);
+        offset += 2 * cls.events.size();
+    }
+    // Event tables: entry n belongs to script id n; fillers stand in for missing ids.
+    int32_t counter = 0;
+    for (const ApiClass &cls : classes) {
+        for (const ApiMessage &event : cls.events) {
+            for (; counter < event.script; ++counter)
+                gen(tk::Evt, 0, event.name);
+            gen(tk::Evt, 0, event.name);
+            ++counter;
+        }
+    }
+    return true;
+}
+
+bool ScriptCompiler::compileFile(const QString &path)
+{
+    m_compiledFiles.append(path);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        printLine("Failed to open:" + path.toLocal8Bit());
+        return false;
+    }
+    const QString previousFile = m_currentFile;
+    m_currentFile = path;
+    bool ok = true;
+    int lineNumber = 0;
+    while (ok && !file.atEnd()) {
+        const QByteArray line = file.readLine().trimmed();
+        ok = compileLine(line + '\n', ++lineNumber);
+    }
+    m_currentFile = previousFile;
+    return ok;
+}
+
+bool ScriptCompiler::compileLine(const QByteArray &text, int lineNumber)
+{
+    if (!m_parser) m_parser = std::make_unique<SyntaxChecker>();
+    m_currentLine = text.endsWith('\n') ? text.left(text.size() - 1) : text;
+    m_lexer.reset(text, lineNumber);
+
+    std::vector<Instruction> tokens;
+    Instruction token;
+    for (;;) {
+        if (!m_lexer.next(token)) {
+            if (m_parser->hasError()) break;
+            reportError("syntax error", m_lexer.lineNumber(), "Unable to parse " + m_lexer.failedText());
+            return false;
+        }
+        const int terminal = TokenTable::row(token.kind).parserToken;
+        if (terminal != 0) m_parser->feed(terminal, m_lexer.lineNumber());
+        tokens.push_back(token);
+        if (token.kind == tk::Eol) break;
+    }
+    if (m_parser->hasError()) {
+        reportError("syntax error", m_parser->errorLine(), m_parser->expectingText());
+        return false;
+    }
+    return true;
+}
+
+void ScriptCompiler::reportError(const QByteArray &message, int line, const QByteArray &detail)
+{
+    printLine(QByteArray());
+    printLine(m_currentFile.toLocal8Bit() + ":Error, " + message + " in line " + QByteArray::number(line));
+    printLine("       \"" + m_currentLine + '"');
+    if (!detail.isEmpty()) printLine("       " + detail);
+    printLine(QByteArray());
+}
+
+const Instruction &ScriptCompiler::peek(int ahead) const
+{
+    const size_t i = m_pos + size_t(ahead);
+    // The line always ends with its EOL token; reading past it yields that EOL again.
+    return i < m_tokens.size() ? m_tokens[i] : m_tokens.back();
+}
+
+const Instruction &ScriptCompiler::take()
+{
+    const Instruction &t = peek();
+    if (m_pos < m_tokens.size()) ++m_pos;
+    return t;
+}
+
+bool ScriptCompiler::need(int32_t kind)
+{
+    if (peek().kind == kind) {
+        take();
+        return true;
+    }
+    return fail(QByteArray("expecting ") + TokenTable::row(kind).display);
+}
+
+bool ScriptCompiler::fail(const QByteArray &message, const QByteArray &detail)
+{
+    reportError(message, m_lexer.lineNumber(), detail);
+    return false;
+}
+
+Instruction &ScriptCompiler::gen(int32_t kind, int32_t value, const QByteArray &text)
+{
+    Instruction i;
+    i.setKind(kind);
+    i.value = value;
+    i.text = text;
+    i.line = m_lexer.lineNumber();
+    i.sequence = m_sequence++;
+    m_program.push_back(i);
+    return m_program.back();
+}
+
+Instruction &ScriptCompiler::genCopy(const Instruction &token)
+{
+    m_program.push_back(token);
+    Instruction &i = m_program.back();
+    i.sequence = m_sequence++;
+    return i;
+}

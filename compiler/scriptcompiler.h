@@ -1,0 +1,120 @@
+// tollan, the script compiler: translates a script of the module's event-driven language (and
+// the scripts it imports) into byte code for the module's script interpreter. One file per
+// phase: driver (scriptcompiler.cpp, commandline.cpp), API reader (apidefinitions), lexer and
+// token table, syntax checker over the Lemon grammar (grammar.y), statement translator
+// (translator.cpp, expression.cpp), optimiser and layout (optimiser.cpp, layout.cpp) and
+// output writers (outputwriter.cpp).
+#pragma once
+
+#include "apidefinitions.h"
+#include "instruction.h"
+#include "lexer.h"
+#include "symbols.h"
+#include "syntaxchecker.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <vector>
+
+class ScriptCompiler
+{
+public:
+    ScriptCompiler();
+    virtual ~ScriptCompiler();
+
+    void setMemoryLimits(uint32_t bankSize, uint32_t endAddress);
+    // Loads the API file and the optional constants file, creates the parser and emits the
+    // class and event tables. Failure is printed; compilation can go on without the API.
+    bool loadApiDefinitions(const QString &apiPath, const QString &constantsPath);
+    void setPackMode(bool pack) { m_packMode = pack; }
+    bool compileFile(const QString &path);
+    bool compileLine(const QByteArray &text, int lineNumber);
+    // Optimises, places and resolves the program. False when it cannot be made into sound byte
+    // code (an unresolved target, a block that no bank can hold).
+    bool finishProgram();
+    bool writeOutput(const QString &outputPath, const QString &listingPath);
+    bool writeVariableUsage(const QString &path) const;
+
+    // The program as bytes, and the listing text, as writeOutput stores them.
+    QByteArray programBytes() const;
+    QByteArray listingText() const;
+
+    const std::vector<Instruction> &program() const { return m_program; }
+    const QVector<Symbol> &globals() const { return m_globals.symbols(); }
+
+protected:
+    virtual void reportError(const QByteArray &message, int line, const QByteArray &detail);
+
+private:
+    // Statement translation (translator.cpp)
+    bool translateLine(std::vector<Instruction> tokens);
+    bool translateStatement();
+    bool translateDim();
+    bool translateConst();
+    bool translateEvent();
+    bool translateProcedure();
+    bool translateEnd();
+    bool translateReturn();
+    bool translateCall();
+    bool translateArgument(int type);
+    bool translateResults(const ApiMessage &response);
+    bool translateAssignment();
+    bool translateMemory(int32_t kind);
+    bool translateCondition(int32_t kind);
+    bool translateImport();
+    bool declareGlobal(Symbol symbol);
+    bool declareParameter(Symbol symbol);
+    bool checkCollision(const QByteArray &name);
+
+    // Expressions, loads and stores (expression.cpp)
+    enum class Parsed { Ok, Failed, Empty };
+    Parsed parseExpression();
+    bool expression();
+    Parsed parseOperand();
+    bool parseFunction(int32_t kind);
+    bool loadVariable();
+    bool storeTarget(bool isResult);
+    bool slice(const Symbol &symbol, bool constantData);
+    bool bufferArgument(bool destination);
+    const Symbol *lookupVariable(const QByteArray &name) const;
+
+    // Token cursor over the line being translated
+    const Instruction &peek(int ahead = 0) const;
+    const Instruction &take();
+    bool need(int32_t kind);
+    bool fail(const QByteArray &message, const QByteArray &detail = QByteArray());
+    Instruction &gen(int32_t kind, int32_t value = 0, const QByteArray &text = QByteArray());
+    Instruction &genCopy(const Instruction &token);
+
+    // Program finishing (optimiser.cpp, layout.cpp)
+    void numberLevels();
+    bool optimisePass();
+    void chainEvents();
+    bool padBanks();
+    void assignAddresses();
+    bool resolveTargets();
+
+    QString m_currentFile;
+    QByteArray m_currentLine;
+    ApiDefinitions m_api;
+    Lexer m_lexer;
+    std::unique_ptr<SyntaxChecker> m_parser;
+    SymbolList m_globals;
+    ProcedureTable m_procedures;
+    Scope m_scope;
+    bool m_export = false;
+    std::vector<Instruction> m_program;
+    QStringList m_compiledFiles;
+    uint32_t m_bankSize = 0;
+    uint32_t m_endAddress = 0;
+    bool m_packMode = false;
+    int32_t m_sequence = 0;
+
+    std::vector<Instruction> m_tokens; // the line being translated
+    size_t m_pos = 0;
+};
+
+uint32_t instructionSize(const Instruction &instruction);
+void appendInstructionBytes(QByteArray &out, const Instruction &instruction);
