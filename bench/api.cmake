@@ -1,5 +1,4 @@
 if(benchmark_FOUND)
   add_executable(bench_api_rx ${CMAKE_CURRENT_LIST_DIR}/api_rx.cpp)
-  set_target_properties(bench_api_rx PROPERTIES AUTOMOC ON)
-  target_link_libraries(bench_api_rx PRIVATE nw_api benchmark::benchmark)
+  target_link_libraries(bench_api_rx PRIVATE nw_api nw_wifisink benchmark::benchmark)
 endif()

@@ -3,21 +3,12 @@
 //   bench_api_rx --benchmark_filter=Connected typed and QML signals and the log entry all received
 #include "cls_wifi.h"
 #include "messagetable.h"
+#include "wifisink.h"
 
 #include <QCoreApplication>
-#include <QMetaMethod>
 #include <benchmark/benchmark.h>
 
 namespace {
-
-class Sink : public QObject
-{
-    Q_OBJECT
-public:
-    long hits = 0;
-public slots:
-    void hit() { ++hits; }
-};
 
 // Every response and event in turn, each with its fixed part and a short array where it has one.
 QByteArray mixedStream(int packets)
@@ -74,19 +65,7 @@ BENCHMARK(Deframe)->Unit(benchmark::kMillisecond);
 void Connected(benchmark::State &state)
 {
     cls_wifi wifi;
-    Sink sink;
-    const QMetaMethod hit = sink.metaObject()->method(sink.metaObject()->indexOfSlot("hit()"));
-    QObject *objects[] = {&wifi.dfu,      &wifi.system, &wifi.config, &wifi.sme,   &wifi.tcpip,
-                          &wifi.endpoint, &wifi.hardware, &wifi.flash, &wifi.i2c, &wifi.https,
-                          &wifi.ethernet, &wifi.sdhc,   &wifi.util};
-    for (QObject *o : objects) {
-        const QMetaObject *mo = o->metaObject();
-        for (int i = mo->methodOffset(); i < mo->methodCount(); ++i)
-            if (mo->method(i).methodType() == QMetaMethod::Signal)
-                QObject::connect(o, mo->method(i), &sink, hit);
-    }
-    QObject::connect(&wifi, &cls_wifi::parsed_message_str, &sink, &Sink::hit);
-    QObject::connect(&wifi, &cls_wifi::parsed_message_data, &sink, &Sink::hit);
+    WifiSink sink(wifi);
     feed(state, wifi);
     benchmark::DoNotOptimize(sink.hits);
 }
@@ -101,5 +80,3 @@ int main(int argc, char **argv)
     benchmark::RunSpecifiedBenchmarks();
     return 0;
 }
-
-#include "api_rx.moc"

@@ -21,3 +21,16 @@ function(nw_test name)
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=0"
     TIMEOUT 600)
 endfunction()
+
+# nw_include_fragments(<dir>): includes <dir>/*.cmake, each named after the part it belongs to
+# (api_parser.cmake belongs to api), when that part is selected in NW_PARTS.
+macro(nw_include_fragments dir)
+  file(GLOB _fragments CONFIGURE_DEPENDS ${dir}/*.cmake)
+  foreach(_fragment ${_fragments})
+    get_filename_component(_part ${_fragment} NAME_WE)
+    string(REGEX REPLACE "_.*" "" _part ${_part})
+    if(_part IN_LIST NW_PARTS)
+      include(${_fragment})
+    endif()
+  endforeach()
+endmacro()

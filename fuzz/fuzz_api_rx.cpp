@@ -1,21 +1,12 @@
-// Arbitrary received bytes, in arbitrary chunks, through the deframer and every handler, with the QML
-// signals and log entries switched on.
+// Arbitrary received bytes, in arbitrary chunks, through the deframer and every handler, with every signal
+// connected so the QML conversions and log entries run too.
 #include "cls_wifi.h"
+#include "wifisink.h"
 
 #include <QCoreApplication>
-#include <QMetaMethod>
 #include <algorithm>
 
 namespace {
-
-class Sink : public QObject
-{
-    Q_OBJECT
-public:
-    long hits = 0;
-public slots:
-    void hit() { ++hits; }
-};
 
 struct Harness {
     int argc = 1;
@@ -23,25 +14,7 @@ struct Harness {
     char *argv[2] = {name, nullptr};
     QCoreApplication app{argc, argv};
     cls_wifi wifi;
-    Sink sink;
-    qint64 consumed = 0;
-
-    Harness()
-    {
-        QObject *objects[] = {&wifi.dfu,      &wifi.system,   &wifi.config, &wifi.sme, &wifi.tcpip,
-                              &wifi.endpoint, &wifi.hardware, &wifi.flash,  &wifi.i2c, &wifi.https,
-                              &wifi.ethernet, &wifi.sdhc,     &wifi.util};
-        for (QObject *o : objects) {
-            const QMetaObject *mo = o->metaObject();
-            for (int i = mo->methodOffset(); i < mo->methodCount(); ++i)
-                if (mo->method(i).methodType() == QMetaMethod::Signal && mo->method(i).name().startsWith("qml_"))
-                    QObject::connect(o, mo->method(i), &sink,
-                                     sink.metaObject()->method(sink.metaObject()->indexOfSlot("hit()")));
-        }
-        QObject::connect(&wifi, &cls_wifi::parsed_message_str, [this](const QStringList &l) { consumed += l.size(); });
-        QObject::connect(&wifi, &cls_wifi::parsed_message_data,
-                         [this](const QByteArray &p) { consumed += p.size(); });
-    }
+    WifiSink sink{wifi};
 };
 
 } // namespace
@@ -59,5 +32,3 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     return 0;
 }
-
-#include "fuzz_api_rx.moc"

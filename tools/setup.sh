@@ -7,7 +7,7 @@ build=${1:-$root/build}
 shift || true
 
 packages=(g++ make cmake python3 pkg-config zlib1g-dev lemon libudev-dev
-  qtbase5-dev qtdeclarative5-dev libqt5svg5 qml-module-qtquick2 qml-module-qtquick-window2
+  qtbase5-dev qtdeclarative5-dev libqt5serialport5-dev libqt5svg5 qml-module-qtquick2 qml-module-qtquick-window2
   qml-module-qtquick-controls2 qml-module-qtquick-layouts qml-module-qtquick-dialogs
   xvfb xauth clang libclang-rt-14-dev libbenchmark-dev openssl binutils)
 missing=()

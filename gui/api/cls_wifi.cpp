@@ -44,6 +44,14 @@ bool cls_wifi::logging() const
     return isSignalConnected(signal);
 }
 
+QObject *cls_wifi::class_object(int class_id)
+{
+    QObject *const objects[message_class_count] = {&dfu,      &system,   &config, &sme,   &tcpip,
+                                                   &endpoint, &hardware, &flash,  &i2c,   &https,
+                                                   &ethernet, &sdhc,     &util};
+    return class_id >= 0 && class_id < message_class_count ? objects[class_id] : nullptr;
+}
+
 void cls_wifi::rx_data(QByteArray data)
 {
     rx_buffer.append(data);

@@ -28,6 +28,9 @@ public:
     // Whether anybody receives log entries; handlers skip building entries nobody reads.
     bool logging() const;
 
+    // The per-class object of a class id (0 to 12), or null.
+    QObject *class_object(int class_id);
+
     cls_wifi_dfu dfu;
     cls_wifi_system system;
     cls_wifi_config config;

@@ -63,10 +63,7 @@ const QList<Class> &catalogue()
 
 QObject *classObject(cls_wifi &wifi, int id)
 {
-    QObject *objects[13] = {&wifi.dfu,  &wifi.system,   &wifi.config, &wifi.sme,   &wifi.tcpip,
-                            &wifi.endpoint, &wifi.hardware, &wifi.flash, &wifi.i2c, &wifi.https,
-                            &wifi.ethernet, &wifi.sdhc,     &wifi.util};
-    return objects[id];
+    return wifi.class_object(id);
 }
 
 bool isArray(const QString &t)
