@@ -71,6 +71,11 @@ int runTollan(const QStringList &arguments)
     compiler.setPackMode(packMode);
 
     if (!compiler.compileFile(arguments.at(1))) return -1;
-    Q_UNUSED(debugMode);
+    // Broken byte code must never reach an image: a program that cannot be placed or
+    // resolved ends the run without an output file.
+    if (!compiler.finishProgram()) return -1;
+    if (!compiler.writeOutput(arguments.at(2), debugMode ? QStringLiteral("debug.txt") : QString()))
+        return -1;
+    compiler.writeVariableUsage(QStringLiteral("variable_memory_usage.txt"));
     return 0;
 }

@@ -99,7 +99,7 @@ bool ScriptCompiler::compileLine(const QByteArray &text, int lineNumber)
         reportError("syntax error", m_parser->errorLine(), m_parser->expectingText());
         return false;
     }
-    return true;
+    return translateLine(std::move(tokens));
 }
 
 void ScriptCompiler::reportError(const QByteArray &message, int line, const QByteArray &detail)

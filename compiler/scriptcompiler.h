@@ -74,6 +74,7 @@ private:
     bool expression();
     Parsed parseOperand();
     bool parseFunction(int32_t kind);
+    const Symbol *findNamed(bool *parenthesised);
     bool loadVariable();
     bool storeTarget(bool isResult);
     bool slice(const Symbol &symbol, bool constantData);
@@ -112,6 +113,7 @@ private:
     bool m_packMode = false;
     int32_t m_sequence = 0;
 
+    Symbol m_lastTarget;               // the variable the last store went to
     std::vector<Instruction> m_tokens; // the line being translated
     size_t m_pos = 0;
 };

@@ -1,0 +1,318 @@
+// Finishing the program: the final END, if-nesting, the rewrites repeated until nothing
+// changes, and event chaining. Every rewrite is one linear pass that builds a new list.
+#include "scriptcompiler.h"
+
+#include <QHash>
+
+using Program = std::vector<Instruction>;
+
+static bool isConstantPush(const Instruction &i)
+{
+    return i.kind == tk::Int32 || i.kind == tk::Int32Alt || i.kind == tk::Id;
+}
+
+static bool isBinaryOperator(int32_t kind)
+{
+    switch (kind) {
+    case tk::Sum:
+    case tk::Dec:
+    case tk::Mul:
+    case tk::Div:
+    case tk::And:
+    case tk::Or:
+    case tk::Xor:
+    case tk::Eq:
+    case tk::Ne:
+    case tk::Lt:
+    case tk::Gt:
+    case tk::Lte:
+    case tk::Gte:
+    case tk::LogicalAnd:
+    case tk::LogicalOr:
+    case tk::Shl:
+    case tk::Shr:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// 32-bit signed arithmetic with wrap-around; no operation may trap.
+static int32_t fold(int32_t kind, int32_t a, int32_t b)
+{
+    const uint32_t ua = uint32_t(a);
+    const uint32_t ub = uint32_t(b);
+    switch (kind) {
+    case tk::Sum:
+        return int32_t(ua + ub);
+    case tk::Dec:
+        return int32_t(ua - ub);
+    case tk::Mul:
+        return int32_t(ua * ub);
+    case tk::Div:
+        return b == 0 ? 0 : int32_t(int64_t(a) / int64_t(b));
+    case tk::And:
+        return a & b;
+    case tk::Or:
+        return a | b;
+    case tk::Xor:
+        return a ^ b;
+    case tk::Eq:
+        return a == b;
+    case tk::Ne:
+        return a != b;
+    case tk::Lt:
+        return a < b;
+    case tk::Gt:
+        return a > b;
+    case tk::Lte:
+        return a <= b;
+    case tk::Gte:
+        return a >= b;
+    case tk::LogicalAnd:
+        return a != 0 && b != 0;
+    case tk::LogicalOr:
+        return a != 0 || b != 0;
+    case tk::Shl:
+        return int32_t(ua << (ub & 31));
+    case tk::Shr:
+        return int32_t(ua >> (ub & 31));
+    default:
+        return 0;
+    }
+}
+
+static bool foldConstants(Program &p)
+{
+    Program out;
+    out.reserve(p.size());
+    bool changed = false;
+    for (Instruction &i : p) {
+        const size_t n = out.size();
+        if (isBinaryOperator(i.kind) && n >= 2 && isConstantPush(out[n - 2]) && isConstantPush(out[n - 1])) {
+            Instruction &left = out[n - 2];
+            const int32_t v = fold(i.kind, left.value, out[n - 1].value);
+            left.setKind(tk::Int32);
+            left.value = v;
+            left.text.clear();
+            out.pop_back();
+            changed = true;
+            continue;
+        }
+        out.push_back(std::move(i));
+    }
+    p.swap(out);
+    return changed;
+}
+
+static bool narrowConstants(Program &p)
+{
+    Program out;
+    out.reserve(p.size());
+    bool changed = false;
+    for (size_t k = 0; k < p.size(); ++k) {
+        Instruction &i = p[k];
+        const bool constant = i.kind == tk::Int32 || i.kind == tk::Int32Alt;
+        if (constant && k + 1 < p.size() && (p[k + 1].kind == tk::Drop3 || p[k + 1].kind == tk::Drop2)) {
+            const int32_t v = i.value;
+            i.setKind(p[k + 1].kind == tk::Drop3 ? tk::Bit8 : tk::Bit16);
+            i.value = v;
+            ++k;
+            changed = true;
+        }
+        out.push_back(std::move(i));
+    }
+    p.swap(out);
+    return changed;
+}
+
+static bool mergeConstants(Program &p)
+{
+    Program out;
+    out.reserve(p.size());
+    bool changed = false;
+    for (Instruction &i : p) {
+        out.push_back(std::move(i));
+        // Merged pairs may merge again with what precedes them.
+        for (;;) {
+            const size_t n = out.size();
+            if (n < 2 || out[n - 1].kind != out[n - 2].kind) break;
+            Instruction &first = out[n - 2];
+            const uint32_t a = uint32_t(first.value);
+            const uint32_t b = uint32_t(out[n - 1].value);
+            if (first.kind == tk::Bit16) {
+                first.setKind(tk::Int32);
+                first.value = int32_t((a & 0xFFFF) | (b << 16));
+            } else if (first.kind == tk::Bit8) {
+                first.setKind(tk::Bit16);
+                first.value = int32_t((a & 0xFF) | ((b & 0xFF) << 8));
+            } else {
+                break;
+            }
+            out.pop_back();
+            changed = true;
+        }
+    }
+    p.swap(out);
+    return changed;
+}
+
+// "if <constant>": the IF goes; a true condition drops the else-part, a false one the
+// then-part including its ELSE, so that the else-part runs unconditionally.
+static bool foldConditions(Program &p)
+{
+    Program out;
+    out.reserve(p.size());
+    bool changed = false;
+    QHash<int32_t, int> dropElseAt; // level -> pending true conditions
+    bool skipping = false;
+    bool skipElseToo = false;
+    int32_t skipLevel = 0;
+    for (Instruction &i : p) {
+        if (skipping) {
+            if (i.level == skipLevel && (i.kind == tk::EndIf || (skipElseToo && i.kind == tk::Else)))
+                skipping = false;
+            continue;
+        }
+        if (i.kind == tk::If && !out.empty() && isConstantPush(out.back())) {
+            const bool isTrue = out.back().value != 0;
+            out.pop_back();
+            changed = true;
+            if (isTrue) {
+                dropElseAt[i.level]++;
+            } else {
+                skipping = true;
+                skipElseToo = true;
+                skipLevel = i.level;
+            }
+            continue;
+        }
+        if ((i.kind == tk::Else || i.kind == tk::EndIf) && dropElseAt.value(i.level) > 0) {
+            if (--dropElseAt[i.level] == 0) dropElseAt.remove(i.level);
+            if (i.kind == tk::Else) {
+                skipping = true;
+                skipElseToo = false;
+                skipLevel = i.level;
+                continue;
+            }
+        }
+        out.push_back(std::move(i));
+    }
+    p.swap(out);
+    return changed;
+}
+
+// A handler that reaches its END before producing any byte is dropped with its label, so its
+// event table entry stays 0xFFFF.
+static bool dropEmptyHandlers(Program &p)
+{
+    Program out;
+    out.reserve(p.size());
+    bool changed = false;
+    for (size_t k = 0; k < p.size(); ++k) {
+        if (p[k].kind == tk::Event) {
+            size_t j = k + 1;
+            while (j < p.size() && instructionSize(p[j]) == 0 && p[j].kind != tk::Event &&
+                   p[j].kind != tk::Procedure)
+                ++j;
+            if (j < p.size() && p[j].kind == tk::End && p[j].level == 0) {
+                k = j;
+                changed = true;
+                continue;
+            }
+        }
+        out.push_back(std::move(p[k]));
+    }
+    p.swap(out);
+    return changed;
+}
+
+// A result copied from the response frame straight into a buffer needs no trip over the stack.
+static bool copyResponsesDirectly(Program &p)
+{
+    Program out;
+    out.reserve(p.size());
+    bool changed = false;
+    bool inCall = false;
+    long pending = -1;
+    for (Instruction &i : p) {
+        if (i.kind == tk::MsgCall) {
+            inCall = true;
+            pending = -1;
+        } else if (i.kind == tk::MsgFin) {
+            inCall = false;
+            pending = -1;
+        } else if (inCall && i.kind == tk::FrameToStackBuffer) {
+            pending = long(out.size());
+        } else if (inCall && i.kind == tk::StackToVar) {
+            pending = -1;
+        } else if (inCall && i.kind == tk::StackToVarBuffer && pending >= 0) {
+            out.erase(out.begin() + pending);
+            i.setKind(tk::FrameToVarBuffer);
+            pending = -1;
+            changed = true;
+        }
+        out.push_back(std::move(i));
+    }
+    p.swap(out);
+    return changed;
+}
+
+bool ScriptCompiler::optimisePass()
+{
+    bool changed = foldConstants(m_program);
+    changed |= narrowConstants(m_program);
+    changed |= mergeConstants(m_program);
+    changed |= foldConditions(m_program);
+    changed |= dropEmptyHandlers(m_program);
+    changed |= copyResponsesDirectly(m_program);
+    return changed;
+}
+
+void ScriptCompiler::numberLevels()
+{
+    int32_t level = 0;
+    for (Instruction &i : m_program) {
+        if (i.kind == tk::If) ++level;
+        i.level = level;
+        if (i.kind == tk::EndIf) --level;
+    }
+}
+
+// Handlers of the same event (for example one in an imported file) run one after the other:
+// each handler's END becomes a jump to the next handler's label.
+void ScriptCompiler::chainEvents()
+{
+    QHash<QByteArray, size_t> previous;
+    for (size_t k = 0; k < m_program.size(); ++k) {
+        if (m_program[k].kind != tk::Event) continue;
+        const auto it = previous.find(m_program[k].text);
+        if (it != previous.end()) {
+            const size_t label = *it;
+            for (size_t j = label + 1; j < k; ++j) {
+                const Instruction &i = m_program[j];
+                if (i.kind == tk::Event || i.kind == tk::Procedure) break;
+                if (i.kind == tk::End && i.level == m_program[label].level) {
+                    const int32_t level = i.level;
+                    m_program[j].setKind(tk::Goto);
+                    m_program[j].value = m_program[k].sequence;
+                    m_program[j].level = level;
+                    break;
+                }
+            }
+        }
+        previous.insert(m_program[k].text, k);
+    }
+}
+
+bool ScriptCompiler::finishProgram()
+{
+    gen(tk::End);
+    numberLevels();
+    while (optimisePass()) {
+    }
+    chainEvents();
+    if (m_bankSize != 0 && m_endAddress != 0 && !padBanks()) return false;
+    assignAddresses();
+    return resolveTargets();
+}
