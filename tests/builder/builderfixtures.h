@@ -10,7 +10,8 @@
 #include <QString>
 #include <QTemporaryDir>
 
-namespace fixtures {
+namespace fixtures
+{
 
 // The document must outlive the element; keep both.
 struct Xml {

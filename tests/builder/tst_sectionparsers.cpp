@@ -13,7 +13,8 @@
 
 using namespace fixtures;
 
-namespace {
+namespace
+{
 
 bool run(const QString &program, const QStringList &arguments)
 {
@@ -47,8 +48,9 @@ private slots:
         const QString pem = m_certs.filePath("cert.pem");
         const QString der = m_certs.filePath("cert.der");
         const QString md5 = m_certs.filePath("cert.md5");
-        QVERIFY(run("openssl", {"req", "-x509", "-newkey", "rsa:1024", "-nodes", "-keyout", m_certs.filePath("key.pem"),
-                                "-days", "1", "-subj", "/CN=test", "-out", pem}));
+        QVERIFY(
+            run("openssl", {"req", "-x509", "-newkey", "rsa:1024", "-nodes", "-keyout",
+                            m_certs.filePath("key.pem"), "-days", "1", "-subj", "/CN=test", "-out", pem}));
         QVERIFY(run("openssl", {"x509", "-in", pem, "-outform", "der", "-out", der}));
         QVERIFY(run("openssl", {"dgst", "-md5", "-binary", "-out", md5, der}));
         m_der = readFile(der);
@@ -96,8 +98,8 @@ private slots:
         Console missing;
         SoftwareParser p2(missing);
         QVERIFY(!p2.parse(Xml("<software><binary in='fw/none.juo'/></software>").root(), out));
-        QCOMPARE(missing.capturedOut(),
-                 " in         :fw/none.juo\nUnable to open:" + QDir(sdk.path()).filePath("fw/none.juo") + "\n");
+        QCOMPARE(missing.capturedOut(), " in         :fw/none.juo\nUnable to open:" +
+                                            QDir(sdk.path()).filePath("fw/none.juo") + "\n");
         // An absolute path is never looked up under the SDK root.
         Console absolute;
         SoftwareParser p3(absolute);
@@ -121,8 +123,9 @@ private slots:
                              out));
         // 6 "/a.txt" 0 (8 bytes), size 5, "hello" ends at 17; then 11 "/data/b.bin" 0 ends at 30,
         // padded to 32 from the block start, size 3, "xyz", the closing 0.
-        const QByteArray expected = QByteArray("\x06/a.txt\0", 8) + le32(5) + "hello" + QByteArray("\x0b/data/b.bin\0\0\0", 15) +
-                                    le32(3) + "xyz" + QByteArray(1, '\0');
+        const QByteArray expected = QByteArray("\x06/a.txt\0", 8) + le32(5) + "hello" +
+                                    QByteArray("\x0b/data/b.bin\0\0\0", 15) + le32(3) + "xyz" +
+                                    QByteArray(1, '\0');
         QCOMPARE(out.toHex(' '), expected.toHex(' '));
         QCOMPARE(console.capturedOut(), QString("FILE  :a.txt  size:5\nFILE  :data/b.bin  size:3\n"));
     }
@@ -139,7 +142,8 @@ private slots:
         QCOMPARE(out, QByteArray(1, '\0'));
 
         // The length byte counts the stored UTF-8 bytes: "/" and 6 bytes.
-        QVERIFY(parser.parse(Xml(QString::fromUtf8("<files><file path='\xc3\xa4.txt'/></files>")).root(), out));
+        QVERIFY(
+            parser.parse(Xml(QString::fromUtf8("<files><file path='\xc3\xa4.txt'/></files>")).root(), out));
         QCOMPARE(out.toHex(' '), (QByteArray("\x07/\xc3\xa4.txt\0", 9) + QByteArray(3, '\0') + le32(1) + "1" +
                                   QByteArray(1, '\0'))
                                      .toHex(' '));
@@ -166,9 +170,12 @@ private slots:
     {
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("format");
-        QTest::newRow("pem, default format") << "cert.pem" << "";
-        QTest::newRow("pem, any other format word") << "cert.pem" << "format='x509'";
-        QTest::newRow("der") << "cert.der" << "format='der'";
+        QTest::newRow("pem, default format") << "cert.pem"
+                                             << "";
+        QTest::newRow("pem, any other format word") << "cert.pem"
+                                                    << "format='x509'";
+        QTest::newRow("der") << "cert.der"
+                             << "format='der'";
     }
 
     void certificates()
@@ -179,10 +186,13 @@ private slots:
         Console console;
         CertificateParser parser(console);
         QByteArray out;
-        QVERIFY2(parser.parse(Xml("<certificates><certificate path='" + path + "' " + format + "/></certificates>").root(),
-                              out),
-                 qPrintable(console.capturedErr()));
-        const QByteArray expected = QByteArray(1, char(16)) + m_md5 + le32(quint32(m_der.size())) + m_der + QByteArray(1, '\0');
+        QVERIFY2(
+            parser.parse(
+                Xml("<certificates><certificate path='" + path + "' " + format + "/></certificates>").root(),
+                out),
+            qPrintable(console.capturedErr()));
+        const QByteArray expected =
+            QByteArray(1, char(16)) + m_md5 + le32(quint32(m_der.size())) + m_der + QByteArray(1, '\0');
         QCOMPARE(out.toHex(), expected.toHex());
         QCOMPARE(console.capturedOut(),
                  "CERT  :" + path + "  size:" + QString::number(QFileInfo(path).size()) + "\n");
@@ -201,7 +211,8 @@ private slots:
             {"<certificates><certificate path='" + m_certs.filePath("key.pem") + "'/></certificates>",
              "Unable to parse certificate file:" + m_certs.filePath("key.pem") + "\n"},
             {"<certificates><certificate/></certificates>", "Expected path for file\n"},
-            {"<certificates><certificate path='/no/such.pem'/></certificates>", "Unable to open file:/no/such.pem\n"},
+            {"<certificates><certificate path='/no/such.pem'/></certificates>",
+             "Unable to open file:/no/such.pem\n"},
         };
         for (const Case &c : cases) {
             Console console;
@@ -226,15 +237,18 @@ private slots:
         QTest::addColumn<QByteArray>("mac");
         QTest::addColumn<int>("pll");
         QTest::addColumn<int>("wdt");
-        QTest::newRow("WDTPS 13 only") << "WDTPS='13'"
-                                       << " WDTPS      :13 (8.192s)\n F/UPLLIDIV :1 (8 MHz)\n default_mac:02a4c0ffffff\n"
-                                       << QByteArray::fromHex("02a4c0ffffff") << 1 << 13;
-        QTest::newRow("limits") << "WDTPS='0' oscillator='48' default_mac='0A0b0C0d0E0fextra'"
-                                << " WDTPS      :0 (0.001s)\n F/UPLLIDIV :7 (48 MHz)\n default_mac:0a0b0c0d0e0f\n"
-                                << QByteArray::fromHex("0a0b0c0d0e0f") << 7 << 0;
-        QTest::newRow("20 and 4 MHz") << "WDTPS='20' oscillator='4'"
-                                      << " WDTPS      :20 (1048.576s)\n F/UPLLIDIV :0 (4 MHz)\n default_mac:02a4c0ffffff\n"
-                                      << QByteArray::fromHex("02a4c0ffffff") << 0 << 20;
+        QTest::newRow("WDTPS 13 only")
+            << "WDTPS='13'"
+            << " WDTPS      :13 (8.192s)\n F/UPLLIDIV :1 (8 MHz)\n default_mac:02a4c0ffffff\n"
+            << QByteArray::fromHex("02a4c0ffffff") << 1 << 13;
+        QTest::newRow("limits")
+            << "WDTPS='0' oscillator='48' default_mac='0A0b0C0d0E0fextra'"
+            << " WDTPS      :0 (0.001s)\n F/UPLLIDIV :7 (48 MHz)\n default_mac:0a0b0c0d0e0f\n"
+            << QByteArray::fromHex("0a0b0c0d0e0f") << 7 << 0;
+        QTest::newRow("20 and 4 MHz")
+            << "WDTPS='20' oscillator='4'"
+            << " WDTPS      :20 (1048.576s)\n F/UPLLIDIV :0 (4 MHz)\n default_mac:02a4c0ffffff\n"
+            << QByteArray::fromHex("02a4c0ffffff") << 0 << 20;
     }
 
     void bootloader()
@@ -256,7 +270,8 @@ private slots:
         Console console;
         BootParser parser(console);
         QByteArray out;
-        QVERIFY2(parser.parse(Xml("<bootloader " + attributes + "/>").root(), out), qPrintable(console.capturedErr()));
+        QVERIFY2(parser.parse(Xml("<bootloader " + attributes + "/>").root(), out),
+                 qPrintable(console.capturedErr()));
         QCOMPARE(console.capturedOut(),
                  "BOOTLOADER:\n in         :" + sdk.path() + "/fw/boot.juo\n" + report);
         QByteArray expected = image;
@@ -272,15 +287,24 @@ private slots:
     {
         QTest::addColumn<QString>("attributes");
         QTest::addColumn<QString>("err");
-        QTest::newRow("oscillator 10") << "oscillator='10'" << "invalid oscillator:10\n";
-        QTest::newRow("oscillator text") << "oscillator='8MHz'" << "failed to parse oscillator\n";
-        QTest::newRow("WDTPS 21") << "WDTPS='21'" << "invalid postscaler:21\n";
-        QTest::newRow("WDTPS -1") << "WDTPS='-1'" << "invalid postscaler:-1\n";
-        QTest::newRow("WDTPS hex") << "WDTPS='0xd'" << "failed to parse WDTPS\n";
-        QTest::newRow("MAC of 11 digits") << "default_mac='02a4c0fffff'" << "failed to parse MAC address\n";
-        QTest::newRow("MAC not hex") << "default_mac='02a4c0ffffgg'" << "failed to parse MAC address\n";
-        QTest::newRow("missing file") << "in='no/boot.juo'" << "Unable to open:no/boot.juo\n";
-        QTest::newRow("short file") << "in='short.juo'" << "Bootloader image too short:short.juo\n";
+        QTest::newRow("oscillator 10") << "oscillator='10'"
+                                       << "invalid oscillator:10\n";
+        QTest::newRow("oscillator text") << "oscillator='8MHz'"
+                                         << "failed to parse oscillator\n";
+        QTest::newRow("WDTPS 21") << "WDTPS='21'"
+                                  << "invalid postscaler:21\n";
+        QTest::newRow("WDTPS -1") << "WDTPS='-1'"
+                                  << "invalid postscaler:-1\n";
+        QTest::newRow("WDTPS hex") << "WDTPS='0xd'"
+                                   << "failed to parse WDTPS\n";
+        QTest::newRow("MAC of 11 digits") << "default_mac='02a4c0fffff'"
+                                          << "failed to parse MAC address\n";
+        QTest::newRow("MAC not hex") << "default_mac='02a4c0ffffgg'"
+                                     << "failed to parse MAC address\n";
+        QTest::newRow("missing file") << "in='no/boot.juo'"
+                                      << "Unable to open:no/boot.juo\n";
+        QTest::newRow("short file") << "in='short.juo'"
+                                    << "Bootloader image too short:short.juo\n";
     }
 
     void bootloaderFailures()

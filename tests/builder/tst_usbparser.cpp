@@ -8,20 +8,22 @@
 
 using namespace fixtures;
 
-namespace {
+namespace
+{
 
 QByteArray bytes(const char *hex)
 {
     return QByteArray::fromHex(hex);
 }
 
-const char *const deviceXml = "<usb><device bcdUSB='0200' idVendor='1234' idProduct='5678' bcdDevice='0100' "
-                              "iProduct='Module'>"
-                              "<configuration bmAttributes='80' bMaxPower='32'/>"
-                              "<interface bInterfaceClass='ff'>"
-                              "<endpoint bEndpointAddress='81' bmAttributes='02' wMaxPacketSize='0040'/>"
-                              "<endpoint bEndpointAddress='01' bmAttributes='02' wMaxPacketSize='0040' bInterval='0a'/>"
-                              "</interface></device></usb>";
+const char *const deviceXml =
+    "<usb><device bcdUSB='0200' idVendor='1234' idProduct='5678' bcdDevice='0100' "
+    "iProduct='Module'>"
+    "<configuration bmAttributes='80' bMaxPower='32'/>"
+    "<interface bInterfaceClass='ff'>"
+    "<endpoint bEndpointAddress='81' bmAttributes='02' wMaxPacketSize='0040'/>"
+    "<endpoint bEndpointAddress='01' bmAttributes='02' wMaxPacketSize='0040' bInterval='0a'/>"
+    "</interface></device></usb>";
 
 } // namespace
 
@@ -36,13 +38,13 @@ private slots:
         QTest::addColumn<QByteArray>("expected");
         QTest::newRow("one configuration, two endpoints")
             << deviceXml
-            << bytes("1201 0002 00 00 00 08 3412 7856 0001 00 01 00 01"   // device, iProduct 1
-                     "0902 2000 01 01 00 80 32"                           // wTotalLength 9+9+7+7 = 32
+            << bytes("1201 0002 00 00 00 08 3412 7856 0001 00 01 00 01" // device, iProduct 1
+                     "0902 2000 01 01 00 80 32"                         // wTotalLength 9+9+7+7 = 32
                      "0904 00 00 02 ff 00 00 00"
                      "0705 81 02 4000 00"
                      "0705 01 02 4000 0a"
                      "04030904"
-                     "0e03 4d00 6f00 6400 7500 6c00 6500"                  // "Module" in UTF-16LE
+                     "0e03 4d00 6f00 6400 7500 6c00 6500" // "Module" in UTF-16LE
                      "00");
         QTest::newRow("shared string")
             << "<usb><device iManufacturer='Acme' iProduct='Acme' iSerialNumber='7'/></usb>"
@@ -53,7 +55,7 @@ private slots:
                "<descriptor Type='24'><data>0a0b 0c</data><data>\n  FF</data></descriptor>"
                "</interface></device></usb>"
             << bytes("1201 0000 00 00 00 08 0000 0000 0000 00 00 00 01"
-                     "0902 1800 01 01 00 00 00"                            // 9 + 9 + 6 = 24
+                     "0902 1800 01 01 00 00 00" // 9 + 9 + 6 = 24
                      "0904 00 00 00 00 00 00 01"
                      "0624 0a0b0cff"
                      "04030904 0403 4900 00");
@@ -95,7 +97,8 @@ private slots:
         QTest::newRow("class descriptor of 254 bytes")
             << "<usb><device><configuration/><interface><descriptor Type='21'><data>" + QString(508, 'a') +
                    "</data></descriptor></interface></device></usb>";
-        QTest::newRow("string of 127 characters") << "<usb><device iProduct='" + QString(127, 'x') + "'/></usb>";
+        QTest::newRow("string of 127 characters")
+            << "<usb><device iProduct='" + QString(127, 'x') + "'/></usb>";
     }
 
     void tooLongIsRefused()
@@ -114,8 +117,8 @@ private slots:
         USBParser parser(console);
         QByteArray out;
         QVERIFY(parser.parse(Xml("<usb><device iProduct='" + QString(126, 'x') +
-                                 "'><configuration/><interface><descriptor Type='21'><data>" + QString(506, 'b') +
-                                 "</data></descriptor></interface></device></usb>")
+                                 "'><configuration/><interface><descriptor Type='21'><data>" +
+                                 QString(506, 'b') + "</data></descriptor></interface></device></usb>")
                                  .root(),
                              out));
         // Device 18, configuration 9, interface 9, descriptor 255; string 0, string of 254; final 0.
