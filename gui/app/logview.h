@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QGraphicsView>
+#include <QList>
+#include <QRectF>
+#include <QStringList>
+#include <QTimer>
+#include <deque>
+
+class LogGraphicsItem;
+class QGraphicsScene;
+
+// The log pane: one row per logged line, at most maxRows of them. Lines are collected and put into
+// the scene in batches, so logging a burst of traffic costs a list append per line.
+class LogView : public QGraphicsView
+{
+    Q_OBJECT
+
+public:
+    explicit LogView(QWidget *parent = nullptr);
+    ~LogView() override;
+
+    void clearLog();
+
+    // Every line logged since the last clear, oldest first, as handed to addLine.
+    const QList<QStringList> &logEntries() const { return entries; }
+
+public slots:
+    void flush();
+    void scroll(bool on);
+    void copy();
+    void copyFlowChart();
+    // Same signature as the view's own slot, so the scene's changed signal lands here.
+    void updateScene(const QList<QRectF> &rects);
+    void addLine(const QString &timestamp, const QString &log);
+    void addLine(const QString &timestamp, const QStringList &log);
+
+private:
+    QGraphicsScene *newScene();
+
+    QGraphicsScene *logScene = nullptr;
+    QList<QStringList> entries;
+    QStringList pendingLines;
+    bool scrollEnabled = true;
+    QTimer flushTimer;
+    int nextY = 0;
+    QRectF rowRect{0, 0, 1000, 0};
+    int maxRows = 10000;
+    // The rows in the scene, oldest first: trimming takes from the front without asking the scene.
+    std::deque<LogGraphicsItem *> rows;
+};

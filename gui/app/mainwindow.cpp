@@ -1,0 +1,340 @@
+#include "mainwindow.h"
+
+#include "commandparser.h"
+#include "logview.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QQmlContext>
+#include <QQuickView>
+#include <QSplitter>
+#include <QToolTip>
+#include <QVBoxLayout>
+
+static void initQmlResource()
+{
+    Q_INIT_RESOURCE(qml);
+}
+
+namespace
+{
+
+const char *const eraseKeysKey = "dfuEraseKeys";
+
+// Offered fastest first; 115200 is what a module talks out of reset.
+const int baudRates[] = {5000000, 2500000, 2000000, 1000000, 500000, 256000, 128000, 115200, 57600, 38400,
+                         19200,   14400,   9600,    4800,    2400,   1200,   600,    300,    110};
+const int defaultBaudRate = 115200;
+
+} // namespace
+
+MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
+{
+    construct();
+}
+
+MainWindow::MainWindow(std::unique_ptr<PortEnumerator> ports, QWidget *parent)
+    : QMainWindow(parent), comm(std::move(ports))
+{
+    construct();
+}
+
+void MainWindow::construct()
+{
+    wifi_register_metatypes();
+    buildWidgets();
+    loadQml();
+
+    connect(&wifi, &cls_wifi::tx_data, this, &MainWindow::txData);
+    connect(&wifi, &cls_wifi::parsed_message_str, this, &MainWindow::debugPrintStringList);
+    connect(ui.pushLogCopy, &QPushButton::clicked, ui.textDebug, &LogView::copy);
+    connect(ui.checkLogScroll, &QCheckBox::clicked, ui.textDebug, &LogView::scroll);
+    connect(ui.actionLogToFlowChart, &QAction::triggered, ui.textDebug, &LogView::copyFlowChart);
+    addAction(ui.actionLogToFlowChart);
+
+    parser = new CommandParser(this);
+    connect(parser, &CommandParser::log_message, this, &MainWindow::debugPrintText);
+    parser->loadDefault(QCoreApplication::applicationDirPath());
+
+    for (int rate : baudRates)
+        emit baud_rate(QString::number(rate), rate);
+    emit select_baud_rate(defaultBaudRate);
+
+    // Decoding first, so a chunk's decoded entries come before its "RX:" line.
+    connect(&comm, &HVConnection::RxData, &wifi, &cls_wifi::rx_data);
+    connect(&comm, &HVConnection::DeviceClosed, this, &MainWindow::close_port);
+    connect(&comm, &HVConnection::RxData, this, &MainWindow::rxData);
+    comm.DiscoverDevices();
+
+    m_dfuEraseKeys = settings.value(eraseKeysKey, false).toBool();
+    emit dfuEraseKeysChanged();
+    m_flowcontrol = true;
+}
+
+MainWindow::~MainWindow()
+{
+    // The QML side refers to the members below; it goes first.
+    delete viewContainer;
+    view = nullptr;
+    writeSettings();
+}
+
+void MainWindow::buildWidgets()
+{
+    if (objectName().isEmpty()) setObjectName(QStringLiteral("MainWindow"));
+    resize(1100, 704);
+
+    ui.actionLogToFlowChart = new QAction(this);
+    ui.actionLogToFlowChart->setObjectName(QStringLiteral("actionLogToFlowChart"));
+
+    ui.centralWidget = new QWidget(this);
+    ui.centralWidget->setObjectName(QStringLiteral("centralWidget"));
+    ui.verticalLayout_2 = new QVBoxLayout(ui.centralWidget);
+    ui.verticalLayout_2->setObjectName(QStringLiteral("verticalLayout_2"));
+    ui.verticalLayout_2->setSpacing(6);
+    ui.verticalLayout_2->setContentsMargins(11, 11, 11, 11);
+
+    ui.splitter = new QSplitter(ui.centralWidget);
+    ui.splitter->setObjectName(QStringLiteral("splitter"));
+    ui.splitter->setOrientation(Qt::Vertical);
+    ui.splitter->setMaximumSize(16777215, 16777215);
+
+    ui.frame = new QWidget(ui.splitter);
+    ui.frame->setObjectName(QStringLiteral("frame"));
+    ui.frame->setMinimumSize(800, 550);
+    ui.splitter->addWidget(ui.frame);
+
+    ui.verticalLayoutWidget = new QWidget(ui.splitter);
+    ui.verticalLayoutWidget->setObjectName(QStringLiteral("verticalLayoutWidget"));
+    ui.verticalLayout = new QVBoxLayout(ui.verticalLayoutWidget);
+    ui.verticalLayout->setObjectName(QStringLiteral("verticalLayout"));
+    ui.verticalLayout->setSpacing(6);
+    ui.verticalLayout->setContentsMargins(0, 0, 0, 0);
+
+    ui.textDebug = new LogView(ui.verticalLayoutWidget);
+    ui.textDebug->setObjectName(QStringLiteral("textDebug"));
+    ui.textDebug->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    ui.textDebug->setViewportUpdateMode(QGraphicsView::MinimalViewportUpdate);
+    ui.verticalLayout->addWidget(ui.textDebug);
+
+    ui.horizontalLayout_2 = new QHBoxLayout;
+    ui.horizontalLayout_2->setObjectName(QStringLiteral("horizontalLayout_2"));
+    ui.horizontalLayout_2->setSpacing(6);
+    ui.lineCommand = new QLineEdit(ui.verticalLayoutWidget);
+    ui.lineCommand->setObjectName(QStringLiteral("lineCommand"));
+    ui.horizontalLayout_2->addWidget(ui.lineCommand);
+    ui.label_10 = new QLabel(ui.verticalLayoutWidget);
+    ui.label_10->setObjectName(QStringLiteral("label_10"));
+    ui.horizontalLayout_2->addWidget(ui.label_10);
+    ui.checkLogHex = new QCheckBox(ui.verticalLayoutWidget);
+    ui.checkLogHex->setObjectName(QStringLiteral("checkLogHex"));
+    ui.checkLogHex->setChecked(true);
+    ui.horizontalLayout_2->addWidget(ui.checkLogHex);
+    ui.checkLogText = new QCheckBox(ui.verticalLayoutWidget);
+    ui.checkLogText->setObjectName(QStringLiteral("checkLogText"));
+    ui.checkLogText->setChecked(true);
+    ui.horizontalLayout_2->addWidget(ui.checkLogText);
+    ui.checkLogScroll = new QCheckBox(ui.verticalLayoutWidget);
+    ui.checkLogScroll->setObjectName(QStringLiteral("checkLogScroll"));
+    ui.checkLogScroll->setChecked(true);
+    ui.horizontalLayout_2->addWidget(ui.checkLogScroll);
+    ui.pushLogCopy = new QPushButton(ui.verticalLayoutWidget);
+    ui.pushLogCopy->setObjectName(QStringLiteral("pushLogCopy"));
+    ui.horizontalLayout_2->addWidget(ui.pushLogCopy);
+    ui.pushLogClear = new QPushButton(ui.verticalLayoutWidget);
+    ui.pushLogClear->setObjectName(QStringLiteral("pushLogClear"));
+    ui.horizontalLayout_2->addWidget(ui.pushLogClear);
+    ui.verticalLayout->addLayout(ui.horizontalLayout_2);
+    ui.splitter->addWidget(ui.verticalLayoutWidget);
+
+    ui.verticalLayout_2->addWidget(ui.splitter);
+    setCentralWidget(ui.centralWidget);
+
+    setWindowTitle(tr("Halvane NW300 GUI"));
+    ui.actionLogToFlowChart->setText(tr("logToFlowChart"));
+    ui.actionLogToFlowChart->setShortcut(QKeySequence(tr("Ctrl+Shift+F")));
+    ui.lineCommand->setPlaceholderText(tr("Enter command or hex string to send here"));
+    ui.label_10->setText(tr("Show:"));
+    ui.checkLogHex->setText(tr("Comm"));
+    ui.checkLogText->setText(tr("Text"));
+    ui.checkLogScroll->setText(tr("Scroll"));
+    ui.pushLogCopy->setText(tr("Copy to Clipboard"));
+    ui.pushLogClear->setText(tr("Clear"));
+
+    QMetaObject::connectSlotsByName(this);
+}
+
+// A main.qml in the working directory replaces the built-in interface, so it can be worked on
+// without rebuilding the program.
+void MainWindow::loadQml()
+{
+    initQmlResource();
+    auto *layout = new QHBoxLayout(ui.frame);
+    layout->setContentsMargins(0, 0, 0, 0);
+
+    view = new QQuickView;
+    QQmlContext *context = view->rootContext();
+    context->setContextProperty(QStringLiteral("wifi"), &wifi);
+    context->setContextProperty(QStringLiteral("sme"), &wifi.sme);
+    context->setContextProperty(QStringLiteral("dfu"), &wifi.dfu);
+    context->setContextProperty(QStringLiteral("system"), &wifi.system);
+    context->setContextProperty(QStringLiteral("tcpip"), &wifi.tcpip);
+    context->setContextProperty(QStringLiteral("endpoint"), &wifi.endpoint);
+    context->setContextProperty(QStringLiteral("config"), &wifi.config);
+    context->setContextProperty(QStringLiteral("flash"), &wifi.flash);
+    context->setContextProperty(QStringLiteral("hardware"), &wifi.hardware);
+    context->setContextProperty(QStringLiteral("i2c"), &wifi.i2c);
+    context->setContextProperty(QStringLiteral("https"), &wifi.https);
+    context->setContextProperty(QStringLiteral("mainobj"), this);
+    context->setContextProperty(QStringLiteral("comm"), &comm);
+
+    const QString local = QStringLiteral("main.qml");
+    view->setSource(QFileInfo::exists(local) ? QUrl::fromLocalFile(local)
+                                             : QUrl(QStringLiteral("qrc:/qml/main.qml")));
+    view->setResizeMode(QQuickView::SizeRootObjectToView);
+
+    viewContainer = QWidget::createWindowContainer(view);
+    layout->addWidget(viewContainer);
+    viewContainer->setFocus();
+}
+
+void MainWindow::setDfuEraseKeys(bool on)
+{
+    if (on == m_dfuEraseKeys) return;
+    m_dfuEraseKeys = on;
+    emit dfuEraseKeysChanged();
+}
+
+void MainWindow::setFlowcontrol(bool on)
+{
+    if (on == m_flowcontrol) return;
+    m_flowcontrol = on;
+    emit flowcontrolChanged();
+}
+
+void MainWindow::writeSettings()
+{
+    settings.setValue(eraseKeysKey, m_dfuEraseKeys);
+}
+
+void MainWindow::saveSettings()
+{
+    writeSettings();
+    settings.sync();
+}
+
+QString MainWindow::timestampPrefix(const QDateTime &now)
+{
+    const QDate d = now.date();
+    const QTime t = now.time();
+    const QChar zero(QLatin1Char('0'));
+    return QStringLiteral("<b>%1.%2.%3 %4:%5:%6.%7</b> ")
+        .arg(d.year(), 4)
+        .arg(d.month(), 2, 10, zero)
+        .arg(d.day(), 2, 10, zero)
+        .arg(t.hour(), 2, 10, zero)
+        .arg(t.minute(), 2, 10, zero)
+        .arg(t.second(), 2, 10, zero)
+        .arg(t.msec(), 4, 10, zero);
+}
+
+void MainWindow::debugPrint(QString txt)
+{
+    ui.textDebug->addLine(timestampPrefix(QDateTime::currentDateTime()), txt);
+}
+
+void MainWindow::debugPrintList(QStringList txt)
+{
+    ui.textDebug->addLine(timestampPrefix(QDateTime::currentDateTime()), txt);
+}
+
+void MainWindow::debugPrintHex(QString txt)
+{
+    if (ui.checkLogHex->isChecked()) debugPrint(txt);
+}
+
+void MainWindow::debugPrintText(QString txt)
+{
+    if (ui.checkLogText->isChecked()) debugPrint(txt);
+}
+
+void MainWindow::debugPrintStringList(QStringList txt)
+{
+    if (ui.checkLogText->isChecked()) debugPrintList(txt);
+}
+
+void MainWindow::rxData(QByteArray data)
+{
+    debugPrintHex(QStringLiteral("RX: %1").arg(QString::fromLatin1(data.toHex())));
+}
+
+// The one way from the API objects to the port.
+void MainWindow::txData(QByteArray data)
+{
+    debugPrintHex(QStringLiteral("TX: %1").arg(QString::fromLatin1(data.toHex())));
+    comm.TxData(data);
+}
+
+// A typed packet goes straight to the port, without a "TX:" line.
+void MainWindow::on_lineCommand_returnPressed()
+{
+    QString msg;
+    const QByteArray packet = parser->parse(ui.lineCommand->text(), msg);
+    if (packet.isEmpty()) return;
+    comm.TxData(packet);
+    ui.lineCommand->clear();
+}
+
+void MainWindow::on_lineCommand_textEdited(QString arg1)
+{
+    QPalette palette = ui.lineCommand->palette();
+    QString msg;
+    const bool valid = arg1.isEmpty() || !parser->parse(arg1, msg).isEmpty();
+    if (valid) {
+        palette.setColor(QPalette::Text, Qt::black);
+        QToolTip::hideText();
+    } else {
+        if (!msg.isEmpty()) QToolTip::showText(ui.lineCommand->mapToGlobal(QPoint(0, 0)), msg);
+        palette.setColor(QPalette::Text, Qt::red);
+    }
+    ui.lineCommand->setPalette(palette);
+}
+
+void MainWindow::raw_tx(int byte)
+{
+    comm.TxData(QByteArray(1, char(byte & 0xff)));
+}
+
+void MainWindow::on_pushLogClear_clicked()
+{
+    ui.textDebug->clearLog();
+}
+
+void MainWindow::refresh_ports()
+{
+    comm.DiscoverDevices();
+}
+
+void MainWindow::open_port(QString name, QString port, int baud)
+{
+    if (comm.OpenDevice(port, baud)) emit attached(true, name, QString::number(baud));
+}
+
+void MainWindow::close_port()
+{
+    comm.CloseDevice();
+    emit attached(false, QString(), QString());
+}
+
+void MainWindow::DeviceFound(int, int, QString, bool) {}
+
+void MainWindow::DeviceFound(QString, QString) {}
+
+void MainWindow::DeviceDisconnect(int, int) {}
