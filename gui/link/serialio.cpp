@@ -1,5 +1,7 @@
 #include "serialio.h"
 
+#include <QFile>
+
 // The kernel's termios2 (with BOTHER for arbitrary rates) cannot be mixed with glibc's <termios.h>.
 #include <asm/termbits.h>
 #include <cerrno>
@@ -42,7 +44,7 @@ static void makeRaw(termios2 &t)
 
 int openDevice(const QString &path)
 {
-    const int fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return -1;
     termios2 t;
     // A tty only; raw at once, so nothing received before the line is set is cooked or echoed.

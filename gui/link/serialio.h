@@ -19,6 +19,7 @@ public:
     Event(const Event &) = delete;
     Event &operator=(const Event &) = delete;
 
+    bool valid() const { return efd >= 0; }
     void set();
     bool isSet() const { return flag.load(std::memory_order_acquire); }
     int fd() const { return efd; }

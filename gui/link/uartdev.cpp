@@ -24,7 +24,8 @@ UartDev::~UartDev()
 bool UartDev::openPort()
 {
     if (isRunning() || isFinished()) return false;
-    const int fd = serialio::openDevice(portName);
+    // Without its wake-up events the reader could not be stopped: no port then.
+    const int fd = stopEvent.valid() && closeEvent.valid() ? serialio::openDevice(portName) : -1;
     if (fd < 0) {
         qDebug().noquote() << "ERROR: cannot open serialport:" << portName;
         return false;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
 #include <QMutex>
 #include <QStringList>
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 // The module's side of a line: the master of a pseudo-terminal whose slave path the code under test opens.
@@ -147,6 +149,26 @@ private:
     QTemporaryFile file;
     int saved = -1;
 };
+
+// True while a worker's reader thread sleeps in poll(), that is with its read pending. (A thread
+// takes the name of its object's class.)
+inline bool readerWaiting()
+{
+    const QStringList tasks = QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &task : tasks) {
+        QFile comm("/proc/self/task/" + task + "/comm");
+        QFile syscall("/proc/self/task/" + task + "/syscall");
+        if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != "UartDev" ||
+            !syscall.open(QIODevice::ReadOnly))
+            continue;
+        const long number = syscall.readAll().split(' ').value(0).toLong();
+#ifdef SYS_poll
+        if (number == SYS_poll) return true;
+#endif
+        if (number == SYS_ppoll) return true;
+    }
+    return false;
+}
 
 inline QByteArray hex(const char *text)
 {
