@@ -17,10 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         Instruction token;
         while (lexer.next(token)) {
             const int terminal = TokenTable::row(token.kind).parserToken;
-            if (terminal != 0)
-                parser.feed(terminal, lineNumber);
-            if (token.kind == tk::Eol)
-                break;
+            if (terminal != 0) parser.feed(terminal, lineNumber);
+            if (token.kind == tk::Eol) break;
         }
         if (parser.hasError()) {
             parser.expectingText();

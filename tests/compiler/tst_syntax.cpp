@@ -76,7 +76,7 @@ private slots:
         for (int i = 0; i < lines.size(); ++i) {
             c.compileLine(lines.at(i) + '\n', i + 1);
             for (const ReportedError &e : c.errors)
-                QVERIFY2(e.message != "syntax error", e.detail.constData());
+                QVERIFY2(!e.detail.startsWith("expecting"), e.detail.constData());
             ++accepted;
         }
         QCOMPARE(accepted, lines.size());
