@@ -135,7 +135,7 @@ bool ScriptCompiler::resolveTargets()
     std::vector<long> loopEnd(n, -1);
     std::vector<long> whileBegin(n, -1);
     std::vector<size_t> open;
-    QHash<int32_t, size_t> bySequence;
+    std::vector<long> bySequence(size_t(std::max(m_sequence, 0)), -1);
     QHash<QByteArray, size_t> eventLabels;
     QHash<QByteArray, size_t> constantData;
     for (size_t k = 0; k < n; ++k) {
@@ -152,7 +152,8 @@ bool ScriptCompiler::resolveTargets()
         } else if (i.kind == tk::ConstMemory && !constantData.contains(i.text)) {
             constantData.insert(i.text, k);
         }
-        bySequence.insert(i.sequence, k);
+        if (i.sequence >= 0 && size_t(i.sequence) < bySequence.size())
+            bySequence[size_t(i.sequence)] = long(k);
     }
 
     for (size_t k = 0; k < n; ++k) {
@@ -191,12 +192,13 @@ bool ScriptCompiler::resolveTargets()
             break;
         case tk::Goto:
         case tk::Gosub: {
-            const auto it = bySequence.constFind(i.value);
-            if (it == bySequence.constEnd()) {
+            const long target =
+                (i.value >= 0 && size_t(i.value) < bySequence.size()) ? bySequence[size_t(i.value)] : -1;
+            if (target < 0) {
                 printLine("jump target not found: " + i.text);
                 return false;
             }
-            i.value = int32_t(m_program[*it].address);
+            i.value = int32_t(m_program[size_t(target)].address);
             break;
         }
         case tk::Evt:

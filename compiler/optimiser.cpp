@@ -6,6 +6,21 @@
 
 using Program = std::vector<Instruction>;
 
+// The rewrites compact the list in place: the kept part never outruns the part being read.
+struct Compactor {
+    Program &p;
+    size_t w = 0;
+    void keep(size_t r)
+    {
+        if (w != r) p[w] = std::move(p[r]);
+        ++w;
+    }
+    Instruction &back() { return p[w - 1]; }
+    bool empty() const { return w == 0; }
+    void pop() { --w; }
+    void finish() { p.erase(p.begin() + long(w), p.end()); }
+};
+
 static bool isConstantPush(const Instruction &i)
 {
     return i.kind == tk::Int32 || i.kind == tk::Int32Alt || i.kind == tk::Id;
@@ -84,31 +99,30 @@ static int32_t fold(int32_t kind, int32_t a, int32_t b)
 
 static bool foldConstants(Program &p)
 {
-    Program out;
-    out.reserve(p.size());
+    Compactor out{p};
     bool changed = false;
-    for (Instruction &i : p) {
-        const size_t n = out.size();
-        if (isBinaryOperator(i.kind) && n >= 2 && isConstantPush(out[n - 2]) && isConstantPush(out[n - 1])) {
-            Instruction &left = out[n - 2];
-            const int32_t v = fold(i.kind, left.value, out[n - 1].value);
+    for (size_t r = 0; r < p.size(); ++r) {
+        const Instruction &i = p[r];
+        const size_t n = out.w;
+        if (isBinaryOperator(i.kind) && n >= 2 && isConstantPush(p[n - 2]) && isConstantPush(p[n - 1])) {
+            Instruction &left = p[n - 2];
+            const int32_t v = fold(i.kind, left.value, p[n - 1].value);
             left.setKind(tk::Int32);
             left.value = v;
             left.text.clear();
-            out.pop_back();
+            out.pop();
             changed = true;
             continue;
         }
-        out.push_back(std::move(i));
+        out.keep(r);
     }
-    p.swap(out);
+    out.finish();
     return changed;
 }
 
 static bool narrowConstants(Program &p)
 {
-    Program out;
-    out.reserve(p.size());
+    Compactor out{p};
     bool changed = false;
     for (size_t k = 0; k < p.size(); ++k) {
         Instruction &i = p[k];
@@ -117,29 +131,30 @@ static bool narrowConstants(Program &p)
             const int32_t v = i.value;
             i.setKind(p[k + 1].kind == tk::Drop3 ? tk::Bit8 : tk::Bit16);
             i.value = v;
+            out.keep(k);
             ++k;
             changed = true;
+            continue;
         }
-        out.push_back(std::move(i));
+        out.keep(k);
     }
-    p.swap(out);
+    out.finish();
     return changed;
 }
 
 static bool mergeConstants(Program &p)
 {
-    Program out;
-    out.reserve(p.size());
+    Compactor out{p};
     bool changed = false;
-    for (Instruction &i : p) {
-        out.push_back(std::move(i));
+    for (size_t r = 0; r < p.size(); ++r) {
+        out.keep(r);
         // Merged pairs may merge again with what precedes them.
         for (;;) {
-            const size_t n = out.size();
-            if (n < 2 || out[n - 1].kind != out[n - 2].kind) break;
-            Instruction &first = out[n - 2];
+            const size_t n = out.w;
+            if (n < 2 || p[n - 1].kind != p[n - 2].kind) break;
+            Instruction &first = p[n - 2];
             const uint32_t a = uint32_t(first.value);
-            const uint32_t b = uint32_t(out[n - 1].value);
+            const uint32_t b = uint32_t(p[n - 1].value);
             if (first.kind == tk::Bit16) {
                 first.setKind(tk::Int32);
                 first.value = int32_t((a & 0xFFFF) | (b << 16));
@@ -149,11 +164,11 @@ static bool mergeConstants(Program &p)
             } else {
                 break;
             }
-            out.pop_back();
+            out.pop();
             changed = true;
         }
     }
-    p.swap(out);
+    out.finish();
     return changed;
 }
 
@@ -161,14 +176,14 @@ static bool mergeConstants(Program &p)
 // then-part including its ELSE, so that the else-part runs unconditionally.
 static bool foldConditions(Program &p)
 {
-    Program out;
-    out.reserve(p.size());
+    Compactor out{p};
     bool changed = false;
     QHash<int32_t, int> dropElseAt; // level -> pending true conditions
     bool skipping = false;
     bool skipElseToo = false;
     int32_t skipLevel = 0;
-    for (Instruction &i : p) {
+    for (size_t r = 0; r < p.size(); ++r) {
+        const Instruction &i = p[r];
         if (skipping) {
             if (i.level == skipLevel && (i.kind == tk::EndIf || (skipElseToo && i.kind == tk::Else)))
                 skipping = false;
@@ -176,7 +191,7 @@ static bool foldConditions(Program &p)
         }
         if (i.kind == tk::If && !out.empty() && isConstantPush(out.back())) {
             const bool isTrue = out.back().value != 0;
-            out.pop_back();
+            out.pop();
             changed = true;
             if (isTrue) {
                 dropElseAt[i.level]++;
@@ -196,9 +211,9 @@ static bool foldConditions(Program &p)
                 continue;
             }
         }
-        out.push_back(std::move(i));
+        out.keep(r);
     }
-    p.swap(out);
+    out.finish();
     return changed;
 }
 
@@ -206,8 +221,7 @@ static bool foldConditions(Program &p)
 // event table entry stays 0xFFFF.
 static bool dropEmptyHandlers(Program &p)
 {
-    Program out;
-    out.reserve(p.size());
+    Compactor out{p};
     bool changed = false;
     for (size_t k = 0; k < p.size(); ++k) {
         if (p[k].kind == tk::Event) {
@@ -221,21 +235,21 @@ static bool dropEmptyHandlers(Program &p)
                 continue;
             }
         }
-        out.push_back(std::move(p[k]));
+        out.keep(k);
     }
-    p.swap(out);
+    out.finish();
     return changed;
 }
 
 // A result copied from the response frame straight into a buffer needs no trip over the stack.
 static bool copyResponsesDirectly(Program &p)
 {
-    Program out;
-    out.reserve(p.size());
+    Compactor out{p};
     bool changed = false;
     bool inCall = false;
     long pending = -1;
-    for (Instruction &i : p) {
+    for (size_t r = 0; r < p.size(); ++r) {
+        Instruction &i = p[r];
         if (i.kind == tk::MsgCall) {
             inCall = true;
             pending = -1;
@@ -243,18 +257,21 @@ static bool copyResponsesDirectly(Program &p)
             inCall = false;
             pending = -1;
         } else if (inCall && i.kind == tk::FrameToStackBuffer) {
-            pending = long(out.size());
+            pending = long(out.w);
         } else if (inCall && i.kind == tk::StackToVar) {
             pending = -1;
         } else if (inCall && i.kind == tk::StackToVarBuffer && pending >= 0) {
-            out.erase(out.begin() + pending);
+            // Drop the pending copy: shift the few instructions kept after it.
+            for (size_t k = size_t(pending); k + 1 < out.w; ++k)
+                p[k] = std::move(p[k + 1]);
+            out.pop();
             i.setKind(tk::FrameToVarBuffer);
             pending = -1;
             changed = true;
         }
-        out.push_back(std::move(i));
+        out.keep(r);
     }
-    p.swap(out);
+    out.finish();
     return changed;
 }
 
