@@ -1,0 +1,404 @@
+#include "logview.h"
+#include "mainwindow.h"
+#include "testmain.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QQuickItem>
+#include <QQuickView>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QToolTip>
+#include <QtTest>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+namespace
+{
+
+// The module's end of a line: the master side of a pseudo-terminal.
+class Pty
+{
+public:
+    Pty()
+    {
+        master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0)
+            path = QString::fromLocal8Bit(ptsname(master));
+    }
+    ~Pty()
+    {
+        if (master >= 0) ::close(master);
+    }
+    bool write(const QByteArray &bytes) const
+    {
+        return ::write(master, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    }
+    // What arrived within timeoutMs of the last byte.
+    QByteArray read(int timeoutMs = 300) const
+    {
+        QByteArray got;
+        char buf[4096];
+        pollfd p = {master, POLLIN, 0};
+        while (::poll(&p, 1, timeoutMs) > 0 && (p.revents & POLLIN)) {
+            const ssize_t n = ::read(master, buf, sizeof buf);
+            if (n <= 0) break;
+            got.append(buf, int(n));
+        }
+        return got;
+    }
+
+    int master = -1;
+    QString path;
+};
+
+class FixedPorts : public PortEnumerator
+{
+public:
+    explicit FixedPorts(QList<PortInfo> list) : list(std::move(list)) {}
+    bool presentPorts(QList<PortInfo> *ports) override
+    {
+        *ports = list;
+        return true;
+    }
+    QList<PortInfo> list;
+};
+
+std::unique_ptr<MainWindow> makeWindow(QList<PortInfo> ports = {})
+{
+    return std::make_unique<MainWindow>(std::make_unique<FixedPorts>(std::move(ports)));
+}
+
+// A log entry without its timestamp: a one-text line as its text, a decoded message as its items
+// joined by '|'.
+QStringList untimed(const QList<QStringList> &entries)
+{
+    static const QRegularExpression prefix(
+        QStringLiteral("^<b>[ \\d]{4}\\.\\d\\d\\.\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{4}</b> "));
+    QStringList out;
+    for (QStringList e : entries) {
+        if (e.size() == 1) {
+            QString line = e.first();
+            if (!line.contains(prefix) || !line.endsWith(QLatin1String("<br>"))) return {"bad: " + line};
+            out.append(line.remove(prefix).chopped(4));
+        } else {
+            if (!e.first().contains(prefix)) return {"bad: " + e.first()};
+            e.removeFirst();
+            out.append(e.join(QLatin1Char('|')));
+        }
+    }
+    return out;
+}
+
+const QString wifiOnRsp =
+    QStringLiteral("wifi_rsp_sme_wifi_on\t| result:0x0000 [<font color=green>'No Error'</font>]");
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir home;
+    QTemporaryDir work;
+    QString startDir;
+
+    LogView *log(MainWindow &w) { return w.findChild<LogView *>(QStringLiteral("textDebug")); }
+    QLineEdit *line(MainWindow &w) { return w.findChild<QLineEdit *>(QStringLiteral("lineCommand")); }
+    QCheckBox *check(MainWindow &w, const char *name)
+    {
+        return w.findChild<QCheckBox *>(QLatin1String(name));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QCoreApplication::setOrganizationName(QStringLiteral("Halvane"));
+        QCoreApplication::setApplicationName(QStringLiteral("velmo88"));
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.path());
+        QSettings::setDefaultFormat(QSettings::NativeFormat);
+        startDir = QDir::currentPath();
+        // The window loads "wifi.xml" and "main.qml" from the working directory.
+        QVERIFY(QFile::copy(QStringLiteral(NW_SOURCE_DIR "/sdk/api/wifiapi.xml"), work.filePath("wifi.xml")));
+        QVERIFY(QDir::setCurrent(work.path()));
+    }
+
+    void cleanupTestCase() { QDir::setCurrent(startDir); }
+
+    void cleanup() { QFile::remove(work.filePath("main.qml")); }
+
+    void startupSignalsReachTheInterface()
+    {
+        QFile qml(work.filePath("main.qml"));
+        QVERIFY(qml.open(QIODevice::WriteOnly));
+        qml.write(R"(import QtQuick 2.15
+Item {
+    property var events: []
+    Connections {
+        target: mainobj
+        function onBaud_rate(text, value) { events.push("baud " + text + " " + value) }
+        function onSelect_baud_rate(value) { events.push("select " + value + " shown:" + mainobj.visible) }
+    }
+    Component.onCompleted: {
+        comm.ClearDevices.connect(function() { events.push("clear") })
+        comm.DeviceFound.connect(function(name, port) { events.push("found " + name + " " + port) })
+    }
+}
+)");
+        qml.close();
+
+        auto w = makeWindow({{"USB serial (ttyUSB0)", "/dev/ttyUSB0"}, {"ttyS0", "/dev/ttyS0"}});
+        QQuickItem *root = w->qmlView()->rootObject();
+        QVERIFY(root);
+        const QStringList events = root->property("events").toStringList();
+
+        QStringList expected;
+        for (const char *rate :
+             {"5000000", "2500000", "2000000", "1000000", "500000", "256000", "128000", "115200", "57600",
+              "38400", "19200", "14400", "9600", "4800", "2400", "1200", "600", "300", "110"})
+            expected << QStringLiteral("baud %1 %1").arg(rate);
+        expected << "select 115200 shown:false"
+                 << "clear"
+                 << "found USB serial (ttyUSB0) /dev/ttyUSB0"
+                 << "found ttyS0 /dev/ttyS0";
+        QCOMPARE(events, expected);
+        QCOMPARE(w->flowcontrol(), true);
+    }
+
+    void builtInInterfaceLoadsCleanly()
+    {
+        QStringList warnings;
+        static QStringList *sink;
+        sink = &warnings;
+        QtMessageHandler previous =
+            qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &msg) {
+                if (type != QtDebugMsg && msg.contains(QLatin1String("qml"))) sink->append(msg);
+            });
+        {
+            auto w = makeWindow({{"ttyS0", "/dev/ttyS0"}});
+            QCOMPARE(w->qmlView()->status(), QQuickView::Ready);
+            QVERIFY(w->qmlView()->rootObject());
+            QCOMPARE(w->windowTitle(), QStringLiteral("Halvane NW300 GUI"));
+            // Responses reach the interface's handlers without a script error.
+            emit w->api().sme.qml_rsp_wifi_on(0x181);
+            emit w->api().system.qml_evt_boot(1, 2, 3, 4, 5, 6, 7);
+            emit w->attached(true, "ttyS0", "115200");
+        }
+        qInstallMessageHandler(previous);
+        QCOMPARE(warnings, QStringList());
+    }
+
+    void traffic_data()
+    {
+        QTest::addColumn<bool>("comm");
+        QTest::addColumn<bool>("text");
+        QTest::addColumn<QStringList>("rxLog");
+        QTest::addColumn<QStringList>("txLog");
+
+        QTest::newRow("both") << true << true << QStringList{wifiOnRsp, "RX: 080203000000"}
+                              << QStringList{"wifi_cmd_sme_wifi_on\t", "TX: 08000300"};
+        QTest::newRow("text only") << false << true << QStringList{wifiOnRsp}
+                                   << QStringList{"wifi_cmd_sme_wifi_on\t"};
+        QTest::newRow("comm only") << true << false << QStringList{"RX: 080203000000"}
+                                   << QStringList{"TX: 08000300"};
+        QTest::newRow("neither") << false << false << QStringList() << QStringList();
+    }
+
+    // Filters only hide lines: the packets still travel both ways.
+    void traffic()
+    {
+        QFETCH(bool, comm);
+        QFETCH(bool, text);
+        QFETCH(QStringList, rxLog);
+        QFETCH(QStringList, txLog);
+
+        Pty pty;
+        QVERIFY(!pty.path.isEmpty());
+        auto w = makeWindow();
+        check(*w, "checkLogHex")->setChecked(comm);
+        check(*w, "checkLogText")->setChecked(text);
+        LogView *view = log(*w);
+        w->open_port(QStringLiteral("pty"), pty.path, 115200);
+        QVERIFY(w->connection().device());
+
+        QSignalSpy responses(&w->api().sme, SIGNAL(qml_rsp_wifi_on(int)));
+        QVERIFY(pty.write(QByteArray::fromHex("080203000000")));
+        QTRY_COMPARE(responses.count(), 1);
+        QTest::qWait(50);
+        QCOMPARE(untimed(view->logEntries()), rxLog);
+
+        view->clearLog();
+        w->api().sme.qml_cmd_wifi_on();
+        QCOMPARE(untimed(view->logEntries()), txLog);
+        QCOMPARE(pty.read().toHex(), QByteArray("08000300"));
+    }
+
+    void typedCommand_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QByteArray>("sent");
+
+        QTest::newRow("by name") << "sme_wifi_on" << QByteArray("08000300");
+        QTest::newRow("by full name") << "wifi_cmd_sme_wifi_on" << QByteArray("08000300");
+        QTest::newRow("hex with blanks") << "08 00 03 00" << QByteArray("08000300");
+        QTest::newRow("unknown command") << "sme_no_such" << QByteArray();
+        QTest::newRow("bad length field") << "08010300" << QByteArray();
+    }
+
+    // A typed packet goes out as typed, unlogged; a failed one stays on the line.
+    void typedCommand()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QByteArray, sent);
+
+        Pty pty;
+        auto w = makeWindow();
+        w->open_port(QStringLiteral("pty"), pty.path, 115200);
+        QLineEdit *edit = line(*w);
+        edit->setText(typed);
+        QTest::keyClick(edit, Qt::Key_Return);
+        QCOMPARE(pty.read().toHex(), sent);
+        QCOMPARE(edit->text(), sent.isEmpty() ? typed : QString());
+        QCOMPARE(untimed(log(*w)->logEntries()), QStringList());
+    }
+
+    void commandLineColour_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QColor>("colour");
+        QTest::addColumn<QString>("tip");
+
+        QTest::newRow("valid") << "sme_wifi_on" << QColor(Qt::black) << QString();
+        QTest::newRow("wrong argument count")
+            << "sme_wifi_on 1" << QColor(Qt::red)
+            << "<nobr><b>wifi_cmd_sme_wifi_on</b></nobr><br>Command requires exactly 0 arguments";
+        QTest::newRow("odd hex") << "080" << QColor(Qt::red) << QString();
+    }
+
+    void commandLineColour()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QColor, colour);
+        QFETCH(QString, tip);
+
+        auto w = makeWindow();
+        QLineEdit *edit = line(*w);
+        QTest::keyClicks(edit, typed);
+        QCOMPARE(edit->palette().color(QPalette::Active, QPalette::Text), colour);
+        QCOMPARE(edit->palette().color(QPalette::Inactive, QPalette::Text), colour);
+        if (!tip.isEmpty()) {
+            QVERIFY(QToolTip::isVisible());
+            QCOMPARE(QToolTip::text(), tip);
+        }
+
+        // Emptying the line makes it valid again.
+        edit->selectAll();
+        QTest::keyClick(edit, Qt::Key_Backspace);
+        QCOMPARE(edit->text(), QString());
+        QCOMPARE(edit->palette().color(QPalette::Active, QPalette::Text), QColor(Qt::black));
+        QTRY_VERIFY(!QToolTip::isVisible());
+    }
+
+    void openAndClose()
+    {
+        Pty pty;
+        auto w = makeWindow();
+        QSignalSpy attached(w.get(), &MainWindow::attached);
+
+        w->open_port(QStringLiteral("no such"), QStringLiteral("/nonexistent/tty"), 9600);
+        QCOMPARE(attached.count(), 0);
+
+        w->open_port(QStringLiteral("test line"), pty.path, 57600);
+        QCOMPARE(attached.count(), 1);
+        QCOMPARE(attached.takeFirst(), (QVariantList{true, "test line", "57600"}));
+
+        w->raw_tx(0x1ab);
+        QCOMPARE(pty.read().toHex(), QByteArray("ab"));
+
+        w->close_port();
+        w->close_port();
+        QCOMPARE(attached.count(), 2);
+        QCOMPARE(attached.at(0), (QVariantList{false, QString(), QString()}));
+        QCOMPARE(attached.at(1), (QVariantList{false, QString(), QString()}));
+    }
+
+    void closeWithoutPort()
+    {
+        auto w = makeWindow();
+        QSignalSpy attached(w.get(), &MainWindow::attached);
+        w->close_port();
+        QCOMPARE(attached.count(), 1);
+        QCOMPARE(attached.first(), (QVariantList{false, QString(), QString()}));
+    }
+
+    void timestamp_data()
+    {
+        QTest::addColumn<QDateTime>("when");
+        QTest::addColumn<QString>("prefix");
+
+        QTest::newRow("5 ms") << QDateTime(QDate(2026, 3, 2), QTime(9, 3, 7, 5))
+                              << "<b>2026.03.02 09:03:07.0005</b> ";
+        QTest::newRow("999 ms") << QDateTime(QDate(2026, 12, 31), QTime(23, 59, 59, 999))
+                                << "<b>2026.12.31 23:59:59.0999</b> ";
+        QTest::newRow("midnight") << QDateTime(QDate(2025, 1, 1), QTime(0, 0))
+                                  << "<b>2025.01.01 00:00:00.0000</b> ";
+        QTest::newRow("short year") << QDateTime(QDate(999, 7, 4), QTime(12, 30, 5, 40))
+                                    << "<b> 999.07.04 12:30:05.0040</b> ";
+    }
+
+    void timestamp()
+    {
+        QFETCH(QDateTime, when);
+        QFETCH(QString, prefix);
+        QCOMPARE(MainWindow::timestampPrefix(when), prefix);
+    }
+
+    void debugPrintFilters()
+    {
+        auto w = makeWindow();
+        LogView *view = log(*w);
+        view->clearLog();
+        check(*w, "checkLogText")->setChecked(false);
+        check(*w, "checkLogHex")->setChecked(false);
+        w->debugPrintText("a");
+        w->debugPrintHex("b");
+        w->debugPrintStringList({"c", "d"});
+        w->debugPrint("always");
+        w->debugPrintList({"x", "y"});
+        check(*w, "checkLogText")->setChecked(true);
+        w->debugPrintText("e");
+        w->debugPrintStringList({"f", "g"});
+        w->debugPrintHex("h");
+        check(*w, "checkLogHex")->setChecked(true);
+        w->debugPrintHex("i");
+        QCOMPARE(untimed(view->logEntries()), (QStringList{"always", "x|y", "e", "f|g", "i"}));
+    }
+
+    void eraseKeysSetting()
+    {
+        {
+            QSettings settings;
+            settings.setValue("dfuEraseKeys", true);
+        }
+        auto w = makeWindow();
+        QCOMPARE(w->dfuEraseKeys(), true);
+
+        QSignalSpy changed(w.get(), &MainWindow::dfuEraseKeysChanged);
+        w->setDfuEraseKeys(true);
+        QCOMPARE(changed.count(), 0);
+        w->setProperty("dfuEraseKeys", false);
+        QCOMPARE(changed.count(), 1);
+        w->saveSettings();
+        QCOMPARE(QSettings().value("dfuEraseKeys").toBool(), false);
+
+        QSignalSpy flow(w.get(), &MainWindow::flowcontrolChanged);
+        w->setFlowcontrol(true);
+        w->setFlowcontrol(false);
+        QCOMPARE(flow.count(), 1);
+    }
+};
+
+NW_TEST(TestMainWindow)
+#include "tst_mainwindow.moc"
