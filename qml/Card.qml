@@ -30,6 +30,7 @@ Rectangle {
             left: parent.left
             right: parent.right
             top: heading.bottom
+            bottom: parent.bottom
             margins: 14
             topMargin: 8
         }

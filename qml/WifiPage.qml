@@ -30,21 +30,23 @@ ColumnLayout {
         ListView {
             id: networkList
             Layout.fillWidth: true
-            Layout.preferredHeight: 130
+            Layout.fillHeight: true
+            Layout.minimumHeight: 80
             clip: true
             model: ListModel { id: networks }
             ScrollBar.vertical: ScrollBar {}
             delegate: ItemDelegate {
+                id: row
                 width: networkList.width
                 height: 26
                 highlighted: ssidField.text === model.ssid
                 onClicked: ssidField.text = model.ssid
                 contentItem: RowLayout {
                     Label { text: model.ssid || qsTr("(hidden)"); font.bold: true; Layout.fillWidth: true; elide: Text.ElideRight }
-                    Label { text: Codec.macText(model.bssid); font.family: "monospace"; color: "#607d8b" }
+                    Label { text: Codec.macText(model.bssid); font.family: "monospace"; color: row.highlighted ? "white" : "#607d8b" }
                     Label { text: qsTr("ch %1").arg(model.channel); Layout.preferredWidth: 44 }
                     Label { text: model.rssi + " dBm"; Layout.preferredWidth: 60 }
-                    Label { text: model.secure ? qsTr("secured") : qsTr("open"); Layout.preferredWidth: 56; color: "#607d8b" }
+                    Label { text: model.secure ? qsTr("secured") : qsTr("open"); Layout.preferredWidth: 56; color: row.highlighted ? "white" : "#607d8b" }
                 }
             }
             Label {
