@@ -1,25 +1,37 @@
 #include "intelhexwriter.h"
 
+#include <cstring>
+
 namespace
 {
 
-const char digits[] = "0123456789abcdef";
+// The two lower-case digits of every byte value, so a byte is one 2-character copy.
+struct HexPairs {
+    char digits[256][2];
+    constexpr HexPairs() : digits()
+    {
+        for (int i = 0; i < 256; ++i) {
+            digits[i][0] = "0123456789abcdef"[i >> 4];
+            digits[i][1] = "0123456789abcdef"[i & 0x0F];
+        }
+    }
+};
+constexpr HexPairs hexPairs;
 
 inline char *putByte(char *p, quint8 b)
 {
-    p[0] = digits[b >> 4];
-    p[1] = digits[b & 0x0F];
+    std::memcpy(p, hexPairs.digits[b], 2);
     return p + 2;
 }
 
-} // namespace
-
-void IntelHexWriter::record(quint8 type, quint16 address, const uchar *data, int size)
+// ':', count, address, type, data and checksum, two digits a byte, and the line feed.
+inline int recordLength(int size)
 {
-    const int lineLength = 1 + 2 * (5 + size) + 1;
-    const int start = m_text.size();
-    m_text.resize(start + lineLength);
-    char *p = m_text.data() + start;
+    return 1 + 2 * (5 + size) + 1;
+}
+
+char *putRecord(char *p, quint8 type, quint16 address, const uchar *data, int size)
+{
     *p++ = ':';
     quint8 sum = quint8(size) + quint8(address >> 8) + quint8(address) + type;
     p = putByte(p, quint8(size));
@@ -31,42 +43,60 @@ void IntelHexWriter::record(quint8 type, quint16 address, const uchar *data, int
         p = putByte(p, data[i]);
     }
     p = putByte(p, quint8(-sum));
-    *p = '\n';
+    *p++ = '\n';
+    return p;
 }
 
-void IntelHexWriter::extendedAddress(quint32 address)
+char *putExtendedAddress(char *p, quint32 address)
 {
     const uchar upper[2] = {uchar(address >> 24), uchar(address >> 16)};
-    record(0x04, 0, upper, 2);
+    return putRecord(p, 0x04, 0, upper, 2);
+}
+
+} // namespace
+
+int IntelHexWriter::maxRegionLength(quint32 address, int size)
+{
+    // One address record, plus one for every 64 KiB boundary reached, each of which may also split
+    // a 16-byte chunk into two data records.
+    const qint64 boundaries = ((qint64(address) + size) >> 16) - (address >> 16);
+    const qint64 chunks = (qint64(size) + 15) / 16;
+    return int(recordLength(2) * (1 + boundaries) + recordLength(0) * (chunks + boundaries) + 2 * qint64(size));
 }
 
 void IntelHexWriter::addRegion(quint32 address, const char *data, int size)
 {
-    // A full image is about 2.8 characters a byte; reserving avoids regrowing the text.
-    m_text.reserve(m_text.size() + size * 3 + 64);
+    const int start = m_text.size();
+    m_text.resize(start + maxRegionLength(address, size));
+    char *const begin = m_text.data();
+    char *p = begin + start;
     const uchar *bytes = reinterpret_cast<const uchar *>(data);
-    extendedAddress(address);
+    p = putExtendedAddress(p, address);
     int done = 0;
     while (done < size) {
         int n = qMin(16, size - done);
         if ((address >> 16) != ((address + quint32(n)) >> 16)) {
             // The chunk reaches the next 64 KiB page: finish this page, then continue on the next.
             const int first = int(0x10000 - (address & 0xFFFF));
-            record(0x00, quint16(address), bytes + done, first);
+            p = putRecord(p, 0x00, quint16(address), bytes + done, first);
             address += quint32(first);
             done += first;
             n -= first;
-            extendedAddress(address);
+            p = putExtendedAddress(p, address);
         }
         if (n > 0) {
-            record(0x00, quint16(address), bytes + done, n);
+            p = putRecord(p, 0x00, quint16(address), bytes + done, n);
             address += quint32(n);
             done += n;
         }
     }
+    // Shrinking keeps the allocation.
+    m_text.resize(int(p - begin));
 }
 
 void IntelHexWriter::finish()
 {
-    record(0x01, 0, nullptr, 0);
+    const int start = m_text.size();
+    m_text.resize(start + EndLength);
+    putRecord(m_text.data() + start, 0x01, 0, nullptr, 0);
 }

@@ -8,14 +8,17 @@
 class IntelHexWriter
 {
 public:
+    // At least the characters that addRegion appends for a region; reserving the sum of the regions
+    // allocates the whole text once.
+    static int maxRegionLength(quint32 address, int size);
+    static const int EndLength = 12; // ":00000001ff\n"
+
+    void reserve(int length) { m_text.reserve(length); }
     void addRegion(quint32 address, const char *data, int size);
     void finish();
 
     const QByteArray &text() const { return m_text; }
 
 private:
-    void record(quint8 type, quint16 address, const uchar *data, int size);
-    void extendedAddress(quint32 address);
-
     QByteArray m_text;
 };

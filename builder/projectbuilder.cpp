@@ -84,6 +84,9 @@ bool ProjectBuilder::storeFallbackSettings(QByteArray &bootImage, const QByteArr
 QByteArray ProjectBuilder::intelHex(const QByteArray &bootImage, const QByteArray &flashImage)
 {
     IntelHexWriter hex;
+    hex.reserve(IntelHexWriter::maxRegionLength(BootFlashBase + BootConfigOffset, 16) +
+                IntelHexWriter::maxRegionLength(BootFlashBase, BootConfigOffset) +
+                IntelHexWriter::maxRegionLength(FlashBase, flashImage.size()) + IntelHexWriter::EndLength);
     hex.addRegion(BootFlashBase + BootConfigOffset, bootImage.constData() + BootConfigOffset, 16);
     hex.addRegion(BootFlashBase, bootImage.constData(), BootConfigOffset);
     hex.addRegion(FlashBase, flashImage.constData(), flashImage.size());
