@@ -67,25 +67,33 @@ static bool convertDigits(const QByteArray &digits, bool hex, bool negative, int
 void Lexer::reset(const QByteArray &line, int lineNumber)
 {
     m_line = line;
+    m_text = line.endsWith('\n') ? line.left(line.size() - 1) : line;
     m_pos = 0;
     m_lookahead.clear();
     m_lineNumber = lineNumber;
     m_operandFollows = false;
     m_failed.clear();
 
-    Instruction marker;
+    Instruction &marker = m_lookahead.emplace_back();
     marker.setKind(tk::Debug);
-    QByteArray text = line;
-    if (text.endsWith('\n')) text.chop(1);
-    marker.mnemonic = text;
+    marker.sourceLine = m_text;
     marker.line = lineNumber;
-    m_lookahead.push_back(marker);
+}
+
+QByteArray Lexer::intern(int start, int length)
+{
+    const std::string_view word(m_line.constData() + start, size_t(length));
+    const auto it = m_words.find(word);
+    if (it != m_words.end()) return it->second;
+    const QByteArray text(word.data(), length);
+    m_words.emplace(std::string_view(text.constData(), size_t(length)), text);
+    return text;
 }
 
 bool Lexer::next(Instruction &token)
 {
     if (!m_lookahead.empty()) {
-        token = m_lookahead.front();
+        token = std::move(m_lookahead.front());
         m_lookahead.pop_front();
         return true;
     }
@@ -153,8 +161,9 @@ bool Lexer::scanNumber(int32_t &value, QByteArray &digits)
     const int start = m_pos;
     while (m_pos < m_line.size() && (hex ? isHexDigit(peekChar()) : isDigit(peekChar())))
         ++m_pos;
-    digits = m_line.mid(start, m_pos - start);
-    if (digits.isEmpty() || !convertDigits(digits, hex, negative, value)) return false;
+    if (m_pos == start) return false;
+    digits = intern(start, m_pos - start);
+    if (!convertDigits(digits, hex, negative, value)) return false;
     if (peekChar() == '.') {
         ++m_pos;
         int32_t further = 0;
@@ -221,17 +230,17 @@ bool Lexer::scanWord(Instruction &token)
         while (m_pos < m_line.size() && isOperatorFollow(peekChar()))
             ++m_pos;
     }
-    const QByteArray word = m_line.mid(start, m_pos - start);
-    const TokenRow *row = TokenTable::findSource(word.constData(), word.size());
+    const int length = m_pos - start;
+    const TokenRow *row = TokenTable::findSource(m_line.constData() + start, length);
     if (!row) {
-        for (char c : word) {
-            if (!isWordChar(static_cast<unsigned char>(c))) {
-                m_failed = word;
+        for (int i = start; i < m_pos; ++i) {
+            if (!isWordChar(static_cast<unsigned char>(m_line.at(i)))) {
+                m_failed = m_line.mid(start, length);
                 return false;
             }
         }
         token.setKind(tk::Id);
-        token.text = word;
+        token.text = intern(start, length);
         m_operandFollows = true;
         return true;
     }
@@ -242,7 +251,7 @@ bool Lexer::scanWord(Instruction &token)
         return true;
     }
     token.setKind(row->kind);
-    token.text = word;
+    token.text = intern(start, length);
     m_operandFollows = row->valueFlag != 0;
     return true;
 }

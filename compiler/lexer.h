@@ -5,6 +5,8 @@
 
 #include <QByteArray>
 #include <deque>
+#include <string_view>
+#include <unordered_map>
 
 class Lexer
 {
@@ -18,6 +20,8 @@ public:
     bool expect(Instruction &token, int32_t kind);
 
     int lineNumber() const { return m_lineNumber; }
+    // The line as loaded, without its "\n".
+    const QByteArray &lineText() const { return m_text; }
     QByteArray failedText() const { return m_failed; }
 
 private:
@@ -26,12 +30,17 @@ private:
     bool scanString(Instruction &token);
     bool scanWord(Instruction &token);
     int peekChar() const;
+    // The text of a word or number; each distinct text is allocated once and then shared.
+    QByteArray intern(int start, int length);
 
     QByteArray m_line;
+    QByteArray m_text;
     int m_pos = 0;
     int m_tokenStart = 0;
     std::deque<Instruction> m_lookahead;
     int m_lineNumber = 0;
     bool m_operandFollows = false;
     QByteArray m_failed;
+    // Keys view the bytes of their own values, which are never modified.
+    std::unordered_map<std::string_view, QByteArray> m_words;
 };

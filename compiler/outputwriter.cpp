@@ -1,9 +1,11 @@
 // The byte-code file, the listing and the variable memory report.
 #include "consoleoutput.h"
 #include "scriptcompiler.h"
+#include "tokentable.h"
 
 #include <QFile>
 #include <algorithm>
+#include <cstring>
 
 static void appendLittleEndian(QByteArray &out, uint32_t value, int bytes)
 {
@@ -57,14 +59,14 @@ void appendInstructionBytes(QByteArray &out, const Instruction &i)
         out += char(0x18);
         out += char(std::max(i.text.size(), 4));
         out += i.text;
-        out += QByteArray(std::max(0, 4 - i.text.size()), '\0');
+        if (i.text.size() < 4) out.append(4 - i.text.size(), '\0');
         return;
     case tk::ConstMemory:
         out += i.text;
-        out += QByteArray(std::max(0, 4 - i.text.size()), '\0');
+        if (i.text.size() < 4) out.append(4 - i.text.size(), '\0');
         return;
     case tk::Padding:
-        out += QByteArray(i.value, char(0xFF));
+        if (i.value > 0) out.append(i.value, char(0xFF));
         return;
     default:
         if (i.opcode != 0) out += char(i.opcode);
@@ -75,9 +77,26 @@ void appendInstructionBytes(QByteArray &out, const Instruction &i)
 QByteArray ScriptCompiler::programBytes() const
 {
     QByteArray out;
+    if (!m_program.empty()) out.reserve(int(m_program.back().address + instructionSize(m_program.back())));
     for (const Instruction &i : m_program)
         appendInstructionBytes(out, i);
     return out;
+}
+
+// Appends the number in the base, right-aligned with spaces in a field of the given width.
+static void appendNumber(QByteArray &out, int64_t value, int base, int width = 0)
+{
+    char digits[24];
+    int n = 0;
+    uint64_t v = uint64_t(value < 0 ? -value : value);
+    do {
+        digits[n++] = "0123456789abcdef"[v % uint64_t(base)];
+        v /= uint64_t(base);
+    } while (v != 0);
+    if (value < 0) digits[n++] = '-';
+    if (width > n) out.append(width - n, ' ');
+    while (n > 0)
+        out += digits[--n];
 }
 
 QByteArray ScriptCompiler::listingText() const
@@ -86,17 +105,30 @@ QByteArray ScriptCompiler::listingText() const
     const uint32_t base =
         (m_endAddress == 0 || m_program.empty()) ? 0 : m_endAddress - m_program.back().address;
     QByteArray text;
+    text.reserve(int(std::min<size_t>(m_program.size() * 48, 1u << 30)));
     QByteArray bytes;
+    bytes.reserve(16); // kept between instructions
     for (const Instruction &i : m_program) {
-        bytes.clear();
+        bytes.resize(0);
         appendInstructionBytes(bytes, i);
-        text += QByteArray::number(i.sequence) + '\t' + QByteArray::number(base + i.address, 16);
-        text += QByteArray(std::max(0, 16 - i.mnemonic.size()), ' ') + i.mnemonic;
-        const QByteArray kind = QByteArray::number(i.kind, 16);
-        text += " (" + QByteArray(std::max(0, 2 - kind.size()), ' ') + kind + "):";
+        appendNumber(text, i.sequence, 10);
+        text += '\t';
+        appendNumber(text, uint32_t(base + i.address), 16);
+        if (i.kind == tk::Debug) {
+            if (i.sourceLine.size() < 16) text.append(16 - i.sourceLine.size(), ' ');
+            text += i.sourceLine;
+        } else {
+            const char *mnemonic = TokenTable::row(i.kind).mnemonic;
+            const int length = int(std::strlen(mnemonic));
+            if (length < 16) text.append(16 - length, ' ');
+            text.append(mnemonic, length);
+        }
+        text += " (";
+        appendNumber(text, i.kind, 16, 2);
+        text += "):";
         for (char b : bytes) {
-            const QByteArray hex = QByteArray::number(uchar(b), 16);
-            text += QByteArray(2 - hex.size(), ' ') + hex + ' ';
+            appendNumber(text, uchar(b), 16, 2);
+            text += ' ';
         }
         text += '\n';
     }

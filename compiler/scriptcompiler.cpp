@@ -4,6 +4,7 @@
 #include "tokentable.h"
 
 #include <QFile>
+#include <algorithm>
 
 ScriptCompiler::ScriptCompiler() = default;
 ScriptCompiler::~ScriptCompiler() = default;
@@ -56,6 +57,37 @@ bool ScriptCompiler::loadApiDefinitions(const QString &apiPath, const QString &c
     return true;
 }
 
+// Reads one line exactly as QIODevice::readLine() does (the same calls in the same chunks, so
+// that text mode treats carriage returns alike), into a buffer that is kept between lines.
+static void readLineInto(QFile &file, QByteArray &line)
+{
+    const qint64 chunk = 16384;
+    qint64 length = 0;
+    for (;;) {
+        if (line.size() < length + chunk + 1) line.resize(int(length + chunk + 1));
+        const qint64 n = file.readLine(line.data() + length, chunk + 1);
+        if (n > 0 || length == 0) length += n;
+        if (n != chunk || line.at(int(length - 1)) == '\n') break;
+    }
+    line.resize(int(std::max<qint64>(length, 0)));
+}
+
+// The line without leading and trailing white space, ended by a single "\n".
+static QByteArray trimmedLine(const QByteArray &raw)
+{
+    const char *begin = raw.constData();
+    const char *end = begin + raw.size();
+    auto isSpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    while (begin < end && isSpace(*begin))
+        ++begin;
+    while (end > begin && isSpace(end[-1]))
+        --end;
+    QByteArray text(int(end - begin) + 1, Qt::Uninitialized);
+    std::copy(begin, end, text.data());
+    text[int(end - begin)] = '\n';
+    return text;
+}
+
 bool ScriptCompiler::compileFile(const QString &path)
 {
     m_compiledFiles.append(path);
@@ -68,9 +100,10 @@ bool ScriptCompiler::compileFile(const QString &path)
     m_currentFile = path;
     bool ok = true;
     int lineNumber = 0;
+    QByteArray raw;
     while (ok && !file.atEnd()) {
-        const QByteArray line = file.readLine().trimmed();
-        ok = compileLine(line + '\n', ++lineNumber);
+        readLineInto(file, raw);
+        ok = compileLine(trimmedLine(raw), ++lineNumber);
     }
     m_currentFile = previousFile;
     return ok;
@@ -79,27 +112,27 @@ bool ScriptCompiler::compileFile(const QString &path)
 bool ScriptCompiler::compileLine(const QByteArray &text, int lineNumber)
 {
     if (!m_parser) m_parser = std::make_unique<SyntaxChecker>();
-    m_currentLine = text.endsWith('\n') ? text.left(text.size() - 1) : text;
     m_lexer.reset(text, lineNumber);
+    m_currentLine = m_lexer.lineText();
 
-    std::vector<Instruction> tokens;
-    Instruction token;
+    m_tokens.clear();
     for (;;) {
+        Instruction &token = m_tokens.emplace_back();
         if (!m_lexer.next(token)) {
+            m_tokens.pop_back();
             if (m_parser->hasError()) break;
             reportError("syntax error", m_lexer.lineNumber(), "Unable to parse " + m_lexer.failedText());
             return false;
         }
         const int terminal = TokenTable::row(token.kind).parserToken;
         if (terminal != 0) m_parser->feed(terminal, m_lexer.lineNumber());
-        tokens.push_back(token);
         if (token.kind == tk::Eol) break;
     }
     if (m_parser->hasError()) {
         reportError("syntax error", m_parser->errorLine(), m_parser->expectingText());
         return false;
     }
-    return translateLine(std::move(tokens));
+    return translateLine();
 }
 
 void ScriptCompiler::reportError(const QByteArray &message, int line, const QByteArray &detail)
@@ -142,20 +175,18 @@ bool ScriptCompiler::fail(const QByteArray &message, const QByteArray &detail)
 
 Instruction &ScriptCompiler::gen(int32_t kind, int32_t value, const QByteArray &text)
 {
-    Instruction i;
+    Instruction &i = m_program.emplace_back();
     i.setKind(kind);
     i.value = value;
     i.text = text;
     i.line = m_lexer.lineNumber();
     i.sequence = m_sequence++;
-    m_program.push_back(i);
-    return m_program.back();
+    return i;
 }
 
 Instruction &ScriptCompiler::genCopy(const Instruction &token)
 {
-    m_program.push_back(token);
-    Instruction &i = m_program.back();
+    Instruction &i = m_program.emplace_back(token);
     i.sequence = m_sequence++;
     return i;
 }

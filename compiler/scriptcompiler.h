@@ -49,7 +49,7 @@ protected:
 
 private:
     // Statement translation (translator.cpp)
-    bool translateLine(std::vector<Instruction> tokens);
+    bool translateLine();
     bool translateStatement();
     bool translateDim();
     bool translateConst();

@@ -3,7 +3,8 @@
 #include "grammar.h"
 #include "instruction.h"
 
-#include <cstring>
+#include <string_view>
+#include <unordered_map>
 
 static_assert(TK_LOGICAL_OR == 1 && TK_EOL == 18 && TK_MEMCMP == 43,
               "the grammar's terminal numbering changed");
@@ -97,35 +98,41 @@ static const TokenRow kRows[] = {
 static const int kRowCount = int(sizeof(kRows) / sizeof(kRows[0]));
 static const int kKindLimit = tk::Invalid + 1;
 
-// Kind -> row index, built once; equal to the linear search because every kind occurs once.
-static const int *kindIndex()
-{
-    static int index[kKindLimit];
-    static bool built = false;
-    if (!built) {
-        for (int &i : index)
+// Kind -> row index; equal to the linear search because every kind occurs once.
+struct KindIndex {
+    int row[kKindLimit];
+    KindIndex()
+    {
+        for (int &i : row)
             i = kRowCount - 1;
         for (int r = kRowCount - 1; r >= 0; --r)
-            index[kRows[r].kind] = r;
-        built = true;
+            row[kRows[r].kind] = r;
     }
-    return index;
-}
+};
+static const KindIndex kKindIndex;
 
 const TokenRow &TokenTable::row(int32_t kind)
 {
     if (kind < 0 || kind >= kKindLimit) return kRows[kRowCount - 1];
-    return kRows[kindIndex()[kind]];
+    return kRows[kKindIndex.row[kind]];
+}
+
+// Source text -> first row in table order with that text; the "Invalid" row takes no part.
+using SourceIndex = std::unordered_map<std::string_view, const TokenRow *>;
+
+static SourceIndex buildSourceIndex()
+{
+    SourceIndex index;
+    for (int r = 0; r < kRowCount - 1; ++r)
+        index.emplace(std::string_view(kRows[r].source), &kRows[r]); // keeps the first
+    return index;
 }
 
 const TokenRow *TokenTable::findSource(const char *text, int length)
 {
-    for (int r = 0; r < kRowCount - 1; ++r) {
-        const char *source = kRows[r].source;
-        if (int(std::strlen(source)) == length && std::memcmp(source, text, size_t(length)) == 0)
-            return &kRows[r];
-    }
-    return nullptr;
+    static const SourceIndex index = buildSourceIndex();
+    const auto it = index.find(std::string_view(text, size_t(length)));
+    return it == index.end() ? nullptr : it->second;
 }
 
 const TokenRow *TokenTable::findParserToken(int terminal)
@@ -153,5 +160,10 @@ void Instruction::setKind(int32_t newKind)
     length = r.length;
     opcode = r.opcode;
     valueFlag = r.valueFlag;
-    mnemonic = QByteArray::fromRawData(r.mnemonic, int(std::strlen(r.mnemonic)));
+}
+
+QByteArray Instruction::mnemonic() const
+{
+    if (kind == tk::Debug) return sourceLine;
+    return QByteArray(TokenTable::row(kind).mnemonic);
 }

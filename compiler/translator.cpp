@@ -2,9 +2,8 @@
 // are resolved and checked, and instructions are emitted.
 #include "scriptcompiler.h"
 
-bool ScriptCompiler::translateLine(std::vector<Instruction> tokens)
+bool ScriptCompiler::translateLine()
 {
-    m_tokens = std::move(tokens);
     m_pos = 0;
     m_export = false;
     genCopy(take()); // the line's DEBUG marker

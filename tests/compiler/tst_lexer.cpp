@@ -103,7 +103,7 @@ private slots:
         Instruction t;
         QVERIFY(lexer.next(t));
         QCOMPARE(t.kind, int(tk::Debug));
-        QCOMPARE(t.mnemonic, QByteArray("x = 1"));
+        QCOMPARE(t.mnemonic(), QByteArray("x = 1"));
         QVERIFY(t.text.isEmpty());
         QVERIFY(!lexer.expect(t, tk::Eq)); // an identifier comes first and is pushed back
         QVERIFY(lexer.next(t));
