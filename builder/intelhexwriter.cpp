@@ -1,6 +1,7 @@
 #include "intelhexwriter.h"
 
 #include <cstring>
+#include <utility>
 
 namespace
 {
@@ -64,12 +65,25 @@ int IntelHexWriter::maxRegionLength(quint32 address, int size)
     return int(recordLength(2) * (1 + boundaries) + recordLength(0) * (chunks + boundaries) + 2 * qint64(size));
 }
 
+void IntelHexWriter::reserve(int length)
+{
+    if (size_t(length) <= m_text.size()) return;
+    LargeBuffer bigger{size_t(length)};
+    if (m_length > 0) std::memcpy(bigger.data(), m_text.data(), size_t(m_length));
+    m_text = std::move(bigger);
+}
+
+char *IntelHexWriter::room(int length)
+{
+    const qint64 needed = qint64(m_length) + length;
+    if (needed > qint64(m_text.size())) reserve(int(qMax(needed, 2 * qint64(m_text.size()))));
+    return m_text.data() + m_length;
+}
+
 void IntelHexWriter::addRegion(quint32 address, const char *data, int size)
 {
-    const int start = m_text.size();
-    m_text.resize(start + maxRegionLength(address, size));
-    char *const begin = m_text.data();
-    char *p = begin + start;
+    char *const begin = room(maxRegionLength(address, size));
+    char *p = begin;
     const uchar *bytes = reinterpret_cast<const uchar *>(data);
     p = putExtendedAddress(p, address);
     int done = 0;
@@ -90,13 +104,11 @@ void IntelHexWriter::addRegion(quint32 address, const char *data, int size)
             done += n;
         }
     }
-    // Shrinking keeps the allocation.
-    m_text.resize(int(p - begin));
+    m_length += int(p - begin);
 }
 
 void IntelHexWriter::finish()
 {
-    const int start = m_text.size();
-    m_text.resize(start + EndLength);
-    putRecord(m_text.data() + start, 0x01, 0, nullptr, 0);
+    putRecord(room(EndLength), 0x01, 0, nullptr, 0);
+    m_length += EndLength;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "largebuffer.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 
@@ -13,12 +15,18 @@ public:
     static int maxRegionLength(quint32 address, int size);
     static const int EndLength = 12; // ":00000001ff\n"
 
-    void reserve(int length) { m_text.reserve(length); }
+    void reserve(int length);
     void addRegion(quint32 address, const char *data, int size);
     void finish();
 
-    const QByteArray &text() const { return m_text; }
+    // The text so far; it refers to the writer's memory, so it is valid while the writer lives and
+    // is not written to.
+    QByteArray text() const { return QByteArray::fromRawData(m_text.data(), m_length); }
 
 private:
-    QByteArray m_text;
+    // Returns where the next `length` characters go.
+    char *room(int length);
+
+    LargeBuffer m_text;
+    int m_length = 0;
 };

@@ -13,7 +13,10 @@
 #include "xmlfile.h"
 
 #include <QSaveFile>
+#include <QSslCertificate>
 #include <cstring>
+#include <fcntl.h>
+#include <thread>
 #include <zlib.h>
 
 namespace
@@ -46,6 +49,38 @@ void notEnoughFlash(Console &console, qint64 required)
     console.out(QStringLiteral("required:") + QString::number(required));
     console.out(QStringLiteral("Flash   :") + QString::number(ProjectBuilder::FlashSize));
 }
+
+// Starts writing a finished file's pages to disk, so that the flushes in the commits overlap with the
+// rest of the writing instead of running one after the other.
+void startWriteback(QSaveFile &file)
+{
+    file.flush();
+#ifdef SYNC_FILE_RANGE_WRITE
+    sync_file_range(file.handle(), 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+}
+
+// The TLS library starts up (loading, configuration, cipher tables) the first time a certificate is
+// made, and that costs more than the rest of a build. When the project has certificates, it starts
+// on a thread of its own while the sections before them are read; the certificate parser then finds
+// it ready (or waits for it).
+class TlsStartUp
+{
+public:
+    explicit TlsStartUp(bool needed)
+    {
+        if (needed) m_thread = std::thread([] { QSslCertificate(); });
+    }
+    ~TlsStartUp()
+    {
+        if (m_thread.joinable()) m_thread.join();
+    }
+    TlsStartUp(const TlsStartUp &) = delete;
+    TlsStartUp &operator=(const TlsStartUp &) = delete;
+
+private:
+    std::thread m_thread;
+};
 
 } // namespace
 
@@ -81,7 +116,7 @@ bool ProjectBuilder::storeFallbackSettings(QByteArray &bootImage, const QByteArr
     return true;
 }
 
-QByteArray ProjectBuilder::intelHex(const QByteArray &bootImage, const QByteArray &flashImage)
+IntelHexWriter ProjectBuilder::intelHex(const QByteArray &bootImage, const QByteArray &flashImage)
 {
     IntelHexWriter hex;
     hex.reserve(IntelHexWriter::maxRegionLength(BootFlashBase + BootConfigOffset, 16) +
@@ -91,7 +126,7 @@ QByteArray ProjectBuilder::intelHex(const QByteArray &bootImage, const QByteArra
     hex.addRegion(BootFlashBase, bootImage.constData(), BootConfigOffset);
     hex.addRegion(FlashBase, flashImage.constData(), flashImage.size());
     hex.finish();
-    return hex.text();
+    return hex;
 }
 
 bool ProjectBuilder::printMemoryReport(Console &console, const Sizes &sizes)
@@ -118,7 +153,8 @@ bool ProjectBuilder::printMemoryReport(Console &console, const Sizes &sizes)
 int ProjectBuilder::buildProject(const QString &input, const QString &compilerPath, const QString &root)
 {
     setSdkRoot(root);
-    m_flash = QByteArray(FlashSize, char(0xFF));
+    m_flash = LargeBuffer(FlashSize);
+    std::memset(m_flash.data(), 0xFF, FlashSize);
     m_boot.clear();
     m_table = QByteArray(TableSize, '\0');
     m_offset = 0;
@@ -133,6 +169,7 @@ int ProjectBuilder::buildProject(const QString &input, const QString &compilerPa
         return 1;
     }
     auto section = [&top](const char *name) { return top.firstChildElement(QLatin1String(name)); };
+    const TlsStartUp tls(!section("certificates").firstChildElement(QStringLiteral("certificate")).isNull());
 
     Sizes sizes;
     QByteArray block;
@@ -198,9 +235,11 @@ int ProjectBuilder::buildProject(const QString &input, const QString &compilerPa
         m_console.out(QStringLiteral("Warning, not enough space in bootloader for fallback settings."));
 
     putWord(m_table, VersionWord, LayoutVersion);
-    m_flash.replace(TableOffset, TableSize, m_table);
+    std::memcpy(m_flash.data() + TableOffset, m_table.constData(), TableSize);
+    const QByteArray flash = flashImage();
 
-    const QByteArray hexText = intelHex(m_boot, m_flash);
+    const IntelHexWriter hex = intelHex(m_boot, flash);
+    const QByteArray hexText = hex.text();
 
     m_console.out(QString());
     if (!printMemoryReport(m_console, sizes)) return -1;
@@ -223,10 +262,13 @@ int ProjectBuilder::buildProject(const QString &input, const QString &compilerPa
         m_console.err(QStringLiteral("Unable to open:") + out);
         return 1;
     }
-    if (hexFile.write(hexText) != hexText.size() || dfuFile.write(m_flash) != m_flash.size()) {
+    const bool hexWritten = hexFile.write(hexText) == hexText.size();
+    if (hexWritten) startWriteback(hexFile);
+    if (!hexWritten || dfuFile.write(flash) != flash.size()) {
         m_console.err(QStringLiteral("Unable to write:") + outHex + QStringLiteral(", ") + out);
         return 1;
     }
+    startWriteback(dfuFile);
     if (!hexFile.commit()) {
         m_console.err(QStringLiteral("Unable to write:") + outHex);
         return 1;

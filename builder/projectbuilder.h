@@ -5,6 +5,9 @@
 // an Intel HEX file of boot and program flash. The script is compiled by running tollan as a process.
 #pragma once
 
+#include "intelhexwriter.h"
+#include "largebuffer.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -41,14 +44,14 @@ public:
     // Builds the project; the result is the process's exit status (0, 1, or -1 when flash is full).
     int buildProject(const QString &input, const QString &compilerPath, const QString &sdkRoot);
 
-    // The images of the last build.
-    const QByteArray &flashImage() const { return m_flash; }
+    // The images of the last build; the flash image refers to the builder's memory.
+    QByteArray flashImage() const { return QByteArray::fromRawData(m_flash.data(), int(m_flash.size())); }
     const QByteArray &bootImage() const { return m_boot; }
 
     // Prints the memory report; false (after the error lines) when the blocks exceed the flash.
     static bool printMemoryReport(Console &console, const Sizes &sizes);
     // The HEX text of boot configuration words, boot code and program flash.
-    static QByteArray intelHex(const QByteArray &bootImage, const QByteArray &flashImage);
+    static IntelHexWriter intelHex(const QByteArray &bootImage, const QByteArray &flashImage);
     // Stores the hardware block in the boot flash for the bootloader, if that room is still erased.
     static bool storeFallbackSettings(QByteArray &bootImage, const QByteArray &hardware);
 
@@ -57,7 +60,7 @@ private:
     void setRecord(int recordOffset, quint32 location, const QByteArray &block);
 
     Console &m_console;
-    QByteArray m_flash;
+    LargeBuffer m_flash;
     QByteArray m_boot;
     QByteArray m_table;
     qint64 m_offset = 0;
