@@ -39,7 +39,9 @@ static int priority(int32_t kind)
 
 ScriptCompiler::Parsed ScriptCompiler::parseExpression()
 {
-    std::vector<int32_t> operators;
+    // Nested expressions (slices, function arguments) stack their operators above ours.
+    std::vector<int32_t> &operators = m_operators;
+    const size_t base = operators.size();
     int openParens = 0;
     bool wantOperand = true;
     bool readAny = false;
@@ -54,11 +56,11 @@ ScriptCompiler::Parsed ScriptCompiler::parseExpression()
                 continue;
             }
             const Parsed r = parseOperand();
-            if (r == Parsed::Failed) return r;
+            if (r == Parsed::Failed) return dropOperators(base, r);
             if (r == Parsed::Empty) {
-                if (!readAny) return Parsed::Empty;
+                if (!readAny) return dropOperators(base, Parsed::Empty);
                 fail("Parsing expression failed");
-                return Parsed::Failed;
+                return dropOperators(base, Parsed::Failed);
             }
             readAny = true;
             wantOperand = false;
@@ -67,7 +69,7 @@ ScriptCompiler::Parsed ScriptCompiler::parseExpression()
         const int p = priority(t.kind);
         if (p != 255) {
             take();
-            while (!operators.empty() && priority(operators.back()) <= p)
+            while (operators.size() > base && priority(operators.back()) <= p)
                 gen(operators.back()), operators.pop_back();
             operators.push_back(t.kind);
             wantOperand = true;
@@ -83,15 +85,21 @@ ScriptCompiler::Parsed ScriptCompiler::parseExpression()
         }
         break;
     }
-    while (!operators.empty()) {
+    while (operators.size() > base) {
         if (operators.back() == tk::LeftP) {
             fail("expecting right parentheses");
-            return Parsed::Failed;
+            return dropOperators(base, Parsed::Failed);
         }
         gen(operators.back());
         operators.pop_back();
     }
     return Parsed::Ok;
+}
+
+ScriptCompiler::Parsed ScriptCompiler::dropOperators(size_t base, Parsed result)
+{
+    m_operators.resize(base);
+    return result;
 }
 
 bool ScriptCompiler::expression()
@@ -167,7 +175,7 @@ bool ScriptCompiler::loadVariable()
     bool parenthesised = false;
     const Symbol *found = findNamed(&parenthesised);
     if (!found) return false;
-    const Symbol s = *found;
+    const Symbol &s = *found;
     if (s.constant && !s.buffer) {
         gen(tk::Int32, s.value);
         return true;
@@ -208,8 +216,8 @@ bool ScriptCompiler::storeTarget(bool isResult)
     bool parenthesised = false;
     const Symbol *found = findNamed(&parenthesised);
     if (!found) return false;
-    const Symbol s = *found;
-    m_lastTarget = s;
+    const Symbol &s = *found;
+    m_lastTargetIsBuffer = s.buffer;
     gen(tk::Id, int32_t(s.address));
     if (s.buffer) {
         if (!slice(s, false)) return false;
@@ -254,7 +262,7 @@ bool ScriptCompiler::bufferArgument(bool destination)
     take();
     const Symbol *found = lookupVariable(name);
     if (!found) return fail("variable not defined", name + " is not defined as variable");
-    const Symbol s = *found;
+    const Symbol &s = *found;
     if (!s.buffer) return fail("expecting buffer", name + " is not a buffer");
     if (destination && s.constant) return fail("assignment to constant", name + " is a constant.");
     if (peek().kind != tk::LeftP)

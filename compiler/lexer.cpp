@@ -80,14 +80,14 @@ void Lexer::reset(const QByteArray &line, int lineNumber)
     marker.line = lineNumber;
 }
 
-QByteArray Lexer::intern(int start, int length)
+const Lexer::Word &Lexer::word(int start, int length)
 {
-    const std::string_view word(m_line.constData() + start, size_t(length));
-    const auto it = m_words.find(word);
+    const std::string_view bytes(m_line.constData() + start, size_t(length));
+    const auto it = m_words.find(bytes);
     if (it != m_words.end()) return it->second;
-    const QByteArray text(word.data(), length);
-    m_words.emplace(std::string_view(text.constData(), size_t(length)), text);
-    return text;
+    const QByteArray text(bytes.data(), length);
+    const Word w{text, TokenTable::findSource(text.constData(), length)};
+    return m_words.emplace(std::string_view(text.constData(), size_t(length)), w).first->second;
 }
 
 bool Lexer::next(Instruction &token)
@@ -162,7 +162,7 @@ bool Lexer::scanNumber(int32_t &value, QByteArray &digits)
     while (m_pos < m_line.size() && (hex ? isHexDigit(peekChar()) : isDigit(peekChar())))
         ++m_pos;
     if (m_pos == start) return false;
-    digits = intern(start, m_pos - start);
+    digits = word(start, m_pos - start).text;
     if (!convertDigits(digits, hex, negative, value)) return false;
     if (peekChar() == '.') {
         ++m_pos;
@@ -231,7 +231,8 @@ bool Lexer::scanWord(Instruction &token)
             ++m_pos;
     }
     const int length = m_pos - start;
-    const TokenRow *row = TokenTable::findSource(m_line.constData() + start, length);
+    const Word &w = word(start, length);
+    const TokenRow *row = w.row;
     if (!row) {
         for (int i = start; i < m_pos; ++i) {
             if (!isWordChar(static_cast<unsigned char>(m_line.at(i)))) {
@@ -240,7 +241,7 @@ bool Lexer::scanWord(Instruction &token)
             }
         }
         token.setKind(tk::Id);
-        token.text = intern(start, length);
+        token.text = w.text;
         m_operandFollows = true;
         return true;
     }
@@ -251,7 +252,7 @@ bool Lexer::scanWord(Instruction &token)
         return true;
     }
     token.setKind(row->kind);
-    token.text = intern(start, length);
+    token.text = w.text;
     m_operandFollows = row->valueFlag != 0;
     return true;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "instruction.h"
+#include "tokentable.h"
 
 #include <QByteArray>
 #include <deque>
@@ -30,8 +31,12 @@ private:
     bool scanString(Instruction &token);
     bool scanWord(Instruction &token);
     int peekChar() const;
-    // The text of a word or number; each distinct text is allocated once and then shared.
-    QByteArray intern(int start, int length);
+    struct Word {
+        QByteArray text;
+        const TokenRow *row; // the keyword or operator, null for any other text
+    };
+    // A word or number of the line; each distinct text is looked up and allocated once.
+    const Word &word(int start, int length);
 
     QByteArray m_line;
     QByteArray m_text;
@@ -42,5 +47,5 @@ private:
     bool m_operandFollows = false;
     QByteArray m_failed;
     // Keys view the bytes of their own values, which are never modified.
-    std::unordered_map<std::string_view, QByteArray> m_words;
+    std::unordered_map<std::string_view, Word> m_words;
 };

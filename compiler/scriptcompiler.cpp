@@ -173,14 +173,20 @@ bool ScriptCompiler::fail(const QByteArray &message, const QByteArray &detail)
     return false;
 }
 
-Instruction &ScriptCompiler::gen(int32_t kind, int32_t value, const QByteArray &text)
+Instruction &ScriptCompiler::gen(int32_t kind, int32_t value)
 {
     Instruction &i = m_program.emplace_back();
     i.setKind(kind);
     i.value = value;
-    i.text = text;
     i.line = m_lexer.lineNumber();
     i.sequence = m_sequence++;
+    return i;
+}
+
+Instruction &ScriptCompiler::gen(int32_t kind, int32_t value, const QByteArray &text)
+{
+    Instruction &i = gen(kind, value);
+    i.text = text;
     return i;
 }
 

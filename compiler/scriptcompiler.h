@@ -71,6 +71,7 @@ private:
     // Expressions, loads and stores (expression.cpp)
     enum class Parsed { Ok, Failed, Empty };
     Parsed parseExpression();
+    Parsed dropOperators(size_t base, Parsed result);
     bool expression();
     Parsed parseOperand();
     bool parseFunction(int32_t kind);
@@ -86,7 +87,8 @@ private:
     const Instruction &take();
     bool need(int32_t kind);
     bool fail(const QByteArray &message, const QByteArray &detail = QByteArray());
-    Instruction &gen(int32_t kind, int32_t value = 0, const QByteArray &text = QByteArray());
+    Instruction &gen(int32_t kind, int32_t value = 0);
+    Instruction &gen(int32_t kind, int32_t value, const QByteArray &text);
     Instruction &genCopy(const Instruction &token);
 
     // Program finishing (optimiser.cpp, layout.cpp)
@@ -113,7 +115,8 @@ private:
     bool m_packMode = false;
     int32_t m_sequence = 0;
 
-    Symbol m_lastTarget;               // the variable the last store went to
+    bool m_lastTargetIsBuffer = false; // whether the last store went to a buffer
+    std::vector<int32_t> m_operators;  // operator stack of the expressions being translated
     std::vector<Instruction> m_tokens; // the line being translated
     size_t m_pos = 0;
 };

@@ -306,7 +306,7 @@ bool ScriptCompiler::translateResults(const ApiMessage &response)
 {
     int32_t offset = 0;
     bool hasPrevious = false;
-    Symbol previous;
+    bool previousIsBuffer = false;
     std::vector<Instruction> previousPush;
     for (int i = 0; i < response.params.size(); ++i) {
         // The list may name fewer targets than the response has values.
@@ -320,7 +320,7 @@ bool ScriptCompiler::translateResults(const ApiMessage &response)
             // A variable-size value is as long as the previous result says.
             for (const Instruction &push : previousPush)
                 genCopy(push);
-            gen(previous.buffer ? tk::VarToStackBuffer : tk::VarToStack);
+            gen(previousIsBuffer ? tk::VarToStackBuffer : tk::VarToStack);
         } else {
             gen(tk::Int32, 0);
         }
@@ -328,7 +328,7 @@ bool ScriptCompiler::translateResults(const ApiMessage &response)
         const size_t pushStart = m_program.size();
         if (!storeTarget(true)) return false;
         previousPush.assign(m_program.begin() + long(pushStart), m_program.end() - 1);
-        previous = m_lastTarget;
+        previousIsBuffer = m_lastTargetIsBuffer;
         hasPrevious = true;
         offset += int32_t(size);
     }

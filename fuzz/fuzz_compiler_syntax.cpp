@@ -3,6 +3,7 @@
 #include "syntaxchecker.h"
 #include "tokentable.h"
 
+#include <QList>
 #include <cstddef>
 #include <cstdint>
 
