@@ -240,6 +240,91 @@ private slots:
                                            ":020000041235b3\n"));
     }
 
+    void hexRegionsReadBack_data()
+    {
+        QTest::addColumn<quint32>("address");
+        QTest::addColumn<int>("size");
+        QTest::newRow("one page, ending on the boundary") << 0x00000000u << 0x10000;
+        QTest::newRow("odd start, over two boundaries") << 0x1D00FFF7u << 0x20013;
+        QTest::newRow("last byte of a page") << 0x0000FFFFu << 1;
+        QTest::newRow("chunks split at every boundary") << 0x1D000008u << 0x30000;
+        QTest::newRow("configuration words") << 0x1FC02FF0u << 16;
+    }
+
+    void hexRegionsReadBack()
+    {
+        // The writer formats into memory reserved from maxRegionLength, so that bound must hold for
+        // any alignment, and the records must carry the bytes back unchanged.
+        QFETCH(quint32, address);
+        QFETCH(int, size);
+        QByteArray data(size, '\0');
+        for (int i = 0; i < size; ++i)
+            data[i] = char((i * 131 + (i >> 8)) ^ 0x5A);
+        IntelHexWriter hex;
+        hex.addRegion(address, data.constData(), size);
+        const int length = hex.text().size();
+        QVERIFY2(length <= IntelHexWriter::maxRegionLength(address, size), qPrintable(QString::number(length)));
+        hex.finish();
+        ScratchDir dir;
+        QVERIFY(writeFile("region.hex", hex.text()));
+        QVERIFY(objcopy({"-I", "ihex", "-O", "binary", "region.hex", "region.bin"}));
+        QVERIFY(readFile("region.bin") == data);
+    }
+
+    void hexWriterGrowsWithoutReserve()
+    {
+        // Regions appended without reserving first: the text moves to larger memory and must come
+        // out as the regions written one by one.
+        QByteArray data(150000, '\0');
+        for (int i = 0; i < data.size(); ++i)
+            data[i] = char(i % 251);
+        const quint32 addresses[] = {0x1FC02FF0, 0x1FC00000, 0x1D000000};
+        const int sizes[] = {16, 0x2FF0, 150000};
+        IntelHexWriter all;
+        QByteArray expected;
+        for (int r = 0; r < 3; ++r) {
+            all.addRegion(addresses[r], data.constData(), sizes[r]);
+            IntelHexWriter one;
+            one.addRegion(addresses[r], data.constData(), sizes[r]);
+            expected += one.text();
+        }
+        all.finish();
+        expected += ":00000001ff\n";
+        QVERIFY(all.text() == expected);
+    }
+
+    void certificatesPlacedInTheImage()
+    {
+        // The TLS library may start on another thread while the earlier sections are read; the block
+        // must still be the one openssl derives: 16, MD5 of the DER form, its length, the DER bytes.
+        Workspace ws("FW");
+        const QString pem = QStringLiteral(NW_SOURCE_DIR "/sdk/example/certs/server.pem");
+        QProcess der;
+        der.start("openssl", {"x509", "-in", pem, "-outform", "der"});
+        QVERIFY(der.waitForFinished(60000) && der.exitCode() == 0);
+        const QByteArray derBytes = der.readAllStandardOutput();
+        QProcess md5;
+        md5.start("openssl", {"dgst", "-md5", "-binary"});
+        md5.write(derBytes);
+        md5.closeWriteChannel();
+        QVERIFY(md5.waitForFinished(60000) && md5.exitCode() == 0);
+        QByteArray length(4, '\0');
+        for (int i = 0; i < 4; ++i)
+            length[i] = char(derBytes.size() >> (8 * i));
+        const QByteArray block = '\x10' + md5.readAllStandardOutput() + length + derBytes + '\0';
+
+        QCOMPARE(ws.build("<project><hardware/><certificates><certificate path='" + pem +
+                          "'/></certificates></project>"),
+                 0);
+        const QByteArray dfu = readFile("wifi.dfu");
+        const Record certs = record(dfu, 12);
+        // Firmware 2 bytes at 0, hardware 130 at 4, script 8 at 136, files 1 at 144, certificates at 148.
+        QCOMPARE(certs.location, 148u);
+        QCOMPARE(certs.size, quint32(block.size()));
+        QCOMPARE(dfu.mid(148, block.size()).toHex(), block.toHex());
+        QCOMPARE(certs.crc, bitwiseCrc32(block));
+    }
+
     void hexMatchesObjcopy()
     {
         QByteArray boot(12288, '\0');
