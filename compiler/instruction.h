@@ -93,21 +93,23 @@ enum Kind : int {
 };
 } // namespace tk
 
+// Programs hold one record per instruction, and every line adds a few: the fields are ordered
+// so that the record packs into 40 bytes.
 struct Instruction {
-    int32_t kind = tk::Invalid;
-    QByteArray text;    // identifier/keyword text, number digits, decoded string bytes
-    int32_t value = 0;  // number value, later the operand
-    uint8_t length = 0; // from the token table
-    uint8_t opcode = 0; // from the token table
-    uint8_t valueFlag = 0;
+    QByteArray text;       // identifier/keyword text, number digits, decoded string bytes
     QByteArray sourceLine; // a line marker's (DEBUG) source line, which stands as its mnemonic
+    int32_t kind = tk::Invalid;
+    int32_t value = 0; // number value, later the operand
     uint32_t address = 0;
-    int32_t line = 0;
     int32_t sequence = -1; // creation order, the operand of an event-chaining GOTO
     int32_t level = 0;     // if-nesting, numbered when the program is finished
+    uint8_t length = 0;    // from the token table
+    uint8_t opcode = 0;    // from the token table
+    uint8_t valueFlag = 0; // from the token table
 
     // Sets the kind and copies length, opcode and value flag from the table.
     void setKind(int32_t newKind);
     // The table's mnemonic, or the source line of a line marker.
     QByteArray mnemonic() const;
 };
+static_assert(sizeof(Instruction) <= 40, "an instruction record should stay small");

@@ -116,26 +116,28 @@ bool ScriptCompiler::resolveTargets()
     const uint32_t endAddress = n == 0 ? 0 : m_program.back().address + instructionSize(m_program.back());
     auto addressAt = [&](size_t k) { return k < n ? m_program[k].address : endAddress; };
 
-    // The first ELSE or end-if at the same level after each IF, and the first end-if after
-    // each ELSE, found in one backward walk.
-    std::vector<long> ifTarget(n, -1);
-    std::vector<long> elseTarget(n, -1);
-    QHash<int32_t, long> nextElseOrEndIf;
-    QHash<int32_t, long> nextEndIf;
+    // The partner of each jump, by index (-1 when missing): for an IF the first ELSE or end-if
+    // at its level after it, for an ELSE the first end-if at its level, for a BEGINWHILE its
+    // ENDWHILE, for a WHILE its BEGINWHILE. One list serves all four: an instruction has one kind.
+    std::vector<int32_t> partner(n, -1);
+    std::vector<int32_t> &ifTarget = partner;
+    std::vector<int32_t> &elseTarget = partner;
+    std::vector<int32_t> &loopEnd = partner;
+    std::vector<int32_t> &whileBegin = partner;
+    QHash<int32_t, int32_t> nextElseOrEndIf;
+    QHash<int32_t, int32_t> nextEndIf;
     for (size_t k = n; k-- > 0;) {
         const Instruction &i = m_program[k];
         if (i.kind == tk::If)
             ifTarget[k] = nextElseOrEndIf.value(i.level, -1);
         else if (i.kind == tk::Else)
             elseTarget[k] = nextEndIf.value(i.level, -1);
-        if (i.kind == tk::Else || i.kind == tk::EndIf) nextElseOrEndIf.insert(i.level, long(k));
-        if (i.kind == tk::EndIf) nextEndIf.insert(i.level, long(k));
+        if (i.kind == tk::Else || i.kind == tk::EndIf) nextElseOrEndIf.insert(i.level, int32_t(k));
+        if (i.kind == tk::EndIf) nextEndIf.insert(i.level, int32_t(k));
     }
     // Loops pair up by nesting; each WHILE belongs to the innermost open loop.
-    std::vector<long> loopEnd(n, -1);
-    std::vector<long> whileBegin(n, -1);
     std::vector<size_t> open;
-    std::vector<long> bySequence(size_t(std::max(m_sequence, 0)), -1);
+    std::vector<int32_t> bySequence(size_t(std::max(m_sequence, 0)), -1);
     QHash<QByteArray, size_t> eventLabels;
     QHash<QByteArray, size_t> constantData;
     for (size_t k = 0; k < n; ++k) {
@@ -143,9 +145,9 @@ bool ScriptCompiler::resolveTargets()
         if (i.kind == tk::BeginWhile) {
             open.push_back(k);
         } else if (i.kind == tk::While && !open.empty()) {
-            whileBegin[k] = long(open.back());
+            whileBegin[k] = int32_t(open.back());
         } else if (i.kind == tk::EndWhile && !open.empty()) {
-            loopEnd[open.back()] = long(k);
+            loopEnd[open.back()] = int32_t(k);
             open.pop_back();
         } else if (i.kind == tk::Event && !eventLabels.contains(i.text)) {
             eventLabels.insert(i.text, k);
@@ -153,14 +155,14 @@ bool ScriptCompiler::resolveTargets()
             constantData.insert(i.text, k);
         }
         if (i.sequence >= 0 && size_t(i.sequence) < bySequence.size())
-            bySequence[size_t(i.sequence)] = long(k);
+            bySequence[size_t(i.sequence)] = int32_t(k);
     }
 
     for (size_t k = 0; k < n; ++k) {
         Instruction &i = m_program[k];
         switch (i.kind) {
         case tk::If: {
-            const long j = ifTarget[k];
+            const int32_t j = ifTarget[k];
             if (j < 0) {
                 printLine("IF with no end if");
                 return false;
@@ -192,7 +194,7 @@ bool ScriptCompiler::resolveTargets()
             break;
         case tk::Goto:
         case tk::Gosub: {
-            const long target =
+            const int32_t target =
                 (i.value >= 0 && size_t(i.value) < bySequence.size()) ? bySequence[size_t(i.value)] : -1;
             if (target < 0) {
                 printLine("jump target not found: " + i.text);

@@ -77,7 +77,6 @@ void Lexer::reset(const QByteArray &line, int lineNumber)
     Instruction &marker = m_lookahead.emplace_back();
     marker.setKind(tk::Debug);
     marker.sourceLine = m_text;
-    marker.line = lineNumber;
 }
 
 const Lexer::Word &Lexer::word(int start, int length)
@@ -98,7 +97,6 @@ bool Lexer::next(Instruction &token)
         return true;
     }
     token = Instruction();
-    token.line = m_lineNumber;
     if (scan(token)) return true;
     token.setKind(tk::Invalid);
     return false;
