@@ -13,10 +13,8 @@
 #include "xmlfile.h"
 
 #include <QSaveFile>
-#include <QSslCertificate>
 #include <cstring>
 #include <fcntl.h>
-#include <thread>
 #include <zlib.h>
 
 namespace
@@ -59,28 +57,6 @@ void startWriteback(QSaveFile &file)
     sync_file_range(file.handle(), 0, 0, SYNC_FILE_RANGE_WRITE);
 #endif
 }
-
-// The TLS library starts up (loading, configuration, cipher tables) the first time a certificate is
-// made, and that costs more than the rest of a build. When the project has certificates, it starts
-// on a thread of its own while the sections before them are read; the certificate parser then finds
-// it ready (or waits for it).
-class TlsStartUp
-{
-public:
-    explicit TlsStartUp(bool needed)
-    {
-        if (needed) m_thread = std::thread([] { QSslCertificate(); });
-    }
-    ~TlsStartUp()
-    {
-        if (m_thread.joinable()) m_thread.join();
-    }
-    TlsStartUp(const TlsStartUp &) = delete;
-    TlsStartUp &operator=(const TlsStartUp &) = delete;
-
-private:
-    std::thread m_thread;
-};
 
 } // namespace
 
@@ -169,7 +145,6 @@ int ProjectBuilder::buildProject(const QString &input, const QString &compilerPa
         return 1;
     }
     auto section = [&top](const char *name) { return top.firstChildElement(QLatin1String(name)); };
-    const TlsStartUp tls(!section("certificates").firstChildElement(QStringLiteral("certificate")).isNull());
 
     Sizes sizes;
     QByteArray block;
