@@ -1,4 +1,4 @@
-# tollan on a generated 20 000-line script, side by side with luac5.4 on a comparable Lua file.
+# tollan on generated scripts of 5 000 to 20 000 lines, side by side with luac5.4 on comparable Lua files.
 if(benchmark_FOUND)
   add_executable(bench_compiler ${CMAKE_CURRENT_LIST_DIR}/compiler_bench.cpp)
   target_link_libraries(bench_compiler PRIVATE benchmark::benchmark Qt5::Core)

@@ -72,6 +72,17 @@ private slots:
                                             "\"\nend"
                                      << 3 << QByteArray("string too long")
                                      << QByteArray("a string value holds at most 255 bytes");
+        // Lines are read in chunks of 16 KiB: a longer line stays one line, and the lines after
+        // it keep their numbers. Carriage returns of CRLF line ends are trimmed.
+        QTest::newRow("line longer than a chunk")
+            << "dim x\n# " + QByteArray(40000, 'a') + "\nprocedure p()\ny = 1\nend" << 4
+            << QByteArray("variable not defined") << QByteArray("y is not defined as variable");
+        QTest::newRow("line of exactly a chunk")
+            << "dim x\n#" + QByteArray(16382, 'a') + "\nprocedure p()\ny = 1\nend" << 4
+            << QByteArray("variable not defined") << QByteArray("y is not defined as variable");
+        QTest::newRow("crlf line ends")
+            << QByteArray("dim x\r\nprocedure p()\r\n\r\ny = 1\r\nend\r\n") << 4
+            << QByteArray("variable not defined") << QByteArray("y is not defined as variable");
     }
     void messages()
     {
