@@ -87,8 +87,7 @@ bool run(const std::string &directory, const std::vector<std::string> &argv, Sam
     return spawned && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-template <typename T>
-T median(std::vector<T> values)
+template <typename T> T median(std::vector<T> values)
 {
     std::sort(values.begin(), values.end());
     const size_t n = values.size();
@@ -161,13 +160,18 @@ int main(int argc, char **argv)
     const bool haveTmpfs = memory.isValid() && prepare(memory.path());
 
     std::vector<Case> cases;
-    cases.push_back({"kirrup, example without scripting", onDisk, {kirrup, "project-noscript.xml", sdk, none}, {}});
-    cases.push_back({"kirrup, also without certificates", onDisk, {kirrup, "project-nocerts.xml", sdk, none}, {}});
+    cases.push_back(
+        {"kirrup, example without scripting", onDisk, {kirrup, "project-noscript.xml", sdk, none}, {}});
+    cases.push_back(
+        {"kirrup, also without certificates", onDisk, {kirrup, "project-nocerts.xml", sdk, none}, {}});
     if (haveTmpfs)
-        cases.push_back({"kirrup, without scripting, tmpfs", memory.path().toStdString(),
-                         {kirrup, "project-noscript.xml", sdk, none}, {}});
+        cases.push_back({"kirrup, without scripting, tmpfs",
+                         memory.path().toStdString(),
+                         {kirrup, "project-noscript.xml", sdk, none},
+                         {}});
     if (access(NW_SDK_DIR "/bin/tollan", X_OK) == 0)
-        cases.push_back({"kirrup, example with tollan", onDisk, {kirrup, "project.xml", sdk, sdk + "/bin/tollan"}, {}});
+        cases.push_back(
+            {"kirrup, example with tollan", onDisk, {kirrup, "project.xml", sdk, sdk + "/bin/tollan"}, {}});
     // A real image for objcopy: the one kirrup builds from the example.
     Sample ignored;
     if (!run(onDisk, cases[0].argv, ignored) ||
@@ -175,8 +179,10 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "bench_builder: kirrup cannot build the example\n");
         return 1;
     }
-    cases.push_back({"objcopy -I binary -O ihex, 512000 B", onDisk,
-                     {"objcopy", "-I", "binary", "-O", "ihex", "image.bin", "objcopy.hex"}, {}});
+    cases.push_back({"objcopy -I binary -O ihex, 512000 B",
+                     onDisk,
+                     {"objcopy", "-I", "binary", "-O", "ihex", "image.bin", "objcopy.hex"},
+                     {}});
     const size_t objcopy = cases.size() - 1;
     cases.push_back({"floor: QCoreApplication, QtCore only", onDisk, {FLOOR_PATH}, {}});
     cases.push_back({"floor: QCoreApplication, kirrup's libs", onDisk, {selfPath(), "--floor"}, {}});
@@ -214,7 +220,8 @@ int main(int argc, char **argv)
             faults.push_back(s.faults);
         }
         const double e = median(elapsed);
-        std::printf("%-40s %12.2f %9.2f %7ld %11.2fx\n", c.name, e, median(cpu), median(faults), e / reference);
+        std::printf("%-40s %12.2f %9.2f %7ld %11.2fx\n", c.name, e, median(cpu), median(faults),
+                    e / reference);
     }
 
     // The HEX text alone, in process.

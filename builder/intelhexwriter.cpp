@@ -62,7 +62,8 @@ int IntelHexWriter::maxRegionLength(quint32 address, int size)
     // a 16-byte chunk into two data records.
     const qint64 boundaries = ((qint64(address) + size) >> 16) - (address >> 16);
     const qint64 chunks = (qint64(size) + 15) / 16;
-    return int(recordLength(2) * (1 + boundaries) + recordLength(0) * (chunks + boundaries) + 2 * qint64(size));
+    return int(recordLength(2) * (1 + boundaries) + recordLength(0) * (chunks + boundaries) +
+               2 * qint64(size));
 }
 
 void IntelHexWriter::reserve(int length)

@@ -48,8 +48,9 @@ LargeBuffer::~LargeBuffer()
 }
 
 LargeBuffer::LargeBuffer(LargeBuffer &&other) noexcept
-    : m_mapping(std::exchange(other.m_mapping, nullptr)), m_mappingLength(std::exchange(other.m_mappingLength, 0)),
-      m_data(std::exchange(other.m_data, nullptr)), m_size(std::exchange(other.m_size, 0))
+    : m_mapping(std::exchange(other.m_mapping, nullptr)),
+      m_mappingLength(std::exchange(other.m_mappingLength, 0)), m_data(std::exchange(other.m_data, nullptr)),
+      m_size(std::exchange(other.m_size, 0))
 {
 }
 

@@ -263,7 +263,8 @@ private slots:
         IntelHexWriter hex;
         hex.addRegion(address, data.constData(), size);
         const int length = hex.text().size();
-        QVERIFY2(length <= IntelHexWriter::maxRegionLength(address, size), qPrintable(QString::number(length)));
+        QVERIFY2(length <= IntelHexWriter::maxRegionLength(address, size),
+                 qPrintable(QString::number(length)));
         hex.finish();
         ScratchDir dir;
         QVERIFY(writeFile("region.hex", hex.text()));
