@@ -1,6 +1,7 @@
 #include "certificateparser.h"
 
 #include "console.h"
+#include "xmlfile.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -12,16 +13,10 @@ bool CertificateParser::parse(const QDomElement &node, QByteArray &out)
     QByteArray block;
     for (QDomElement e = node.firstChildElement(QStringLiteral("certificate")); !e.isNull();
          e = e.nextSiblingElement(QStringLiteral("certificate"))) {
-        const QString path = e.attribute(QStringLiteral("path"));
-        if (path.isEmpty()) {
-            console.err(QStringLiteral("Expected path for file"));
+        QFile file;
+        if (!XmlFile::openPath(e, file, console))
             return false;
-        }
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            console.err(QStringLiteral("Unable to open file:") + path);
-            return false;
-        }
+        const QString path = file.fileName();
         const QByteArray content = file.readAll();
         const QSsl::EncodingFormat format =
             e.attribute(QStringLiteral("format"), QStringLiteral("pem")) == QLatin1String("der") ? QSsl::Der

@@ -1,6 +1,7 @@
 #include "fileparser.h"
 
 #include "console.h"
+#include "xmlfile.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -11,16 +12,10 @@ bool FileParser::parse(const QDomElement &node, QByteArray &out)
     QByteArray block;
     for (QDomElement e = node.firstChildElement(QStringLiteral("file")); !e.isNull();
          e = e.nextSiblingElement(QStringLiteral("file"))) {
-        const QString path = e.attribute(QStringLiteral("path"));
-        if (path.isEmpty()) {
-            console.err(QStringLiteral("Expected path for file"));
+        QFile file;
+        if (!XmlFile::openPath(e, file, console))
             return false;
-        }
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            console.err(QStringLiteral("Unable to open file:") + path);
-            return false;
-        }
+        const QString path = file.fileName();
         const bool includePath = e.attribute(QStringLiteral("include_path"), QStringLiteral("false"))
                                      .compare(QLatin1String("false"), Qt::CaseInsensitive) != 0;
         const QString name = includePath ? path : QFileInfo(path).fileName();

@@ -21,3 +21,18 @@ XmlFile::Result XmlFile::load(const QString &path, QDomDocument &doc, Console &c
     }
     return Loaded;
 }
+
+bool XmlFile::openPath(const QDomElement &element, QFile &file, Console &console)
+{
+    const QString path = element.attribute(QStringLiteral("path"));
+    if (path.isEmpty()) {
+        console.err(QStringLiteral("Expected path for file"));
+        return false;
+    }
+    file.setFileName(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        console.err(QStringLiteral("Unable to open file:") + path);
+        return false;
+    }
+    return true;
+}

@@ -1,5 +1,6 @@
 #include "logview.h"
 #include "mainwindow.h"
+#include "pty.h"
 #include "testmain.h"
 
 #include <QCheckBox>
@@ -17,42 +18,6 @@
 
 namespace
 {
-
-// The module's end of a line: the master side of a pseudo-terminal.
-class Pty
-{
-public:
-    Pty()
-    {
-        master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0)
-            path = QString::fromLocal8Bit(ptsname(master));
-    }
-    ~Pty()
-    {
-        if (master >= 0) ::close(master);
-    }
-    bool write(const QByteArray &bytes) const
-    {
-        return ::write(master, bytes.constData(), size_t(bytes.size())) == bytes.size();
-    }
-    // What arrived within timeoutMs of the last byte.
-    QByteArray read(int timeoutMs = 300) const
-    {
-        QByteArray got;
-        char buf[4096];
-        pollfd p = {master, POLLIN, 0};
-        while (::poll(&p, 1, timeoutMs) > 0 && (p.revents & POLLIN)) {
-            const ssize_t n = ::read(master, buf, sizeof buf);
-            if (n <= 0) break;
-            got.append(buf, int(n));
-        }
-        return got;
-    }
-
-    int master = -1;
-    QString path;
-};
 
 class FixedPorts : public PortEnumerator
 {
@@ -232,7 +197,7 @@ Item {
         view->clearLog();
         w->api().sme.qml_cmd_wifi_on();
         QCOMPARE(untimed(view->logEntries()), txLog);
-        QCOMPARE(pty.read().toHex(), QByteArray("08000300"));
+        QCOMPARE(pty.readIdle().toHex(), QByteArray("08000300"));
     }
 
     void typedCommand_data()
@@ -259,7 +224,7 @@ Item {
         QLineEdit *edit = line(*w);
         edit->setText(typed);
         QTest::keyClick(edit, Qt::Key_Return);
-        QCOMPARE(pty.read().toHex(), sent);
+        QCOMPARE(pty.readIdle().toHex(), sent);
         QCOMPARE(edit->text(), sent.isEmpty() ? typed : QString());
         QCOMPARE(untimed(log(*w)->logEntries()), QStringList());
     }
@@ -315,7 +280,7 @@ Item {
         QCOMPARE(attached.takeFirst(), (QVariantList{true, "test line", "57600"}));
 
         w->raw_tx(0x1ab);
-        QCOMPARE(pty.read().toHex(), QByteArray("ab"));
+        QCOMPARE(pty.readIdle().toHex(), QByteArray("ab"));
 
         w->close_port();
         w->close_port();
