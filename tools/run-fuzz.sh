@@ -9,7 +9,7 @@ NW_CONFIGURE_ONLY=1 CC=clang CXX=clang++ "$root/tools/setup.sh" "$build" -DNW_FU
 cmake --build "$build" --target fuzz_all -j "$(nproc)"
 status=0
 for target in "$build"/fuzz/fuzz_*; do
-  [ -x "$target" ] || continue
+  [ -f "$target" ] && [ -x "$target" ] || continue
   name=$(basename "$target")
   corpus=$build/corpus/$name
   mkdir -p "$corpus"
