@@ -34,3 +34,15 @@ macro(nw_include_fragments dir)
     endif()
   endforeach()
 endmacro()
+
+# nw_version: an interface library whose users include "nwversion.h" (NW_VERSION, NW_VERSION_FULL),
+# the one place the programs take their version from.
+set(NW_VERSION_DIR ${CMAKE_BINARY_DIR}/generated/version)
+add_custom_target(nw_version_header
+  COMMAND ${CMAKE_COMMAND} -DSRC=${CMAKE_SOURCE_DIR} -DOUT=${NW_VERSION_DIR}/nwversion.h
+          -DVERSION=${PROJECT_VERSION} -P ${CMAKE_SOURCE_DIR}/cmake/version.cmake
+  BYPRODUCTS ${NW_VERSION_DIR}/nwversion.h
+  COMMENT "" VERBATIM)
+add_library(nw_version INTERFACE)
+target_include_directories(nw_version INTERFACE ${NW_VERSION_DIR})
+add_dependencies(nw_version nw_version_header)

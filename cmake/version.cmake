@@ -1,0 +1,25 @@
+# Writes nwversion.h: the project's version, plus the commit when the source is a git checkout.
+# Run as a script at every build so the commit stays current; the file is rewritten only when it changes.
+# Inputs: -DSRC=<source dir> -DOUT=<header> -DVERSION=<x.y.z>
+set(commit "")
+find_package(Git QUIET)
+if(GIT_FOUND AND EXISTS "${SRC}/.git")
+  execute_process(COMMAND "${GIT_EXECUTABLE}" -C "${SRC}" rev-parse --short=10 HEAD
+                  OUTPUT_VARIABLE commit OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    set(commit "")
+  endif()
+endif()
+set(full "${VERSION}")
+if(commit)
+  set(full "${VERSION}+git${commit}")
+endif()
+set(text "// Generated at build time.\n#pragma once\n#define NW_VERSION \"${VERSION}\"\n#define NW_VERSION_FULL \"${full}\"\n")
+if(EXISTS "${OUT}")
+  file(READ "${OUT}" old)
+else()
+  set(old "")
+endif()
+if(NOT old STREQUAL text)
+  file(WRITE "${OUT}" "${text}")
+endif()
