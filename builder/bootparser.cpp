@@ -1,7 +1,6 @@
 #include "bootparser.h"
 
 #include "console.h"
-#include "sdkroot.h"
 #include "xmlfile.h"
 
 #include <QFile>
@@ -32,7 +31,7 @@ void setLowBits(QByteArray &image, int offset, int mask, int value)
 
 bool BootParser::parse(const QDomElement &node, QByteArray &out)
 {
-    const QString path = node.attribute(QStringLiteral("in"), sdkRoot() + QStringLiteral("/fw/boot.juo"));
+    const QString path = node.attribute(QStringLiteral("in"), m_sdkRoot + QStringLiteral("/fw/boot.juo"));
     bool ok = true;
 
     int wdtps = 13;

@@ -73,12 +73,9 @@ bool HardwareParser::parse(const QDomElement &node, QByteArray &out)
     if (node.hasAttribute(QStringLiteral("in"))) {
         const QString path = node.attribute(QStringLiteral("in"));
         addInput(path);
-        if (XmlFile::load(path, included, console) != XmlFile::Loaded) return false;
-        section = included.documentElement();
-        if (section.tagName() != QLatin1String("hardware")) {
-            console.err(QStringLiteral("Expected hardware tag as root of ") + path);
+        if (XmlFile::load(path, QStringLiteral("hardware"), included, console) != XmlFile::Loaded)
             return false;
-        }
+        section = included.documentElement();
     }
 
     for (QDomElement e = section.firstChildElement(); !e.isNull(); e = e.nextSiblingElement()) {
