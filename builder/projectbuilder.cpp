@@ -6,6 +6,7 @@
 #include "fileparser.h"
 #include "hardwareparser.h"
 #include "intelhexwriter.h"
+#include "replacedfile.h"
 #include "scriptingparser.h"
 #include "softwareparser.h"
 #include "usbparser.h"
@@ -13,9 +14,7 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <cstring>
-#include <fcntl.h>
 #include <zlib.h>
 
 namespace
@@ -47,29 +46,6 @@ void notEnoughFlash(Console &console, qint64 required)
     console.out(QStringLiteral("Error, not enough flash."));
     console.out(QStringLiteral("required:") + QString::number(required));
     console.out(QStringLiteral("Flash   :") + QString::number(ProjectBuilder::FlashSize));
-}
-
-// Writes all bytes. A short write is continued, so that when the disk is full the failing write
-// leaves the system's reason in the file's error string.
-bool writeAll(QSaveFile &file, const QByteArray &bytes)
-{
-    qint64 done = 0;
-    while (done < bytes.size()) {
-        const qint64 n = file.write(bytes.constData() + done, bytes.size() - done);
-        if (n <= 0) return false;
-        done += n;
-    }
-    return true;
-}
-
-// Starts writing a finished file's pages to disk, so that the flushes in the commits overlap with the
-// rest of the writing instead of running one after the other.
-void startWriteback(QSaveFile &file)
-{
-    file.flush();
-#ifdef SYNC_FILE_RANGE_WRITE
-    sync_file_range(file.handle(), 0, 0, SYNC_FILE_RANGE_WRITE);
-#endif
 }
 
 // The path a file is known by whatever way it is named: links resolved, for a file not yet there
@@ -176,24 +152,22 @@ int ProjectBuilder::writeImages(Console &console, const QString &out, const QStr
 {
     // Both files are replaced together only once the build has succeeded, so a failed build leaves
     // the previous pair as it was.
-    QSaveFile hexFile(outHex);
-    QSaveFile dfuFile(out);
-    if (!hexFile.open(QIODevice::WriteOnly)) {
+    ReplacedFile hexFile(outHex);
+    ReplacedFile dfuFile(out);
+    if (!hexFile.open()) {
         console.err(QStringLiteral("Unable to open:") + outHex);
         return 1;
     }
-    if (!dfuFile.open(QIODevice::WriteOnly)) {
+    if (!dfuFile.open()) {
         console.err(QStringLiteral("Unable to open:") + out);
         return 1;
     }
-    const bool hexWritten = writeAll(hexFile, hexText);
-    if (hexWritten) startWriteback(hexFile);
-    if (!hexWritten || !writeAll(dfuFile, flash)) {
+    const bool hexWritten = hexFile.write(hexText);
+    if (!hexWritten || !dfuFile.write(flash)) {
         console.err(QStringLiteral("Unable to write:") + outHex + QStringLiteral(", ") + out +
                     QStringLiteral(": ") + (hexWritten ? dfuFile : hexFile).errorString());
         return 1;
     }
-    startWriteback(dfuFile);
     if (!hexFile.commit()) {
         console.err(QStringLiteral("Unable to write:") + outHex + QStringLiteral(": ") +
                     hexFile.errorString());
