@@ -3,8 +3,11 @@
 // below, with a command line for typed commands and raw packets.
 #pragma once
 
+#include "cloneprojectdialog.h"
 #include "cls_wifi.h"
+#include "hvproject.h"
 #include "portenumerator.h"
+#include "projectsettingsdialog.h"
 #include "uarthvconnection.h"
 
 #include <QByteArray>
@@ -49,6 +52,7 @@ public:
 
     UartHVConnection &connection() { return comm; }
     cls_wifi &api() { return wifi; }
+    HVProject &projectModel() { return project; }
     QQuickView *qmlView() const { return view; }
 
 signals:
@@ -80,8 +84,16 @@ public slots:
     void rxData(QByteArray data);
     void txData(QByteArray data);
 
+    // Project operations of the interface.
+    Q_INVOKABLE void editFile(QString fname);
+    Q_INVOKABLE QString selectFile(QString fname, QString title, QString filter = QString());
+    Q_INVOKABLE void cloneProject();
+    Q_INVOKABLE void projectSettings();
+
 private slots:
     void on_pushLogClear_clicked();
+    void cloned(QString newp);
+    void settingsAccepted();
 
 private:
     // Construction, step by step, in the order the constructor runs them.
@@ -99,7 +111,11 @@ private:
     UartHVConnection comm;
     cls_wifi wifi;
     bool m_dfuEraseKeys = false;
+    HVProject project{this};
+    CloneProjectDialog *cloneDialog = new CloneProjectDialog(this);
+    std::unique_ptr<ProjectSettingsDialog> settingsDialog = std::make_unique<ProjectSettingsDialog>();
     QSettings settings;
+    QString editorProgram;
     bool m_flowcontrol = false;
     CommandParser *parser = nullptr;
     std::unique_ptr<Ui::MainWindow> ui;
