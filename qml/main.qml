@@ -38,6 +38,7 @@ Rectangle {
                     TabButton { text: qsTr("Network") }
                     TabButton { text: qsTr("Hardware") }
                     TabButton { text: qsTr("Storage") }
+                    TabButton { text: qsTr("Project") }
                 }
                 StackLayout {
                     Layout.fillWidth: true
@@ -48,6 +49,7 @@ Rectangle {
                     NetworkPage { onActivity: feed.add(name, detail, result) }
                     HardwarePage { onActivity: feed.add(name, detail, result) }
                     StoragePage { onActivity: feed.add(name, detail, result) }
+                    ProjectPage {}
                 }
             }
 
