@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QSettings>
 #include <QTextCodec>
+#include <QXmlStreamReader>
 
 namespace
 {
@@ -24,6 +25,23 @@ const char *const buildRootKey = "buildRoot";
 const char *const buildExeKey = "buildExe";
 const char *const scriptExeKey = "scriptExe";
 const char *const projectFileKey = "projectFile";
+
+// Far beyond any real project file. A larger file, or one nested deeper, is not read into the
+// document tree, whose recursive parser would run out of stack.
+const qint64 maxProjectSize = 4 * 1024 * 1024;
+const int maxProjectDepth = 256;
+
+bool nestedTooDeep(const QByteArray &xml)
+{
+    QXmlStreamReader reader(xml);
+    int depth = 0;
+    while (!reader.atEnd()) {
+        const auto token = reader.readNext();
+        if (token == QXmlStreamReader::StartElement && ++depth > maxProjectDepth) return true;
+        if (token == QXmlStreamReader::EndElement) --depth;
+    }
+    return false;
+}
 
 QString toolPath(const QString &dir, const char *name)
 {
@@ -168,8 +186,10 @@ void HVProject::readProject()
         critical(tr("Failed to open:\n") + path);
         return;
     }
+    const QByteArray xml = file.size() <= maxProjectSize ? file.read(maxProjectSize + 1) : QByteArray();
     QDomDocument doc;
-    if (!doc.setContent(&file) || doc.documentElement().tagName() != QLatin1String("project")) {
+    if (xml.isEmpty() || xml.size() > maxProjectSize || nestedTooDeep(xml) || !doc.setContent(xml) ||
+        doc.documentElement().tagName() != QLatin1String("project")) {
         setValid(false);
         critical(tr("Not a project file:\n") + path);
         return;

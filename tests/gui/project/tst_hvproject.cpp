@@ -86,6 +86,16 @@ private slots:
         QTest::newRow("not xml") << QByteArray("<project><hardware in=\"hw.xml\">") << ""
                                  << ""
                                  << "" << false << "Not a project file:\n";
+        QTest::newRow("nested beyond any project") << "<project>" + QByteArray("<a>").repeated(100000) +
+                                                          QByteArray("</a>").repeated(100000) + "</project>"
+                                                   << ""
+                                                   << ""
+                                                   << "" << false << "Not a project file:\n";
+        QTest::newRow("larger than any project")
+            << "<project>" + QByteArray(5 * 1024 * 1024, ' ') + "</project>"
+            << ""
+            << ""
+            << "" << false << "Not a project file:\n";
         QTest::newRow("missing file") << QByteArray() << ""
                                       << ""
                                       << "" << false << "Failed to open:\n";
