@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -18,6 +19,9 @@ namespace
 
 // Unread bytes kept for a host that does not read: the streams pause beyond this.
 constexpr int streamBacklog = 64 * 1024;
+// How long a hang-up waits for the host to read the answers before it.
+constexpr int hangupGraceMs = 2000;
+constexpr int hangupSettleMs = 20;
 
 bool rawLine(int fd, int baud, QString *error)
 {
@@ -291,5 +295,18 @@ void SimLine::writeReady()
 
 void SimLine::checkHangup()
 {
-    if (m_hangupDue && m_fd >= 0 && m_outPos >= m_out.size() && m_delayed.empty()) hangUp();
+    if (!m_hangupDue || m_fd < 0 || m_outPos < m_out.size() || !m_delayed.empty()) return;
+    // Closing the master drops what the host has not read yet; a real line would have delivered it, so
+    // give the host a moment to take the last answers (the kernel hands them on a little later, too).
+    if (m_slave >= 0) {
+        if (m_hangupWait < 0) m_hangupWait = m_clock.elapsed();
+        const qint64 waited = m_clock.elapsed() - m_hangupWait;
+        int unread = 0;
+        const bool pending = ::ioctl(m_slave, FIONREAD, &unread) == 0 && unread > 0;
+        if (waited < hangupSettleMs || (pending && waited < hangupGraceMs)) {
+            QTimer::singleShot(5, this, &SimLine::checkHangup);
+            return;
+        }
+    }
+    hangUp();
 }

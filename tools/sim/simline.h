@@ -80,5 +80,6 @@ private:
     int m_received = 0;
     qint64 m_written = 0;
     bool m_hangupDue = false;
+    qint64 m_hangupWait = -1;
     uint32_t m_noise = 0x2545f491;
 };
