@@ -19,6 +19,7 @@ signals:
     void DeviceDisconnect(const QString &name, const QString &port);
     void DeviceClosed();
     void RxData(const QByteArray &data);
+    void LinkError(const QString &message);
 
 public slots:
     virtual void DiscoverDevices();
