@@ -57,6 +57,8 @@ signals:
     void baud_rate(QString text, int value);
     void select_baud_rate(int value);
     void attached(bool open, QString port, QString baud);
+    // A port could not be opened: the reason, beginning "Could not open".
+    void open_failed(QString reason);
 
 public slots:
     void raw_tx(int byte);
@@ -82,6 +84,8 @@ public slots:
 
 private slots:
     void on_pushLogClear_clicked();
+    // A fault of the link, as a red line that no filter hides.
+    void showLinkError(const QString &message);
 
 private:
     // Construction, step by step, in the order the constructor runs them.
@@ -105,4 +109,7 @@ private:
     std::unique_ptr<Ui::MainWindow> ui;
     QQuickView *view = nullptr;
     QWidget *viewContainer = nullptr;
+    // While open_port runs: the link's reason why the port did not open.
+    bool opening = false;
+    QString openError;
 };
