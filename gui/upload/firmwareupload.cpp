@@ -94,9 +94,10 @@ bool FirmwareUpload::readDfuFile(const QString &path, QByteArray *image, QString
                 const auto *block = reinterpret_cast<const Bytef *>(data.constData() + start);
                 const quint32 crc = quint32(crc32(crc32(0L, Z_NULL, 0), block, uInt(length)));
                 if (crc != stored)
-                    reason = QStringLiteral("the software block's CRC-32 is 0x%1, its section record says 0x%2")
-                                 .arg(crc, 8, 16, QLatin1Char('0'))
-                                 .arg(stored, 8, 16, QLatin1Char('0'));
+                    reason =
+                        QStringLiteral("the software block's CRC-32 is 0x%1, its section record says 0x%2")
+                            .arg(crc, 8, 16, QLatin1Char('0'))
+                            .arg(stored, 8, 16, QLatin1Char('0'));
                 else
                     *image = data;
             }
@@ -162,7 +163,9 @@ void FirmwareUpload::rsp_flash_upload(uint16 status)
         // Responses come in order, so this one answers the oldest chunk still in flight.
         const qint64 offset = qint64(chunksSent - m_chunksInFlight) * chunkSize;
         fail(red(QStringLiteral("DFU Failed")),
-             QStringLiteral("the module rejected the data at offset %1: %2").arg(offset).arg(resultWords(status)));
+             QStringLiteral("the module rejected the data at offset %1: %2")
+                 .arg(offset)
+                 .arg(resultWords(status)));
         return;
     }
     --m_chunksInFlight;
