@@ -118,10 +118,8 @@ send_status send_message(transmit_callback callback, void *target, int index,
         }
     }
     if (d.header[1] + array_length > packet_max_payload) return send_status::payload_too_long;
-    // The array's length goes into the header's length field: low 8 bits in byte 1, the rest into byte 0.
-    const uint16_t length = uint16_t(buffer[1] + array_length);
-    buffer[1] = uint8_t(length);
-    buffer[0] |= uint8_t(length >> 8);
+    // The array's bytes count in the header's length field too.
+    packet_set_payload_length(buffer, d.header[1] + array_length);
     callback(target, uint8_t(packet_header_size + d.header[1]), buffer, array_length, array);
     return send_status::sent;
 }

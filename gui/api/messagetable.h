@@ -4,6 +4,8 @@
 // command line's API definition model and parser.
 #pragma once
 
+#include "message_counts.h"
+#include "packet.h"
 #include "wifitypes.h"
 
 #include <QByteArray>
@@ -24,16 +26,6 @@ struct MessageDescriptor {
     uint32_t signature;
     // Decoder of a response or event; a no-op for commands.
     message_handler handler;
-};
-
-enum {
-    message_class_count = 13,
-    message_command_count = 108,
-    message_response_count = 108,
-    message_event_count = 66,
-    message_count = message_command_count + message_response_count + message_event_count,
-    packet_header_size = 4,
-    packet_max_payload = 2047,
 };
 
 // Signature codes of the parameter types.
@@ -90,7 +82,7 @@ enum class send_status { sent, bad_index, missing_argument, array_too_long, payl
 
 // Encodes command `index` (its position in message_table) with `args` in signature order and hands it to
 // `callback`. A command whose length fields could not describe its bytes (a uint8array over 255 bytes, a
-// payload over 2047 bytes) is refused: nothing is sent.
+// payload over packet_max_payload bytes) is refused: nothing is sent.
 send_status send_message(transmit_callback callback, void *target, int index,
                          std::initializer_list<message_arg> args);
 

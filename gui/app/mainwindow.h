@@ -15,17 +15,13 @@
 #include <memory>
 
 class CommandParser;
-class LogView;
-class QAction;
-class QCheckBox;
 class QDateTime;
-class QHBoxLayout;
-class QLabel;
-class QLineEdit;
-class QPushButton;
 class QQuickView;
-class QSplitter;
-class QVBoxLayout;
+
+namespace Ui
+{
+class MainWindow;
+}
 
 class MainWindow : public QMainWindow
 {
@@ -88,30 +84,17 @@ private slots:
     void on_pushLogClear_clicked();
 
 private:
+    // Construction, step by step, in the order the constructor runs them.
     void construct();
     void buildWidgets();
-    void loadQml();
-    void writeSettings();
+    void loadInterface();
+    void connectApiAndLog();
+    void createParser();
+    void offerBaudRates();
+    void connectLink();
+    void loadSettings();
 
-    // The widgets of the window, created once.
-    struct Ui {
-        QAction *actionLogToFlowChart = nullptr;
-        QWidget *centralWidget = nullptr;
-        QVBoxLayout *verticalLayout_2 = nullptr;
-        QSplitter *splitter = nullptr;
-        QWidget *frame = nullptr;
-        QWidget *verticalLayoutWidget = nullptr;
-        QVBoxLayout *verticalLayout = nullptr;
-        LogView *textDebug = nullptr;
-        QHBoxLayout *horizontalLayout_2 = nullptr;
-        QLineEdit *lineCommand = nullptr;
-        QLabel *label_10 = nullptr;
-        QCheckBox *checkLogHex = nullptr;
-        QCheckBox *checkLogText = nullptr;
-        QCheckBox *checkLogScroll = nullptr;
-        QPushButton *pushLogCopy = nullptr;
-        QPushButton *pushLogClear = nullptr;
-    };
+    void writeSettings();
 
     UartHVConnection comm;
     cls_wifi wifi;
@@ -119,7 +102,7 @@ private:
     QSettings settings;
     bool m_flowcontrol = false;
     CommandParser *parser = nullptr;
-    Ui ui;
+    std::unique_ptr<Ui::MainWindow> ui;
     QQuickView *view = nullptr;
     QWidget *viewContainer = nullptr;
 };
