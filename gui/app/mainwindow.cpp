@@ -73,7 +73,7 @@ void MainWindow::construct()
     // and the first port list.
     loadInterface();
     connectApiAndLog();
-    // Firmware upload: its connections to the API objects go here.
+    connectUpload();
     createParser();
     offerBaudRates();
     connectLink();
