@@ -38,6 +38,7 @@ Rectangle {
                     TabButton { text: qsTr("Network") }
                     TabButton { text: qsTr("Hardware") }
                     TabButton { text: qsTr("Storage") }
+                    TabButton { text: qsTr("Project") }
                     TabButton { text: qsTr("Firmware") }
                 }
                 StackLayout {
@@ -51,6 +52,7 @@ Rectangle {
                     NetworkPage { onActivity: feed.add(name, detail, result) }
                     HardwarePage { onActivity: feed.add(name, detail, result) }
                     StoragePage { onActivity: feed.add(name, detail, result) }
+                    ProjectPage {}
                     UploadPage { id: uploadPage; onActivity: feed.add(name, detail, result) }
                 }
             }

@@ -3,9 +3,12 @@
 // below, with a command line for typed commands and raw packets.
 #pragma once
 
+#include "cloneprojectdialog.h"
 #include "cls_wifi.h"
 #include "firmwareupload.h"
+#include "hvproject.h"
 #include "portenumerator.h"
+#include "projectsettingsdialog.h"
 #include "uarthvconnection.h"
 
 #include <QByteArray>
@@ -54,6 +57,7 @@ public:
 
     UartHVConnection &connection() { return comm; }
     cls_wifi &api() { return wifi; }
+    HVProject &projectModel() { return project; }
     QQuickView *qmlView() const { return view; }
 
 signals:
@@ -99,10 +103,18 @@ public slots:
     void rxData(QByteArray data);
     void txData(QByteArray data);
 
+    // Project operations of the interface.
+    Q_INVOKABLE void editFile(QString fname);
+    Q_INVOKABLE QString selectFile(QString fname, QString title, QString filter = QString());
+    Q_INVOKABLE void cloneProject();
+    Q_INVOKABLE void projectSettings();
+
 private slots:
     void on_pushLogClear_clicked();
     // A fault of the link, as a red line that no filter hides.
     void showLinkError(const QString &message);
+    void cloned(QString newp);
+    void settingsAccepted();
 
 private:
     // Construction, step by step, in the order the constructor runs them.
@@ -122,7 +134,11 @@ private:
     cls_wifi wifi;
     FirmwareUpload upload{wifi};
     bool m_dfuEraseKeys = false;
+    HVProject project{this};
+    CloneProjectDialog *cloneDialog = new CloneProjectDialog(this);
+    std::unique_ptr<ProjectSettingsDialog> settingsDialog = std::make_unique<ProjectSettingsDialog>();
     QSettings settings;
+    QString editorProgram;
     bool m_flowcontrol = false;
     CommandParser *parser = nullptr;
     std::unique_ptr<Ui::MainWindow> ui;
