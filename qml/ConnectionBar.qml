@@ -8,6 +8,8 @@ Rectangle {
     property bool attached: false
     property string attachedPort
     property string attachedBaud
+    // Why the last open failed, until the next open or close.
+    property string openError
 
     color: "#263238"
     implicitHeight: 56
@@ -75,9 +77,10 @@ Rectangle {
         }
         Rectangle {
             radius: 12
-            color: bar.attached ? "#1b5e20" : "#37474f"
+            color: bar.attached ? "#1b5e20" : (bar.openError ? "#b71c1c" : "#37474f")
             implicitHeight: 26
             implicitWidth: stateText.implicitWidth + 34
+            Layout.maximumWidth: 360
             Rectangle {
                 width: 10
                 height: 10
@@ -91,7 +94,13 @@ Rectangle {
                 x: 26
                 anchors.verticalCenter: parent.verticalCenter
                 color: "white"
-                text: bar.attached ? qsTr("%1 at %2").arg(bar.attachedPort).arg(bar.attachedBaud) : qsTr("Not attached")
+                width: parent.width - 34
+                elide: Text.ElideRight
+                text: bar.attached ? qsTr("%1 at %2").arg(bar.attachedPort).arg(bar.attachedBaud)
+                                   : (bar.openError || qsTr("Not attached"))
+                ToolTip.visible: bar.openError && stateHover.hovered
+                ToolTip.text: bar.openError
+                HoverHandler { id: stateHover }
             }
         }
     }
@@ -120,7 +129,9 @@ Rectangle {
             for (var i = 0; i < bauds.count; ++i)
                 if (bauds.get(i).value === value) baudBox.currentIndex = i
         }
+        function onOpen_failed(reason) { bar.openError = reason }
         function onAttached(open, port, baud) {
+            bar.openError = ""
             bar.attached = open
             bar.attachedPort = port
             bar.attachedBaud = baud

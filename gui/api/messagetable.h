@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <initializer_list>
 #include <type_traits>
+#include <vector>
 
 class cls_wifi;
 
@@ -85,6 +86,17 @@ enum class send_status { sent, bad_index, missing_argument, array_too_long, payl
 // payload over packet_max_payload bytes) is refused: nothing is sent.
 send_status send_message(transmit_callback callback, void *target, int index,
                          std::initializer_list<message_arg> args);
+
+// The same encoding for any message of the table (responses and events too, as the module side sends
+// them), with `count` arguments in signature order.
+send_status encode_message(transmit_callback callback, void *target, const MessageDescriptor &descriptor,
+                           const message_arg *args, size_t count);
+
+// The mirror of encode_message: the payload's values as arguments in signature order (an integer's raw
+// bits, a pointer to a hw_addr's 6 bytes, an array's length and a pointer to its bytes). The pointers
+// point into `payload`. False, with `args` untouched, when the payload does not hold the message.
+bool decode_message(const MessageDescriptor &descriptor, const uint8_t *payload, size_t size,
+                    std::vector<message_arg> &args);
 
 // Little-endian field readers used by the generated handlers.
 namespace wire

@@ -4,6 +4,7 @@
 #include <QRectF>
 #include <QString>
 
+class LogView;
 class QGraphicsTextItem;
 
 // One row of the log pane. Laid out as rich text only when first painted, so rows never scrolled
@@ -11,7 +12,8 @@ class QGraphicsTextItem;
 class LogGraphicsItem : public QGraphicsItem
 {
 public:
-    LogGraphicsItem(const QString &html, const QRectF &rect);
+    // `view`, if given, learns the row's real width when it is laid out.
+    LogGraphicsItem(const QString &html, const QRectF &rect, LogView *view = nullptr);
     ~LogGraphicsItem() override;
 
     QRectF boundingRect() const override;
@@ -21,4 +23,5 @@ private:
     QGraphicsTextItem *textItem = nullptr;
     QString html;
     QRectF rect;
+    LogView *view;
 };

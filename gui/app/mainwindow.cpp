@@ -10,14 +10,34 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
 #include <QPushButton>
 #include <QQmlContext>
+#include <QQmlEngine>
 #include <QQuickView>
 #include <QToolTip>
 
 static void initQmlResource()
 {
     Q_INIT_RESOURCE(qml);
+}
+
+// Qt Quick aborts where no OpenGL context can be made (the offscreen platform, some virtual and
+// remote displays); the software scene graph draws the same interface without one.
+static void chooseSceneGraphBackend()
+{
+    static bool chosen = false;
+    if (chosen || !qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND")) return;
+    chosen = true;
+    QOffscreenSurface surface;
+    surface.create();
+    QOpenGLContext context;
+    if (surface.isValid() && context.create() && context.makeCurrent(&surface)) {
+        context.doneCurrent();
+        return;
+    }
+    QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
 }
 
 namespace
@@ -56,8 +76,8 @@ void MainWindow::construct()
     // and the first port list.
     loadInterface();
     connectApiAndLog();
+    connectUpload();
     connect(cloneDialog, &CloneProjectDialog::cloneComplete, this, &MainWindow::cloned);
-    // Firmware upload: its connections to the API objects go here.
     createParser();
     offerBaudRates();
     connectLink();
@@ -84,6 +104,7 @@ void MainWindow::buildWidgets()
 void MainWindow::loadInterface()
 {
     initQmlResource();
+    chooseSceneGraphBackend();
     auto *layout = new QHBoxLayout(ui->frame);
     layout->setContentsMargins(0, 0, 0, 0);
 
@@ -108,6 +129,15 @@ void MainWindow::loadInterface()
     view->setSource(QFileInfo::exists(local) ? QUrl::fromLocalFile(local)
                                              : QUrl(QStringLiteral("qrc:/qml/main.qml")));
     view->setResizeMode(QQuickView::SizeRootObjectToView);
+    // Qt.quit() from the interface ends the program as closing the window does: the event loop
+    // returns and the settings are saved. Queued, so the interface's handler finishes first.
+    connect(
+        view->engine(), &QQmlEngine::quit, this,
+        [this] {
+            close();
+            QCoreApplication::quit();
+        },
+        Qt::QueuedConnection);
 
     viewContainer = QWidget::createWindowContainer(view);
     layout->addWidget(viewContainer);
@@ -143,6 +173,8 @@ void MainWindow::connectLink()
 {
     // Decoding first, so a chunk's decoded entries come before its "RX:" line.
     connect(&comm, &HVConnection::RxData, &wifi, &cls_wifi::rx_data);
+    // The reason comes before the close, so the red line precedes the interface's change.
+    connect(&comm, &HVConnection::LinkError, this, &MainWindow::showLinkError);
     connect(&comm, &HVConnection::DeviceClosed, this, &MainWindow::close_port);
     connect(&comm, &HVConnection::RxData, this, &MainWindow::rxData);
     // Last, so the interface's port list follows the baud rates.
@@ -280,7 +312,27 @@ void MainWindow::refresh_ports()
 
 void MainWindow::open_port(QString name, QString port, int baud)
 {
-    if (comm.OpenDevice(port, baud)) emit attached(true, name, QString::number(baud));
+    openError.clear();
+    opening = true;
+    const bool open = comm.OpenDevice(port, baud);
+    opening = false;
+    if (open) {
+        emit attached(true, name, QString::number(baud));
+        return;
+    }
+    // The link reports the system's reason; where it gave none, still say which port failed.
+    QString reason = openError;
+    if (reason.isEmpty()) {
+        reason = tr("Could not open %1").arg(port);
+        showLinkError(reason);
+    }
+    emit open_failed(reason);
+}
+
+void MainWindow::showLinkError(const QString &message)
+{
+    if (opening && openError.isEmpty()) openError = message;
+    debugPrint(QStringLiteral("<font color=red>%1</font>").arg(message.toHtmlEscaped()));
 }
 
 void MainWindow::close_port()

@@ -5,6 +5,7 @@
 
 #include "cloneprojectdialog.h"
 #include "cls_wifi.h"
+#include "firmwareupload.h"
 #include "hvproject.h"
 #include "portenumerator.h"
 #include "projectsettingsdialog.h"
@@ -31,6 +32,8 @@ class MainWindow : public QMainWindow
     Q_OBJECT
     Q_PROPERTY(bool dfuEraseKeys READ dfuEraseKeys WRITE setDfuEraseKeys NOTIFY dfuEraseKeysChanged)
     Q_PROPERTY(bool flowcontrol READ flowcontrol WRITE setFlowcontrol NOTIFY flowcontrolChanged)
+    // An upload runs from uploadFile until the module has started the new firmware or it failed.
+    Q_PROPERTY(bool uploading READ uploading NOTIFY uploadingChanged)
 
 public:
     // Lists the system's serial ports and follows adapters being plugged and pulled.
@@ -43,6 +46,8 @@ public:
     void setDfuEraseKeys(bool on);
     bool flowcontrol() const { return m_flowcontrol; }
     void setFlowcontrol(bool on);
+    bool uploading() const { return upload.uploading(); }
+    FirmwareUpload &uploader() { return upload; }
 
     // Writes the persisted settings and flushes the store; run when the event loop has ended.
     void saveSettings();
@@ -61,6 +66,12 @@ signals:
     void baud_rate(QString text, int value);
     void select_baud_rate(int value);
     void attached(bool open, QString port, QString baud);
+    // A port could not be opened: the reason, beginning "Could not open".
+    void open_failed(QString reason);
+    void upload_progress(int bytes, int total, int time);
+    void uploadingChanged();
+    // The end of an upload: ok once the module started the new firmware, otherwise why not.
+    void upload_finished(bool ok, QString reason);
 
 public slots:
     void raw_tx(int byte);
@@ -81,6 +92,14 @@ public slots:
     void on_lineCommand_textEdited(QString arg1);
     void on_lineCommand_returnPressed();
 
+    void uploadFile(QString fname);
+    void rsp_flash_upload(uint16 status);
+    void rsp_flash_upload_finish(uint16 status);
+    void rsp_flash_set_address(uint16 result);
+    void evt_boot(uint16 major, uint16 minor, uint16 patch, uint16 build, uint16 bootloader_version,
+                  uint16 tcpip_version, uint16 hw);
+    void evt_mac_address(uint8 hw_interface, hw_addr mac);
+
     void rxData(QByteArray data);
     void txData(QByteArray data);
 
@@ -92,6 +111,8 @@ public slots:
 
 private slots:
     void on_pushLogClear_clicked();
+    // A fault of the link, as a red line that no filter hides.
+    void showLinkError(const QString &message);
     void cloned(QString newp);
     void settingsAccepted();
 
@@ -105,11 +126,13 @@ private:
     void offerBaudRates();
     void connectLink();
     void loadSettings();
+    void connectUpload(); // mainwindowupload.cpp
 
     void writeSettings();
 
     UartHVConnection comm;
     cls_wifi wifi;
+    FirmwareUpload upload{wifi};
     bool m_dfuEraseKeys = false;
     HVProject project{this};
     CloneProjectDialog *cloneDialog = new CloneProjectDialog(this);
@@ -121,4 +144,7 @@ private:
     std::unique_ptr<Ui::MainWindow> ui;
     QQuickView *view = nullptr;
     QWidget *viewContainer = nullptr;
+    // While open_port runs: the link's reason why the port did not open.
+    bool opening = false;
+    QString openError;
 };

@@ -289,6 +289,49 @@ Item {
         QCOMPARE(attached.at(1), (QVariantList{false, QString(), QString()}));
     }
 
+    // A port that cannot be opened says why, in the log and to the interface; nothing attaches.
+    void openFailureSaysWhy()
+    {
+        auto w = makeWindow();
+        LogView *view = log(*w);
+        view->clearLog();
+        check(*w, "checkLogHex")->setChecked(false);
+        check(*w, "checkLogText")->setChecked(false);
+        QSignalSpy attached(w.get(), &MainWindow::attached);
+        QSignalSpy failed(w.get(), &MainWindow::open_failed);
+
+        w->open_port(QStringLiteral("gone"), QStringLiteral("/nonexistent/<tty>"), 9600);
+        QCOMPARE(attached.count(), 0);
+        QCOMPARE(failed.count(), 1);
+        const QString reason = failed.first().first().toString();
+        QVERIFY2(reason.startsWith(QLatin1String("Could not open /nonexistent/<tty>")), qPrintable(reason));
+        // Shown whatever the filters say, and the path cannot inject markup.
+        QCOMPARE(untimed(view->logEntries()),
+                 QStringList("<font color=red>" + reason.toHtmlEscaped() + "</font>"));
+    }
+
+    // A port lost by itself: its reason in red, then the interface sees the port closed, once.
+    void lostPortReachesInterface()
+    {
+        Pty pty;
+        auto w = makeWindow();
+        w->open_port(QStringLiteral("pty"), pty.path, 115200);
+        LogView *view = log(*w);
+        view->clearLog();
+        QStringList order;
+        connect(w.get(), &MainWindow::attached, w.get(), [&](bool open, QString port, QString baud) {
+            order << QStringLiteral("attached %1 '%2' '%3' after %4 lines")
+                         .arg(open)
+                         .arg(port, baud)
+                         .arg(view->logEntries().size());
+        });
+        const QString why = QStringLiteral("Port %1 lost: the device hung up").arg(pty.path);
+        emit w->connection().LinkError(why);
+        emit w->connection().DeviceClosed();
+        QCOMPARE(order, QStringList("attached 0 '' '' after 1 lines"));
+        QCOMPARE(untimed(view->logEntries()), QStringList("<font color=red>" + why + "</font>"));
+    }
+
     void closeWithoutPort()
     {
         auto w = makeWindow();
