@@ -52,7 +52,7 @@ Rectangle {
                     NetworkPage { onActivity: feed.add(name, detail, result) }
                     HardwarePage { onActivity: feed.add(name, detail, result) }
                     StoragePage { onActivity: feed.add(name, detail, result) }
-                    ProjectPage {}
+                    ProjectPage { onShowUpload: tabs.currentIndex = uploadPage.StackLayout.index }
                     UploadPage { id: uploadPage; onActivity: feed.add(name, detail, result) }
                 }
             }
