@@ -63,11 +63,11 @@ HVProject::HVProject(QObject *parent)
     m_buildRoot = appDir + QStringLiteral("/..");
     m_scriptExe = toolPath(appDir, "tollan");
 
-    // One pipe for both streams: the builder's errors land in the log where it wrote them.
     rereadTimer.setSingleShot(true);
     rereadTimer.setInterval(150);
     connect(&rereadTimer, &QTimer::timeout, this, &HVProject::readProject);
 
+    // One pipe for both streams: the builder's errors land in the log where it wrote them.
     process.setProcessChannelMode(QProcess::MergedChannels);
     connect(&process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
             &HVProject::processFinished);
