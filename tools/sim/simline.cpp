@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -112,6 +113,12 @@ bool SimLine::attach(const QString &path, QString *error)
         if (error) *error = systemError(path);
         return false;
     }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
+        if (error) *error = QStringLiteral("%1: not a serial device").arg(path);
+        ::close(fd);
+        return false;
+    }
     if (!rawLine(fd, m_options.baud, error)) {
         ::close(fd);
         return false;
@@ -182,6 +189,8 @@ void SimLine::readReady()
         if (m_in.size() - pos < length) break;
         const QByteArray packet = m_in.mid(pos, length);
         pos += length;
+        const bool last = m_options.hangupAfter >= 0 && m_received >= m_options.hangupAfter;
+        m_hangupDue = m_hangupDue || last;
         if (m_hangupDue) continue;
         ++m_received;
         emit received(packet);
