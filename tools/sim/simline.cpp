@@ -238,14 +238,14 @@ void SimLine::append(const QByteArray &packet)
     m_out.append(packet);
 }
 
-// Bytes that no receiver can take for the start of a packet, so a sound one drops them all and loses nothing.
+// Bytes that no receiver can take for the start of a packet, so a sound one drops them all and loses
+// nothing. Bit 3 stays clear: every Wi-Fi header has it set, however loosely a receiver checks the rest.
 QByteArray SimLine::garbage()
 {
     QByteArray noise;
     while (noise.size() < m_options.garbage) {
         m_noise = m_noise * 1664525u + 1013904223u;
-        const auto byte = uint8_t(m_noise >> 24);
-        if (!packet_is_wifi(byte)) noise.append(char(byte));
+        noise.append(char(uint8_t(m_noise >> 24) & ~0x08));
     }
     return noise;
 }
