@@ -159,6 +159,11 @@ void SimLine::hangUp()
     emit hungUp();
 }
 
+bool SimLine::hangupCountReached() const
+{
+    return m_options.hangupAfter >= 0 && m_received >= m_options.hangupAfter;
+}
+
 bool SimLine::muted() const
 {
     return m_options.muteAfter >= 0 && m_received > m_options.muteAfter;
@@ -189,13 +194,13 @@ void SimLine::readReady()
         if (m_in.size() - pos < length) break;
         const QByteArray packet = m_in.mid(pos, length);
         pos += length;
-        const bool last = m_options.hangupAfter >= 0 && m_received >= m_options.hangupAfter;
-        m_hangupDue = m_hangupDue || last;
+        // Packets past the hang-up count are not looked at (with a count of 0, not even the first).
+        m_hangupDue = m_hangupDue || hangupCountReached();
         if (m_hangupDue) continue;
         ++m_received;
         emit received(packet);
         if (!muted()) m_device->receive(packet);
-        if (m_options.hangupAfter >= 0 && m_received >= m_options.hangupAfter) m_hangupDue = true;
+        m_hangupDue = hangupCountReached();
     }
     m_in.remove(0, pos);
     checkHangup();
