@@ -161,6 +161,7 @@ private slots:
     void delayedResponses();
     void muteAfterN();
     void hangUpAfterN();
+    void stallAfterN();
     void floodCountsUp();
     void scanStreamKeepsToItsRate();
 };
@@ -544,6 +545,28 @@ void TestSim::hangUpAfterN()
     QCOMPARE(host.joined().toHex(), hex("0800010008000102").toHex());
     QCOMPARE(hungUp.count(), 1);
     QVERIFY(!sim.line.isOpen());
+}
+
+void TestSim::stallAfterN()
+{
+    SimOptions options = Sim::quick();
+    options.stallAfter = 1;
+    Sim sim(options);
+    Host host(sim.line.path());
+    host.wifi.system.cmd_sync();
+    QTRY_COMPARE(host.joined().toHex(), QByteArray("08000100"));
+    // Nothing is taken off the line any more: the host's writes fill it and then would block.
+    const QByteArray block(4096, '\0');
+    qint64 accepted = 0;
+    for (int i = 0; i < 1024; ++i) {
+        QTest::qWait(0);
+        const ssize_t n = ::write(host.fd, block.constData(), size_t(block.size()));
+        if (n < 0 && errno == EAGAIN) break;
+        QVERIFY(n > 0);
+        accepted += n;
+    }
+    QVERIFY2(accepted < 1024 * 4096, qPrintable(QString::number(accepted)));
+    QVERIFY(sim.line.isOpen());
 }
 
 void TestSim::floodCountsUp()

@@ -133,6 +133,7 @@ void SimLine::startIo()
 {
     m_readNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
     connect(m_readNotifier, &QSocketNotifier::activated, this, &SimLine::readReady);
+    m_readNotifier->setEnabled(m_options.stallAfter != 0);
     m_writeNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Write, this);
     m_writeNotifier->setEnabled(m_options.flood);
     connect(m_writeNotifier, &QSocketNotifier::activated, this, &SimLine::writeReady);
@@ -201,6 +202,10 @@ void SimLine::readReady()
         emit received(packet);
         if (!muted()) m_device->receive(packet);
         m_hangupDue = hangupCountReached();
+        if (m_fd >= 0 && m_options.stallAfter >= 0 && m_received >= m_options.stallAfter) {
+            m_readNotifier->setEnabled(false); // like a hung module: nothing more is taken off the line
+            break;
+        }
     }
     m_in.remove(0, pos);
     checkHangup();
