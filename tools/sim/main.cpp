@@ -108,8 +108,9 @@ int main(int argc, char *argv[])
          QStringLiteral("n")},
         {QStringLiteral("hangup-after"),
          QStringLiteral("Close the line once <n> received packets are answered."), QStringLiteral("n")},
-        {QStringLiteral("flood"), QStringLiteral("Send hardware change_notification events (timestamp "
-                                                 "counting from 0) as fast as the line takes them.")},
+        {QStringLiteral("flood"),
+         QStringLiteral("Send hardware change_notification events (timestamp "
+                        "counting from 0) as fast as the line takes them (not traced).")},
         {QStringLiteral("scan-stream"),
          QStringLiteral("Send scan_result events at the byte rate of <baud>, 10 bits a byte (not traced)."),
          QStringLiteral("baud")},
