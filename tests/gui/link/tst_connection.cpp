@@ -11,6 +11,7 @@
 #include <QTest>
 #include <grp.h>
 #include <memory>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 
@@ -220,6 +221,12 @@ void TestConnection::closeDevice()
     link.comm.CloseDevice();
     QCOMPARE(closed.count(), 1);
     QVERIFY(pty.slaveClosed());
+    // Left open to others (the pty's line outlives the close, and with it an exclusive flag).
+    const int fd = ::open(QFile::encodeName(pty.path).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    int exclusive = -1;
+    QVERIFY(fd >= 0 && ::ioctl(fd, TIOCGEXCL, &exclusive) == 0);
+    ::close(fd);
+    QCOMPARE(exclusive, 0);
 
     // Closed, not never opened: the write goes to the ended worker and fails there.
     StdoutCapture out;
