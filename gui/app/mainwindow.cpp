@@ -226,12 +226,12 @@ QString MainWindow::timestampPrefix(const QDateTime &now)
 
 void MainWindow::debugPrint(QString txt)
 {
-    ui->textDebug->addLine(timestampPrefix(QDateTime::currentDateTime()), txt);
+    ui->textDebug->addLine(clock.prefix(), txt);
 }
 
 void MainWindow::debugPrintList(QStringList txt)
 {
-    ui->textDebug->addLine(timestampPrefix(QDateTime::currentDateTime()), txt);
+    ui->textDebug->addLine(clock.prefix(), txt);
 }
 
 void MainWindow::debugPrintHex(QString txt)

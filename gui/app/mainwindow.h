@@ -4,6 +4,7 @@
 #pragma once
 
 #include "cls_wifi.h"
+#include "logclock.h"
 #include "portenumerator.h"
 #include "uarthvconnection.h"
 
@@ -109,6 +110,7 @@ private:
     std::unique_ptr<Ui::MainWindow> ui;
     QQuickView *view = nullptr;
     QWidget *viewContainer = nullptr;
+    LogClock clock;
     // While open_port runs: the link's reason why the port did not open.
     bool opening = false;
     QString openError;
