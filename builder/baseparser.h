@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDomElement>
+#include <QStringList>
 
 class Console;
 
@@ -18,6 +19,14 @@ public:
 
     virtual bool parse(const QDomElement &node, QByteArray &out) = 0;
 
+    // The files the last parse read or handed on, so that no output of the build can replace one.
+    const QStringList &inputs() const { return m_inputs; }
+
 protected:
+    void addInput(const QString &path) { m_inputs.append(path); }
+
     Console &console;
+
+private:
+    QStringList m_inputs;
 };

@@ -2,6 +2,7 @@
 
 #include "console.h"
 #include "sdkroot.h"
+#include "xmlfile.h"
 
 #include <QFile>
 #include <cctype>
@@ -89,7 +90,9 @@ bool BootParser::parse(const QDomElement &node, QByteArray &out)
         console.err(QStringLiteral("Unable to open:") + path);
         return false;
     }
-    QByteArray image = file.readAll();
+    addInput(path);
+    QByteArray image;
+    if (!XmlFile::readAll(file, image, console)) return false;
     // The patches and the fallback settings below the configuration words need the whole boot flash.
     if (image.size() < ImageSize) {
         console.err(QStringLiteral("Bootloader image too short:") + path);

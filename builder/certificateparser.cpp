@@ -14,10 +14,11 @@ bool CertificateParser::parse(const QDomElement &node, QByteArray &out)
     for (QDomElement e = node.firstChildElement(QStringLiteral("certificate")); !e.isNull();
          e = e.nextSiblingElement(QStringLiteral("certificate"))) {
         QFile file;
-        if (!XmlFile::openPath(e, file, console))
-            return false;
+        if (!XmlFile::openPath(e, file, console)) return false;
         const QString path = file.fileName();
-        const QByteArray content = file.readAll();
+        addInput(path);
+        QByteArray content;
+        if (!XmlFile::readAll(file, content, console)) return false;
         const QSsl::EncodingFormat format =
             e.attribute(QStringLiteral("format"), QStringLiteral("pem")) == QLatin1String("der") ? QSsl::Der
                                                                                                  : QSsl::Pem;

@@ -13,9 +13,9 @@ bool FileParser::parse(const QDomElement &node, QByteArray &out)
     for (QDomElement e = node.firstChildElement(QStringLiteral("file")); !e.isNull();
          e = e.nextSiblingElement(QStringLiteral("file"))) {
         QFile file;
-        if (!XmlFile::openPath(e, file, console))
-            return false;
+        if (!XmlFile::openPath(e, file, console)) return false;
         const QString path = file.fileName();
+        addInput(path);
         const bool includePath = e.attribute(QStringLiteral("include_path"), QStringLiteral("false"))
                                      .compare(QLatin1String("false"), Qt::CaseInsensitive) != 0;
         const QString name = includePath ? path : QFileInfo(path).fileName();
@@ -31,7 +31,8 @@ bool FileParser::parse(const QDomElement &node, QByteArray &out)
         while (block.size() % 4 != 0)
             block.append('\0');
 
-        const QByteArray content = file.readAll();
+        QByteArray content;
+        if (!XmlFile::readAll(file, content, console)) return false;
         if (content.isEmpty()) {
             console.err(QStringLiteral("Read error while reading file:") + path);
             return false;

@@ -10,6 +10,8 @@ namespace
 
 // The module's peripheral bus clock in Hz.
 const double PB = 40000000.0;
+// The high-speed generator with divider 0; nothing faster can be set.
+const int MaxBaud = 10000000;
 
 // Port indexes into HardwareConfig::port.
 const int PortB = 0;
@@ -70,6 +72,7 @@ bool HardwareParser::parse(const QDomElement &node, QByteArray &out)
     QDomElement section = node;
     if (node.hasAttribute(QStringLiteral("in"))) {
         const QString path = node.attribute(QStringLiteral("in"));
+        addInput(path);
         if (XmlFile::load(path, included, console) != XmlFile::Loaded) return false;
         section = included.documentElement();
         if (section.tagName() != QLatin1String("hardware")) {
@@ -143,10 +146,13 @@ bool HardwareParser::parsePort(const QDomElement &e)
 
 bool HardwareParser::parseUart(const QDomElement &e)
 {
-    const int channel = decimal(e, "channel", "0");
+    bool parsed = false;
+    const int channel = decimal(e, "channel", "0", &parsed);
+    // Text must not pass for channel 0.
+    if (!parsed) return invalid("invalid uart channel:", text(e, "channel", "0"));
     if (channel != 0 && channel != 1) return invalid("invalid uart channel:", QString::number(channel));
     const int baud = decimal(e, "baud", "57600");
-    if (baud < 1) return invalid("invalid baud rate:", QString::number(baud));
+    if (baud < 1 || baud > MaxBaud) return invalid("invalid baud rate:", QString::number(baud));
     const int stopBits = decimal(e, "stopbits", "1");
     if (stopBits != 1 && stopBits != 2) return invalid("invalid stop bits:", QString::number(stopBits));
     const bool handshake = flag(e, "handshake", "false");
@@ -283,7 +289,9 @@ bool HardwareParser::parseTimer(const QDomElement &e)
     if (tckps < 0) return invalid("invalid prescale:", QString::number(prescale));
     const bool bits32 = flag(e, "bits", "16");
     const bool external = flag(e, "clock_source", "internal");
-    const quint32 period = autoBase(e, "period", "0xFFFFFFFF");
+    bool parsed = false;
+    const quint32 period = autoBase(e, "period", "0xFFFFFFFF", &parsed);
+    if (!parsed) return invalid("invalid period:", text(e, "period", "0xFFFFFFFF"));
     // Timers pair as 2/3 and 4/5; timer 5 has no partner for the high half.
     if (bits32 && index == 5) return invalid("invalid 32-bit timer:", QString::number(index));
 
@@ -302,7 +310,10 @@ bool HardwareParser::parseTimer(const QDomElement &e)
 
 bool HardwareParser::parseAdc(const QDomElement &e)
 {
-    const quint32 pins = autoBase(e, "enabled_pins", "0");
+    bool parsed = false;
+    const quint32 pins = autoBase(e, "enabled_pins", "0", &parsed);
+    // One bit for each of the 16 analog inputs.
+    if (!parsed || pins > 0xFFFF) return invalid("invalid enabled_pins:", text(e, "enabled_pins", "0"));
     m_config.ad1pcfg = quint16(~pins);
     console.out(QStringLiteral("adc"));
     console.out(QStringLiteral(" AD1PCFG     :") + hex(m_config.ad1pcfg));
@@ -398,8 +409,12 @@ bool HardwareParser::parseSdhc(const QDomElement &e)
     if (!ok) csPort = 2;
     quint32 csPin = unsignedDecimal(e, "cs_pin", "0", &ok);
     if (!ok) csPin = 14;
-    // The chip-select port names a pin of ports B..G (0: no prefix).
+    // The chip-select port names a pin of ports B..G (0: no prefix); the card's SPI channel is 3 or 4,
+    // or 0 (the default), which reserves no SPI pins.
     if (enable != 0 && csPort > 6) return invalid("invalid port:", QString::number(csPort));
+    if (enable != 0 && csPin > 15) return invalid("invalid pin:", QString::number(csPin));
+    if (enable != 0 && spiPort != 0 && spiPort != 3 && spiPort != 4)
+        return invalid("invalid spi channel:", QString::number(spiPort));
 
     m_config.sdEnable = quint16(enable);
     m_config.sdSpiChannel = quint16(spiPort);

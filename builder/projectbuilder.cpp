@@ -12,6 +12,8 @@
 #include "usbparser.h"
 #include "xmlfile.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <cstring>
 #include <fcntl.h>
@@ -48,6 +50,19 @@ void notEnoughFlash(Console &console, qint64 required)
     console.out(QStringLiteral("Flash   :") + QString::number(ProjectBuilder::FlashSize));
 }
 
+// Writes all bytes. A short write is continued, so that when the disk is full the failing write
+// leaves the system's reason in the file's error string.
+bool writeAll(QSaveFile &file, const QByteArray &bytes)
+{
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const qint64 n = file.write(bytes.constData() + done, bytes.size() - done);
+        if (n <= 0) return false;
+        done += n;
+    }
+    return true;
+}
+
 // Starts writing a finished file's pages to disk, so that the flushes in the commits overlap with the
 // rest of the writing instead of running one after the other.
 void startWriteback(QSaveFile &file)
@@ -56,6 +71,37 @@ void startWriteback(QSaveFile &file)
 #ifdef SYNC_FILE_RANGE_WRITE
     sync_file_range(file.handle(), 0, 0, SYNC_FILE_RANGE_WRITE);
 #endif
+}
+
+// The path a file is known by whatever way it is named: links resolved, for a file not yet there
+// through its folder.
+QString canonicalPath(const QString &path)
+{
+    const QFileInfo info(path);
+    const QString existing = info.canonicalFilePath();
+    if (!existing.isEmpty()) return existing;
+    const QString folder = info.absoluteDir().canonicalPath();
+    return folder.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : folder + '/' + info.fileName();
+}
+
+// An output that is also an input of the run, or the other output, would replace it: refused.
+bool outputsClash(Console &console, const QString &out, const QString &outHex, const QStringList &inputs)
+{
+    const QString dfu = canonicalPath(out);
+    const QString hex = canonicalPath(outHex);
+    if (dfu == hex) {
+        console.err(QStringLiteral("Output file named twice:") + out);
+        return true;
+    }
+    for (const QString &input : inputs) {
+        if (input.isEmpty()) continue;
+        const QString in = canonicalPath(input);
+        if (in == dfu || in == hex) {
+            console.err(QStringLiteral("Output file is also an input:") + (in == dfu ? out : outHex));
+            return true;
+        }
+    }
+    return false;
 }
 
 } // namespace
@@ -146,6 +192,17 @@ int ProjectBuilder::buildProject(const QString &input, const QString &compilerPa
     }
     auto section = [&top](const char *name) { return top.firstChildElement(QLatin1String(name)); };
 
+    // The names are known before anything runs, so a clash is refused before the compiler writes
+    // its report; the inputs the sections name are checked once they are all known.
+    const QDomElement image = section("image");
+    if (!image.isNull()) {
+        out = image.attribute(QStringLiteral("out"), out);
+        outHex = image.attribute(QStringLiteral("out_hex"), outHex);
+    }
+    QStringList inputs{input, QLatin1String(ScriptingParser::ReportName),
+                       QLatin1String(ScriptingParser::ListingName)};
+    if (outputsClash(m_console, out, outHex, inputs)) return 1;
+
     Sizes sizes;
     QByteArray block;
     SoftwareParser software(m_console);
@@ -182,12 +239,6 @@ int ProjectBuilder::buildProject(const QString &input, const QString &compilerPa
     BootParser boot(m_console);
     if (!boot.parse(section("bootloader"), m_boot)) return 1;
 
-    const QDomElement image = section("image");
-    if (!image.isNull()) {
-        out = image.attribute(QStringLiteral("out"), out);
-        outHex = image.attribute(QStringLiteral("out_hex"), outHex);
-    }
-
     const qint64 forwardEnd = m_offset;
     const QString usbPath = hardware.usbDescriptorPath();
     if (!usbPath.isEmpty()) {
@@ -200,11 +251,17 @@ int ProjectBuilder::buildProject(const QString &input, const QString &compilerPa
         USBParser usb(m_console);
         block.clear();
         if (!usb.parse(usbFile.documentElement(), block)) return 1;
+        inputs << usbPath << usb.inputs();
         sizes.usb = block.size();
         const qint64 at = TableOffset - block.size();
         if (at >= 0) std::memcpy(m_flash.data() + at, block.constData(), size_t(block.size()));
         setRecord(UsbRecord, quint32(CachedFlashBase + at), block);
     }
+
+    const BaseParser *const parsers[] = {&software, &hardware, &scripting, &files, &certificates, &boot};
+    for (const BaseParser *parser : parsers)
+        inputs << parser->inputs();
+    if (outputsClash(m_console, out, outHex, inputs)) return 1;
 
     if (!storeFallbackSettings(m_boot, hardwareBlock))
         m_console.out(QStringLiteral("Warning, not enough space in bootloader for fallback settings."));
@@ -237,19 +294,22 @@ int ProjectBuilder::buildProject(const QString &input, const QString &compilerPa
         m_console.err(QStringLiteral("Unable to open:") + out);
         return 1;
     }
-    const bool hexWritten = hexFile.write(hexText) == hexText.size();
+    const bool hexWritten = writeAll(hexFile, hexText);
     if (hexWritten) startWriteback(hexFile);
-    if (!hexWritten || dfuFile.write(flash) != flash.size()) {
-        m_console.err(QStringLiteral("Unable to write:") + outHex + QStringLiteral(", ") + out);
+    if (!hexWritten || !writeAll(dfuFile, flash)) {
+        m_console.err(QStringLiteral("Unable to write:") + outHex + QStringLiteral(", ") + out +
+                      QStringLiteral(": ") + (hexWritten ? dfuFile : hexFile).errorString());
         return 1;
     }
     startWriteback(dfuFile);
     if (!hexFile.commit()) {
-        m_console.err(QStringLiteral("Unable to write:") + outHex);
+        m_console.err(QStringLiteral("Unable to write:") + outHex + QStringLiteral(": ") +
+                      hexFile.errorString());
         return 1;
     }
     if (!dfuFile.commit()) {
-        m_console.err(QStringLiteral("Unable to write:") + out);
+        m_console.err(QStringLiteral("Unable to write:") + out + QStringLiteral(": ") +
+                      dfuFile.errorString());
         return 1;
     }
     return 0;

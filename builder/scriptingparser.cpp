@@ -16,18 +16,27 @@ ScriptingParser::ScriptingParser(Console &console, const QString &compilerPath)
 {
 }
 
-// The first number of the compiler's variable memory report, or -1 when there is no report.
-static qint64 readVariableMemory(Console &console)
+const char ScriptingParser::ReportName[] = "variable_memory_usage.txt";
+const char ScriptingParser::ListingName[] = "debug.txt";
+
+// The first number of the compiler's variable memory report; false when there is no report or it
+// does not start with a number.
+static bool readVariableMemory(Console &console, quint32 &size)
 {
-    QFile file(QStringLiteral("variable_memory_usage.txt"));
+    QFile file{QLatin1String(ScriptingParser::ReportName)};
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        console.out(QStringLiteral("variable_memory_usage.txt file open failed"));
-        return -1;
+        console.out(QLatin1String(ScriptingParser::ReportName) + QStringLiteral(" file open failed"));
+        return false;
     }
     QTextStream in(&file);
-    qint64 size = 0;
-    in >> size;
-    return size;
+    qint64 value = 0;
+    in >> value;
+    if (in.status() != QTextStream::Ok) {
+        console.out(QLatin1String(ScriptingParser::ReportName) + QStringLiteral(" file read failed"));
+        return false;
+    }
+    size = quint32(value);
+    return true;
 }
 
 bool ScriptingParser::parse(const QDomElement &node, QByteArray &out)
@@ -58,6 +67,18 @@ bool ScriptingParser::parse(const QDomElement &node, QByteArray &out)
         console.out(QStringLiteral(" api        :") + QFileInfo(api).canonicalFilePath());
         console.out(QStringLiteral(" stack      :") + QString::number(stack));
         if (!constants.isEmpty()) console.out(QStringLiteral(" constants  :") + constants);
+        addInput(m_compilerPath);
+        addInput(in);
+        addInput(api);
+        if (!constants.isEmpty()) addInput(constants);
+
+        // A report left by an earlier run must not pass for this compile's.
+        QFile report{QLatin1String(ReportName)};
+        if (report.exists() && !report.remove()) {
+            console.out(QStringLiteral("Unable to remove:") + report.fileName() + QStringLiteral(": ") +
+                        report.errorString());
+            return false;
+        }
 
         QStringList arguments{in, output.fileName(), api};
         if (!constants.isEmpty()) {
@@ -78,7 +99,10 @@ bool ScriptingParser::parse(const QDomElement &node, QByteArray &out)
             return false;
         }
 
-        variables = quint32(readVariableMemory(console));
+        if (!readVariableMemory(console, variables)) {
+            console.out(QStringLiteral("script compiler failed"));
+            return false;
+        }
         console.out(QStringLiteral(" variables  :") + QString::number(variables));
         // With several scripts the last one counts; each compiler run rewrites the file from its start.
         output.seek(0);

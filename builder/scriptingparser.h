@@ -14,6 +14,10 @@ public:
 
     bool parse(const QDomElement &node, QByteArray &out) override;
 
+    // What the compiler writes into the working directory besides the byte code.
+    static const char ReportName[];
+    static const char ListingName[];
+
 private:
     QString m_compilerPath;
 };

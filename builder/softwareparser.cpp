@@ -2,6 +2,7 @@
 
 #include "console.h"
 #include "sdkroot.h"
+#include "xmlfile.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,6 +24,6 @@ bool SoftwareParser::parse(const QDomElement &node, QByteArray &out)
         console.out(QStringLiteral("Unable to open:") + path);
         return false;
     }
-    out = file.readAll();
-    return true;
+    addInput(path);
+    return XmlFile::readAll(file, out, console);
 }

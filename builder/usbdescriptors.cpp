@@ -56,8 +56,38 @@ bool usb_interface::serialize(QByteArray &out) const
     return true;
 }
 
+// Every count and string index is a single byte in the descriptors.
+static bool countsFit(const usb_device &device, const QStringList &strings, QString &error)
+{
+    if (device.configurations.size() > 255) {
+        error = QStringLiteral("USB device with more than 255 configurations");
+        return false;
+    }
+    for (const usb_configuration &c : device.configurations) {
+        if (c.interfaces.size() > 255) {
+            error = QStringLiteral("USB configuration %1 with more than 255 interfaces")
+                        .arg(c.bConfigurationValue);
+            return false;
+        }
+        for (const auto &i : c.interfaces) {
+            if (i->endpoints.size() > 255) {
+                error =
+                    QStringLiteral("USB interface %1 with more than 255 endpoints").arg(i->bInterfaceNumber);
+                return false;
+            }
+        }
+    }
+    // Entry 0 is the placeholder for "no string".
+    if (strings.size() > 256) {
+        error = QStringLiteral("USB descriptor file with more than 255 strings");
+        return false;
+    }
+    return true;
+}
+
 bool usb_device::serialize(const QStringList &strings, QByteArray &out, QString &error) const
 {
+    if (!countsFit(*this, strings, error)) return false;
     u8(out, 18);
     u8(out, 1);
     u16(out, bcdUSB);

@@ -78,6 +78,6 @@ struct usb_device {
     std::vector<usb_configuration> configurations;
 
     // Device, configurations, string descriptor 0, the strings (from index 1) and the closing 0.
-    // False when a string is too long for its length byte; error names what did not fit.
+    // False when a count, a string index or a length does not fit its byte; error names what did not fit.
     bool serialize(const QStringList &strings, QByteArray &out, QString &error) const;
 };

@@ -43,6 +43,7 @@ bool USBParser::parse(const QDomElement &node, QByteArray &out)
         console.err(QStringLiteral("Failed to parse <usb>"));
     } else if (node.hasAttribute(QStringLiteral("descriptor"))) {
         const QString path = node.attribute(QStringLiteral("descriptor"));
+        addInput(path);
         QDomDocument doc;
         if (XmlFile::load(path, doc, console) != XmlFile::Loaded) return false;
         if (doc.documentElement().tagName() != QLatin1String("usb")) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDomDocument>
 #include <QString>
 
@@ -7,18 +8,30 @@ class QFile;
 
 class Console;
 
-// Reading of the builder's XML files with the messages every caller shares.
+// Reading of the builder's input files with the messages every caller shares.
 namespace XmlFile
 {
 
 enum Result { Loaded, OpenFailed, ParseFailed };
 
+// Deeper documents are refused before the DOM is built: it recurses once per level, and real files
+// nest a handful of levels.
+const int MaxDepth = 1000;
+// No input file can be larger than the program flash it is placed in.
+const qint64 MaxInputSize = 512000;
+
 // Loads the file into doc. On failure prints "Unable to open:" with the path, or the parser's
 // error line with path, line and column, to standard error.
 Result load(const QString &path, QDomDocument &doc, Console &console);
+// The same for text already read; path names it in the error line.
+Result parse(const QByteArray &text, const QString &path, QDomDocument &doc, Console &console);
 
 // Opens, for reading, the file named by the element's "path" attribute. On failure prints "Expected path for
 // file" or "Unable to open file:" with the path, to standard error.
 bool openPath(const QDomElement &element, QFile &file, Console &console);
+
+// Reads an open file whole; false after "file too large:" and its name (standard error) when it holds
+// more than MaxInputSize bytes.
+bool readAll(QFile &file, QByteArray &content, Console &console);
 
 } // namespace XmlFile

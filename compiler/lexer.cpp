@@ -146,31 +146,36 @@ bool Lexer::scan(Instruction &token)
 
 bool Lexer::scanNumber(int32_t &value, QByteArray &digits)
 {
-    bool negative = false;
-    bool hex = false;
-    if (peekChar() == '-') {
-        negative = true;
+    // Dotted groups fill the low bytes first, as an IPv4 address lies in memory: group k lands
+    // k bytes up, and groups from the fifth on are shifted out entirely. Read in a loop, so that
+    // a line of any number of groups costs no stack.
+    uint32_t combined = 0;
+    digits.clear();
+    for (int group = 0;; ++group) {
+        bool negative = false;
+        bool hex = false;
+        if (peekChar() == '-') {
+            negative = true;
+            ++m_pos;
+        }
+        if (peekChar() == '$') {
+            hex = true;
+            ++m_pos;
+        }
+        const int start = m_pos;
+        while (m_pos < m_line.size() && (hex ? isHexDigit(peekChar()) : isDigit(peekChar())))
+            ++m_pos;
+        if (m_pos == start) return false;
+        const QByteArray &groupDigits = word(start, m_pos - start).text;
+        int32_t groupValue = 0;
+        if (!convertDigits(groupDigits, hex, negative, groupValue)) return false;
+        if (group < 4) combined |= uint32_t(groupValue) << (8 * group);
+        if (group > 0) digits += '.';
+        digits += groupDigits;
+        if (peekChar() != '.') break;
         ++m_pos;
     }
-    if (peekChar() == '$') {
-        hex = true;
-        ++m_pos;
-    }
-    const int start = m_pos;
-    while (m_pos < m_line.size() && (hex ? isHexDigit(peekChar()) : isDigit(peekChar())))
-        ++m_pos;
-    if (m_pos == start) return false;
-    digits = word(start, m_pos - start).text;
-    if (!convertDigits(digits, hex, negative, value)) return false;
-    if (peekChar() == '.') {
-        ++m_pos;
-        int32_t further = 0;
-        QByteArray furtherDigits;
-        if (!scanNumber(further, furtherDigits)) return false;
-        // Dotted groups fill the low bytes first, as an IPv4 address lies in memory.
-        value = int32_t(uint32_t(value) | (uint32_t(further) << 8));
-        digits += '.' + furtherDigits;
-    }
+    value = int32_t(combined);
     return true;
 }
 

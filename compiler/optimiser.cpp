@@ -331,5 +331,5 @@ bool ScriptCompiler::finishProgram()
     chainEvents();
     if (m_bankSize != 0 && m_endAddress != 0 && !padBanks()) return false;
     assignAddresses();
-    return resolveTargets();
+    return resolveTargets() && checkProgramSize();
 }

@@ -4,6 +4,8 @@
 #include "tokentable.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
 #include <algorithm>
 #include <cstring>
 
@@ -135,38 +137,89 @@ QByteArray ScriptCompiler::listingText() const
     return text;
 }
 
+namespace
+{
+enum class Written { Ok, OpenFailed, WriteFailed };
+
+// A short write without an error of its own (a file size limit) is a failure too.
+bool writeAll(QFileDevice &file, const QByteArray &data, QString *reason)
+{
+    const qint64 written = file.write(data);
+    if (written == data.size()) return true;
+    *reason = written < 0 ? file.errorString()
+                          : QStringLiteral("%1 of %2 bytes written").arg(written).arg(data.size());
+    return false;
+}
+
+// Writes the whole file through a temporary file that is renamed over the target on success,
+// so that a failed or partial write leaves the earlier file as it was. A device or pipe named
+// as the target cannot be renamed over and is written directly. Unbuffered, because a buffered
+// flush that writes only part of the data (file size limit, full disk) still reports success.
+Written writeWhole(const QString &path, const QByteArray &data, QString *reason)
+{
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile() && !info.isDir()) {
+        QFile direct(path);
+        if (!direct.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+            *reason = direct.errorString();
+            return Written::OpenFailed;
+        }
+        if (!writeAll(direct, data, reason)) return Written::WriteFailed;
+        return Written::Ok;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        *reason = file.errorString();
+        return Written::OpenFailed;
+    }
+    if (!writeAll(file, data, reason)) return Written::WriteFailed;
+    if (!file.commit()) {
+        *reason = file.errorString();
+        return Written::WriteFailed;
+    }
+    return Written::Ok;
+}
+} // namespace
+
 bool ScriptCompiler::writeOutput(const QString &outputPath, const QString &listingPath)
 {
-    QFile output(outputPath);
-    if (!output.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    QString reason;
+    const Written output = writeWhole(outputPath, programBytes(), &reason);
+    if (output == Written::OpenFailed) {
         printLine("output file open failed:" + outputPath.toLocal8Bit());
         return false;
     }
-    if (!listingPath.isEmpty()) {
-        QFile listing(listingPath);
-        if (listing.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
-            listing.write(listingText());
-    }
-    const QByteArray bytes = programBytes();
-    if (output.write(bytes) != bytes.size()) {
-        printLine("output file write failed:" + outputPath.toLocal8Bit());
+    if (output == Written::WriteFailed) {
+        printLine("output file write failed:" + outputPath.toLocal8Bit() + ": " + reason.toLocal8Bit());
         return false;
+    }
+    // The listing is an aid: the run goes on without it, but says so.
+    if (!listingPath.isEmpty()) {
+        const Written listing = writeWhole(listingPath, listingText(), &reason);
+        if (listing != Written::Ok)
+            printLine(listingPath.toLocal8Bit() +
+                      (listing == Written::OpenFailed ? " file open failed: " : " file write failed: ") +
+                      reason.toLocal8Bit());
     }
     return true;
 }
 
 bool ScriptCompiler::writeVariableUsage(const QString &path) const
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
-        printLine(path.toLocal8Bit() + " file open failed");
-        return false;
-    }
     const QVector<Symbol> &globals = m_globals.symbols();
     const uint32_t total = globals.isEmpty() ? 0 : globals.last().address + globals.last().size;
     QByteArray text = QByteArray::number(total) + '\n';
     for (const Symbol &s : globals)
         text += QByteArray::number(s.address) + ':' + QByteArray::number(s.size) + '\t' + s.name + '\n';
-    file.write(text);
+    QString reason;
+    const Written report = writeWhole(path, text, &reason);
+    if (report == Written::OpenFailed) {
+        printLine(path.toLocal8Bit() + " file open failed");
+        return false;
+    }
+    if (report == Written::WriteFailed) {
+        printLine(path.toLocal8Bit() + " file write failed: " + reason.toLocal8Bit());
+        return false;
+    }
     return true;
 }

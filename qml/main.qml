@@ -38,16 +38,22 @@ Rectangle {
                     TabButton { text: qsTr("Network") }
                     TabButton { text: qsTr("Hardware") }
                     TabButton { text: qsTr("Storage") }
+                    TabButton { text: qsTr("Project") }
+                    TabButton { text: qsTr("Firmware") }
                 }
                 StackLayout {
                     Layout.fillWidth: true
                     Layout.fillHeight: true
                     currentIndex: tabs.currentIndex
+                    // While an upload runs only its own page may send commands.
+                    enabled: !mainobj.uploading || currentIndex === uploadPage.StackLayout.index
                     SystemPage { onActivity: feed.add(name, detail, result) }
                     WifiPage { onActivity: feed.add(name, detail, result) }
                     NetworkPage { onActivity: feed.add(name, detail, result) }
                     HardwarePage { onActivity: feed.add(name, detail, result) }
                     StoragePage { onActivity: feed.add(name, detail, result) }
+                    ProjectPage {}
+                    UploadPage { id: uploadPage; onActivity: feed.add(name, detail, result) }
                 }
             }
 

@@ -1,5 +1,7 @@
 #include "commandparser.h"
 
+#include "packet.h"
+
 #include <QDomDocument>
 #include <QDomElement>
 #include <QDomNodeList>
@@ -174,8 +176,9 @@ QByteArray CommandParser::parse(const QString &line, QString &msg) const
         if (cls.name != className) continue;
         QByteArray packet = cls.find_command(commandName, args, msg);
         if (!packet.isEmpty()) {
-            const int payloadLength = packet.size() - 4;
-            packet[0] = char(m_deviceId | (payloadLength >> 8));
+            auto *header = reinterpret_cast<uint8_t *>(packet.data());
+            header[0] = m_deviceId;
+            packet_set_payload_length(header, packet.size() - packet_header_size);
             return packet;
         }
         break;
@@ -199,12 +202,14 @@ QByteArray CommandParser::parseHex(const QString &line, QString &msg) const
         msg += QStringLiteral("First byte must be correct device_id %1=%2").arg(m_deviceName).arg(m_deviceId);
         return {};
     }
-    if (packet.size() < 4) {
+    if (packet.size() < packet_header_size) {
         msg += QStringLiteral("Packet length invalid must be at least 4");
         return {};
     }
-    if (packet.size() != quint8(packet.at(1)) + 4) {
-        msg += QStringLiteral("Packet length field invalid expected:%1").arg(packet.size() - 4);
+    // Only byte 1 counts: byte 0 already had to be the bare device id, without high length bits.
+    if (packet.size() != quint8(packet.at(1)) + packet_header_size) {
+        msg +=
+            QStringLiteral("Packet length field invalid expected:%1").arg(packet.size() - packet_header_size);
         return {};
     }
     return packet;

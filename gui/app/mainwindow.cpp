@@ -44,6 +44,9 @@ namespace
 {
 
 const char *const eraseKeysKey = "dfuEraseKeys";
+const char *const editorProgramKey = "editorProgram";
+// Opens the file in the desktop's editor for its type.
+const char *const defaultEditor = "xdg-open";
 
 // Offered fastest first; 115200 is what a module talks out of reset.
 const int baudRates[] = {5000000, 2500000, 2000000, 1000000, 500000, 256000, 128000, 115200, 57600, 38400,
@@ -73,11 +76,12 @@ void MainWindow::construct()
     // and the first port list.
     loadInterface();
     connectApiAndLog();
-    // Firmware upload: its connections to the API objects go here.
+    connectUpload();
+    connect(cloneDialog, &CloneProjectDialog::cloneComplete, this, &MainWindow::cloned);
     createParser();
     offerBaudRates();
     connectLink();
-    // Project operations: the settings dialog is connected here, before the settings are read.
+    connect(settingsDialog.get(), &QDialog::accepted, this, &MainWindow::settingsAccepted);
     loadSettings();
 }
 
@@ -119,6 +123,7 @@ void MainWindow::loadInterface()
     context->setContextProperty(QStringLiteral("https"), &wifi.https);
     context->setContextProperty(QStringLiteral("mainobj"), this);
     context->setContextProperty(QStringLiteral("comm"), &comm);
+    context->setContextProperty(QStringLiteral("project"), &project);
 
     const QString local = QStringLiteral("main.qml");
     view->setSource(QFileInfo::exists(local) ? QUrl::fromLocalFile(local)
@@ -178,8 +183,10 @@ void MainWindow::connectLink()
 
 void MainWindow::loadSettings()
 {
+    editorProgram = settings.value(editorProgramKey, QString::fromLatin1(defaultEditor)).toString();
     m_dfuEraseKeys = settings.value(eraseKeysKey, false).toBool();
     emit dfuEraseKeysChanged();
+    project.loadSettings(&settings);
     // Through the setter, so a binding in the interface sees flow control switched on.
     setFlowcontrol(true);
 }
@@ -200,6 +207,8 @@ void MainWindow::setFlowcontrol(bool on)
 
 void MainWindow::writeSettings()
 {
+    project.saveSettings(&settings);
+    settings.setValue(editorProgramKey, editorProgram);
     settings.setValue(eraseKeysKey, m_dfuEraseKeys);
 }
 

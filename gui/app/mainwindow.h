@@ -3,9 +3,13 @@
 // below, with a command line for typed commands and raw packets.
 #pragma once
 
+#include "cloneprojectdialog.h"
 #include "cls_wifi.h"
+#include "firmwareupload.h"
+#include "hvproject.h"
 #include "logclock.h"
 #include "portenumerator.h"
+#include "projectsettingsdialog.h"
 #include "uarthvconnection.h"
 
 #include <QByteArray>
@@ -29,6 +33,8 @@ class MainWindow : public QMainWindow
     Q_OBJECT
     Q_PROPERTY(bool dfuEraseKeys READ dfuEraseKeys WRITE setDfuEraseKeys NOTIFY dfuEraseKeysChanged)
     Q_PROPERTY(bool flowcontrol READ flowcontrol WRITE setFlowcontrol NOTIFY flowcontrolChanged)
+    // An upload runs from uploadFile until the module has started the new firmware or it failed.
+    Q_PROPERTY(bool uploading READ uploading NOTIFY uploadingChanged)
 
 public:
     // Lists the system's serial ports and follows adapters being plugged and pulled.
@@ -41,6 +47,8 @@ public:
     void setDfuEraseKeys(bool on);
     bool flowcontrol() const { return m_flowcontrol; }
     void setFlowcontrol(bool on);
+    bool uploading() const { return upload.uploading(); }
+    FirmwareUpload &uploader() { return upload; }
 
     // Writes the persisted settings and flushes the store; run when the event loop has ended.
     void saveSettings();
@@ -50,6 +58,7 @@ public:
 
     UartHVConnection &connection() { return comm; }
     cls_wifi &api() { return wifi; }
+    HVProject &projectModel() { return project; }
     QQuickView *qmlView() const { return view; }
 
 signals:
@@ -60,6 +69,10 @@ signals:
     void attached(bool open, QString port, QString baud);
     // A port could not be opened: the reason, beginning "Could not open".
     void open_failed(QString reason);
+    void upload_progress(int bytes, int total, int time);
+    void uploadingChanged();
+    // The end of an upload: ok once the module started the new firmware, otherwise why not.
+    void upload_finished(bool ok, QString reason);
 
 public slots:
     void raw_tx(int byte);
@@ -80,13 +93,29 @@ public slots:
     void on_lineCommand_textEdited(QString arg1);
     void on_lineCommand_returnPressed();
 
+    void uploadFile(QString fname);
+    void rsp_flash_upload(uint16 status);
+    void rsp_flash_upload_finish(uint16 status);
+    void rsp_flash_set_address(uint16 result);
+    void evt_boot(uint16 major, uint16 minor, uint16 patch, uint16 build, uint16 bootloader_version,
+                  uint16 tcpip_version, uint16 hw);
+    void evt_mac_address(uint8 hw_interface, hw_addr mac);
+
     void rxData(QByteArray data);
     void txData(QByteArray data);
+
+    // Project operations of the interface.
+    Q_INVOKABLE void editFile(QString fname);
+    Q_INVOKABLE QString selectFile(QString fname, QString title, QString filter = QString());
+    Q_INVOKABLE void cloneProject();
+    Q_INVOKABLE void projectSettings();
 
 private slots:
     void on_pushLogClear_clicked();
     // A fault of the link, as a red line that no filter hides.
     void showLinkError(const QString &message);
+    void cloned(QString newp);
+    void settingsAccepted();
 
 private:
     // Construction, step by step, in the order the constructor runs them.
@@ -98,13 +127,19 @@ private:
     void offerBaudRates();
     void connectLink();
     void loadSettings();
+    void connectUpload(); // mainwindowupload.cpp
 
     void writeSettings();
 
     UartHVConnection comm;
     cls_wifi wifi;
+    FirmwareUpload upload{wifi};
     bool m_dfuEraseKeys = false;
+    HVProject project{this};
+    CloneProjectDialog *cloneDialog = new CloneProjectDialog(this);
+    std::unique_ptr<ProjectSettingsDialog> settingsDialog = std::make_unique<ProjectSettingsDialog>();
     QSettings settings;
+    QString editorProgram;
     bool m_flowcontrol = false;
     CommandParser *parser = nullptr;
     std::unique_ptr<Ui::MainWindow> ui;

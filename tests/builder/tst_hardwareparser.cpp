@@ -83,6 +83,14 @@ private slots:
         // 300 baud: standard 8332 too wide for 8 bits, high-speed 33332.
         QTest::newRow("uart api false literal") << "<uart baud='300' api='False'/>"
                                                 << "0/2=33332 2/2=0x8008 43/2=0xfff7 45/2=0x0008";
+        // Both generators exact (500000: 40 MHz / 16 / 5 and / 4 / 20): the standard one wins the tie.
+        QTest::newRow("uart 500000 tie") << "<uart baud='500000'/>"
+                                         << "0/2=4 2/2=0x8000 43/2=0xfff7 45/2=0x0008";
+        QTest::newRow("uart 250000 tie") << "<uart channel='1' baud='250000'/>"
+                                         << "6/2=9 8/2=0x8000 55/2=0xffdf 57/2=0x20";
+        // The fastest rate there is: high-speed divider 0, 40 MHz / 4.
+        QTest::newRow("uart 10 Mbaud") << "<uart baud='10000000'/>"
+                                       << "0/2=0 2/2=0x8008 43/2=0xfff7 45/2=0x0008";
         QTest::newRow("timer 2, 32 bits") << "<timer index='2' prescale='256' bits='32' period='0x12345678'/>"
                                           << "91/2=0x8078 93/2=0x5678 97/2=0x1234";
         QTest::newRow("timer default period") << "<timer/>"
@@ -275,6 +283,33 @@ private slots:
         QTest::newRow("sleep mask INT1") << "<sleep interrupts='0x2'/>"
                                          << "invalid bit mask for sleep interrupts\n"
                                          << "sleep\n";
+        QTest::newRow("uart channel text") << "<uart channel='one'/>"
+                                           << "invalid uart channel:one\n"
+                                           << "";
+        QTest::newRow("baud beyond the fastest") << "<uart baud='10000001'/>"
+                                                 << "invalid baud rate:10000001\n"
+                                                 << "";
+        QTest::newRow("baud a billion") << "<uart baud='1000000000'/>"
+                                        << "invalid baud rate:1000000000\n"
+                                        << "";
+        QTest::newRow("timer period text") << "<timer period='zzz'/>"
+                                           << "invalid period:zzz\n"
+                                           << "";
+        QTest::newRow("timer period over 32 bits") << "<timer period='0x100000000'/>"
+                                                   << "invalid period:0x100000000\n"
+                                                   << "";
+        QTest::newRow("adc pins text") << "<adc enabled_pins='AN0'/>"
+                                       << "invalid enabled_pins:AN0\n"
+                                       << "";
+        QTest::newRow("adc pin 16") << "<adc enabled_pins='0x10000'/>"
+                                    << "invalid enabled_pins:0x10000\n"
+                                    << "";
+        QTest::newRow("sdhc cs pin") << "<sdhc enable='1' cs_pin='99'/>"
+                                     << "invalid pin:99\n"
+                                     << "";
+        QTest::newRow("sdhc spi port") << "<sdhc enable='1' spi_port='9'/>"
+                                       << "invalid spi channel:9\n"
+                                       << "";
         QTest::newRow("usb without descriptor") << "<usb api='true'/>"
                                                 << "USB descriptor definition required\n\n"
                                                 << "usb\n";

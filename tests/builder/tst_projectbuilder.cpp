@@ -4,9 +4,13 @@
 #include "console.h"
 #include "intelhexwriter.h"
 #include "projectbuilder.h"
+#include "xmlfile.h"
 
 #include <QProcess>
 #include <QtTest>
+#include <csignal>
+#include <cstring>
+#include <sys/resource.h>
 
 using namespace fixtures;
 
@@ -512,6 +516,162 @@ private slots:
         QVERIFY(out.indexOf(" in         :fw/wifi.juo") < out.indexOf("port:b"));
         QVERIFY(out.indexOf("port:g") < out.indexOf("\nscript\n"));
         QVERIFY(out.contains(" variables  :7\n\nFILE  :a.txt  size:3\n\nBOOTLOADER:\n"));
+    }
+
+    void deepNestingRefused_data()
+    {
+        QTest::addColumn<QString>("nested");   // the file whose root holds the nested elements
+        QTest::addColumn<int>("depth");        // levels below the root
+        QTest::addColumn<QByteArray>("inner"); // between the opening and the closing tags
+        QTest::addColumn<int>("status");
+        QTest::newRow("project") << "project.xml" << 30000 << QByteArray() << 1;
+        QTest::newRow("hardware file") << "hw.xml" << 30000 << QByteArray() << 1;
+        QTest::newRow("usb file") << "usb.xml" << 30000 << QByteArray() << 1;
+        // Not UTF-8: the DOM parser recurses into the elements before it finds that fault.
+        QTest::newRow("usb file, badly encoded further on")
+            << "usb.xml" << 30000 << QByteArray("\x9e\xc2<b a='x") << 1;
+        QTest::newRow("hardware file at the limit")
+            << "hw.xml" << 999 << QByteArray("<!-- <c> --><d/><![CDATA[<e>]]>") << 0;
+        QTest::newRow("hardware file one over") << "hw.xml" << 1000 << QByteArray() << 1;
+    }
+
+    void deepNestingRefused()
+    {
+        QFETCH(QString, nested);
+        QFETCH(int, depth);
+        QFETCH(QByteArray, inner);
+        QFETCH(int, status);
+        Workspace ws;
+        const QByteArray deep =
+            QByteArray("<a>").repeated(depth) + inner + QByteArray("</a>").repeated(depth);
+        auto in = [&](const char *file) { return nested == file ? deep : QByteArray(); };
+        writeFile("hw.xml", "<hardware><usb descriptor='usb.xml'/>" + in("hw.xml") + "</hardware>");
+        writeFile("usb.xml", "<usb>" + in("usb.xml") + "</usb>");
+        QCOMPARE(ws.build(QString::fromUtf8("<project><hardware in='hw.xml'/>" + in("project.xml") +
+                                            "</project>")),
+                 status);
+        if (status == 0) return;
+        QVERIFY2(ws.console.capturedErr().startsWith("Parsing " + nested + " 1:"),
+                 qPrintable(ws.console.capturedErr()));
+        QVERIFY(ws.console.capturedErr().contains(" xml failed:"));
+        QVERIFY(!QFile::exists("wifi.dfu"));
+        QVERIFY(!QFile::exists("wifi.hex"));
+    }
+
+    void oversizedInputRefused_data()
+    {
+        QTest::addColumn<QString>("sections");
+        QTest::newRow("software") << "<software><binary in='big.bin'/></software>";
+        QTest::newRow("files") << "<files><file path='big.bin'/></files>";
+        QTest::newRow("certificates")
+            << "<certificates><certificate path='big.bin' format='der'/></certificates>";
+        QTest::newRow("bootloader") << "<bootloader in='big.bin'/>";
+    }
+
+    void oversizedInputRefused()
+    {
+        // 2 GiB, sparse: a size no byte array can hold.
+        QFETCH(QString, sections);
+        Workspace ws;
+        QFile big("big.bin");
+        QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(qint64(2) << 30));
+        big.close();
+        QCOMPARE(ws.build("<project><hardware/>" + sections + "</project>"), 1);
+        QVERIFY2(ws.console.capturedErr().endsWith("file too large:big.bin\n"),
+                 qPrintable(ws.console.capturedErr()));
+        QVERIFY(!QFile::exists("wifi.dfu"));
+    }
+
+    void inputSizeLimit_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<qint64>("size"); // of the file written first; -1 for none
+        QTest::addColumn<bool>("read");
+        QTest::newRow("the size of the flash") << "f.bin" << qint64(512000) << true;
+        QTest::newRow("one byte more") << "f.bin" << qint64(512001) << false;
+        QTest::newRow("a device without size") << "/dev/zero" << qint64(-1) << false;
+    }
+
+    void inputSizeLimit()
+    {
+        QFETCH(QString, path);
+        QFETCH(qint64, size);
+        QFETCH(bool, read);
+        ScratchDir dir;
+        if (size >= 0) QVERIFY(writeFile(path, QByteArray(int(size), 'x')));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        Console console;
+        QByteArray content;
+        QCOMPARE(XmlFile::readAll(file, content, console), read);
+        QCOMPARE(content.size(), read ? int(size) : 0);
+        QCOMPARE(console.capturedErr(), read ? QString() : "file too large:" + path + "\n");
+    }
+
+    void outputClashesRefused_data()
+    {
+        QTest::addColumn<QString>("image");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("out is the project") << "out='project.xml'"
+                                            << "Output file is also an input:project.xml";
+        QTest::newRow("out_hex is the project by a detour")
+            << "out_hex='sub/../project.xml'"
+            << "Output file is also an input:sub/../project.xml";
+        QTest::newRow("both outputs the same file") << "out='a.bin' out_hex='./a.bin'"
+                                                    << "Output file named twice:a.bin";
+        QTest::newRow("out is a file of the files section") << "out='data.txt'"
+                                                            << "Output file is also an input:data.txt";
+        QTest::newRow("out_hex is the hardware file") << "out_hex='hw.xml'"
+                                                      << "Output file is also an input:hw.xml";
+        QTest::newRow("out is a link to the firmware") << "out='fw.lnk'"
+                                                       << "Output file is also an input:fw.lnk";
+        QTest::newRow("out is the compiler's report")
+            << "out='variable_memory_usage.txt'"
+            << "Output file is also an input:variable_memory_usage.txt";
+    }
+
+    void outputClashesRefused()
+    {
+        QFETCH(QString, image);
+        QFETCH(QString, message);
+        Workspace ws;
+        QDir().mkpath("sub");
+        writeFile("data.txt", "data");
+        writeFile("hw.xml", "<hardware/>");
+        QVERIFY(QFile::link(ws.sdk.filePath("fw/wifi.juo"), "fw.lnk"));
+        const QString project =
+            "<project><hardware in='hw.xml'/><files><file path='data.txt'/></files><image " + image +
+            "/></project>";
+        QCOMPARE(ws.build(project), 1);
+        QCOMPARE(ws.console.capturedErr(), message + "\n");
+        QCOMPARE(readFile("project.xml"), project.toUtf8());
+        QCOMPARE(readFile("data.txt"), QByteArray("data"));
+        QCOMPARE(readFile("hw.xml"), QByteArray("<hardware/>"));
+        QCOMPARE(readFile("fw.lnk"), QByteArray("FIRMWARE"));
+        QVERIFY(!QFile::exists("a.bin"));
+        QVERIFY(!QFile::exists("wifi.dfu"));
+        QVERIFY(!QFile::exists("wifi.hex"));
+    }
+
+    void writeFailureSaysWhy()
+    {
+        // A file-size limit makes the writes fail as a full disk would; the earlier pair stays.
+        Workspace ws;
+        writeFile("wifi.hex", "previous hex");
+        rlimit previous;
+        QVERIFY(getrlimit(RLIMIT_FSIZE, &previous) == 0);
+        rlimit small = previous;
+        small.rlim_cur = 100000;
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
+        const int status = ws.build("<project><hardware/></project>");
+        setrlimit(RLIMIT_FSIZE, &previous);
+        std::signal(SIGXFSZ, oldHandler);
+        QCOMPARE(status, 1);
+        QCOMPARE(ws.console.capturedErr(), QString("Unable to write:wifi.hex, wifi.dfu: ") +
+                                               QString::fromLocal8Bit(std::strerror(EFBIG)) + "\n");
+        QCOMPARE(readFile("wifi.hex"), QByteArray("previous hex"));
+        QVERIFY(!QFile::exists("wifi.dfu"));
     }
 
     void exampleProjectWithTheCompiler()

@@ -127,16 +127,42 @@ private slots:
         QCOMPARE(word(out, 0), 8u);
     }
 
-    void missingReportGivesAllOnes()
+    void missingReportFailsTheSection_data()
     {
+        // A compiler that ends well without writing its report: whatever an earlier run left must
+        // not be taken for this compile's.
+        QTest::addColumn<QByteArray>("left");
+        QTest::newRow("no report") << QByteArray();
+        QTest::newRow("stale report") << QByteArray("64\n");
+    }
+
+    void missingReportFailsTheSection()
+    {
+        QFETCH(QByteArray, left);
         ScratchDir dir;
+        if (!left.isEmpty()) QVERIFY(writeFile("variable_memory_usage.txt", left));
         Console console;
         ScriptingParser parser(console, writeCompilerDouble(dir.path(), 0, false));
         QByteArray out;
-        QVERIFY(parser.parse(Xml("<scripting><script in='s'/></scripting>").root(), out));
-        QCOMPARE(word(out, 4), 0xFFFFFFFFu);
+        QVERIFY(!parser.parse(Xml("<scripting><script in='s'/></scripting>").root(), out));
+        QVERIFY2(console.capturedOut().endsWith(
+                     "compiling\nvariable_memory_usage.txt file open failed\nscript compiler failed\n"),
+                 qPrintable(console.capturedOut()));
+        QVERIFY(!QFile::exists("variable_memory_usage.txt"));
+    }
+
+    void reportWithoutNumberFailsTheSection()
+    {
+        ScratchDir dir;
+        const QString compiler = dir.file("empty-report.sh");
+        QVERIFY(writeFile(compiler, "#!/bin/sh\n: > variable_memory_usage.txt\n"));
+        QFile::setPermissions(compiler, QFile::permissions(compiler) | QFile::ExeOwner);
+        Console console;
+        ScriptingParser parser(console, compiler);
+        QByteArray out;
+        QVERIFY(!parser.parse(Xml("<scripting><script in='s'/></scripting>").root(), out));
         QVERIFY(console.capturedOut().endsWith(
-            "variable_memory_usage.txt file open failed\n variables  :4294967295\n"));
+            "variable_memory_usage.txt file read failed\nscript compiler failed\n"));
     }
 
     void failingCompilerFailsTheSection()

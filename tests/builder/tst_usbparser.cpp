@@ -111,6 +111,52 @@ private slots:
         QVERIFY(!console.capturedErr().isEmpty());
     }
 
+    void countsMustFitTheirByte_data()
+    {
+        // `fits` repetitions of an element are the most whose count (or string index) fits its byte;
+        // one more is refused. The byte at `checkOffset` shows the largest value written.
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("repeated");
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<int>("fits");
+        QTest::addColumn<int>("checkOffset");
+        QTest::newRow("configurations") << "<usb><device>"
+                                        << "<configuration/>"
+                                        << "</device></usb>" << 255 << 17;
+        QTest::newRow("interfaces") << "<usb><device><configuration/>"
+                                    << "<interface/>"
+                                    << "</device></usb>" << 255 << 18 + 4;
+        QTest::newRow("endpoints") << "<usb><device><configuration/><interface>"
+                                   << "<endpoint/>"
+                                   << "</interface></device></usb>" << 255 << 18 + 9 + 4;
+        // Three device strings and one per configuration: the last configuration names string 255.
+        QTest::newRow("strings") << "<usb><device iManufacturer='m' iProduct='p' iSerialNumber='n'>"
+                                 << "<configuration iConfiguration='c%1'/>"
+                                 << "</device></usb>" << 252 << 18 + 251 * 9 + 6;
+    }
+
+    void countsMustFitTheirByte()
+    {
+        QFETCH(QString, before);
+        QFETCH(QString, repeated);
+        QFETCH(QString, after);
+        QFETCH(int, fits);
+        QFETCH(int, checkOffset);
+        for (int n : {fits, fits + 1}) {
+            QString xml = before;
+            for (int i = 0; i < n; ++i)
+                xml += repeated.contains("%1") ? repeated.arg(i) : repeated;
+            Console console;
+            USBParser parser(console);
+            QByteArray out;
+            QCOMPARE(parser.parse(Xml(xml + after).root(), out), n == fits);
+            if (n == fits)
+                QCOMPARE(quint8(out.at(checkOffset)), quint8(255));
+            else
+                QVERIFY2(console.capturedErr().contains("more than 255"), qPrintable(console.capturedErr()));
+        }
+    }
+
     void longestThatFits()
     {
         Console console;

@@ -116,6 +116,53 @@ private slots:
         QVERIFY(c.compileLine("dim x\n", 1));
     }
 
+    // Nesting far beyond any real file is refused like a file that does not parse; a deep but
+    // sane file is still read, down to its innermost class.
+    void nestingDepth_data()
+    {
+        QTest::addColumn<int>("depth");
+        QTest::addColumn<bool>("readable");
+        QTest::newRow("900 levels") << 900 << true;
+        QTest::newRow("30000 levels") << 30000 << false;
+    }
+    void nestingDepth()
+    {
+        QFETCH(int, depth);
+        QFETCH(bool, readable);
+        QTemporaryDir dir;
+        const QByteArray xml = "<api>" + QByteArray("<g>").repeated(depth - 2) +
+                               "<class name=\"c\"><event name=\"e\" script=\"0\"/></class>" +
+                               QByteArray("</g>").repeated(depth - 2) + "</api>";
+        ApiDefinitions d;
+        QCOMPARE(d.load(writeFile(dir, "api.xml", xml)), readable);
+        QCOMPARE(d.findEvent("c_e") != nullptr, readable);
+    }
+
+    // Entry n of the event tables stands for script id n, and every entry must lie within the
+    // 16-bit address space: one class leaves (65536 - 2) / 2 = 32767 entries, ids 0 to 32766.
+    void eventIdRange_data()
+    {
+        QTest::addColumn<QByteArray>("script");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("last id that fits") << QByteArray("32766") << false;
+        QTest::newRow("first id that does not") << QByteArray("32767") << true;
+        QTest::newRow("two billion") << QByteArray("2000000000") << true;
+        QTest::newRow("negative") << QByteArray("-5") << false;
+    }
+    void eventIdRange()
+    {
+        QFETCH(QByteArray, script);
+        QFETCH(bool, refused);
+        QTemporaryDir dir;
+        RecordingCompiler c;
+        const QString api =
+            writeFile(dir, "api.xml",
+                      "<api><class name=\"c\"><event name=\"e\" script=\"" + script + "\"/></class></api>");
+        QCOMPARE(c.loadApiDefinitions(api, QString()), !refused);
+        QCOMPARE(c.apiRefused(), refused);
+        if (!refused) QCOMPARE(int(c.program().size()), 1 + std::max(script.toInt(), 0) + 1);
+    }
+
     void unknownTypeIsUint8()
     {
         QTemporaryDir dir;

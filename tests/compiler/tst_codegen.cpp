@@ -152,6 +152,28 @@ private slots:
         QVERIFY(!big.ok);
     }
 
+    // Each padding takes its number when the walk creates it, after every other instruction
+    // (the final END being the last of those): the walk runs from the end of the program, so
+    // the padding at the higher address comes first.
+    void paddingNumberedByWalk()
+    {
+        QTemporaryDir dir;
+        RecordingCompiler c;
+        c.setMemoryLimits(16, 64);
+        c.loadApiDefinitions(writeFile(dir, "api.xml", smallApi()), QString());
+        QVERIFY(c.compileFile(
+            writeFile(dir, "main.s", "dim x\nprocedure p()\nx = 300\nend\nprocedure q()\nx = 300\nend")));
+        QVERIFY(c.finishProgram());
+        QVector<int> padding;
+        int finalEnd = -1;
+        for (const QByteArray &line : c.listingText().split('\n')) {
+            const int number = line.left(line.indexOf('\t')).toInt();
+            if (line.contains(" PADDING (52):")) padding.append(number);
+            if (line.contains(" END (17):")) finalEnd = number;
+        }
+        QCOMPARE(padding, (QVector<int>{finalEnd + 2, finalEnd + 1}));
+    }
+
     void listingAndReport()
     {
         QTemporaryDir dir;
