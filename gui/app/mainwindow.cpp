@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "commandparser.h"
+#include "logformat.h"
 #include "logview.h"
 #include "ui_mainwindow.h"
 
@@ -339,6 +340,21 @@ void MainWindow::close_port()
 {
     comm.CloseDevice();
     emit attached(false, QString(), QString());
+}
+
+QString MainWindow::resultText(int code) const
+{
+    return code < 0 || code > 0xffff ? QString() : logformat::result_text(uint16(code));
+}
+
+void MainWindow::copyFlowChart()
+{
+    ui->actionLogToFlowChart->trigger();
+}
+
+QString MainWindow::flowChartShortcut() const
+{
+    return ui->actionLogToFlowChart->shortcut().toString(QKeySequence::NativeText);
 }
 
 void MainWindow::DeviceFound(int, int, QString, bool) {}

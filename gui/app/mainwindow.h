@@ -104,6 +104,12 @@ public slots:
     void rxData(QByteArray data);
     void txData(QByteArray data);
 
+    // The text of a result or reason code from the module's result table, empty when unknown.
+    Q_INVOKABLE QString resultText(int code) const;
+    // The log's flow chart on the clipboard, as its shortcut does; and that shortcut, to show it.
+    Q_INVOKABLE void copyFlowChart();
+    Q_INVOKABLE QString flowChartShortcut() const;
+
     // Project operations of the interface.
     Q_INVOKABLE void editFile(QString fname);
     Q_INVOKABLE QString selectFile(QString fname, QString title, QString filter = QString());
