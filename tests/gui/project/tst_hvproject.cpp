@@ -136,7 +136,7 @@ private slots:
         const QByteArray whole = withHardware("slow.xml");
         slow.write(whole.left(10));
         slow.flush();
-        QTest::qWait(50);
+        QTest::qWait(20);
         slow.write(whole.mid(10));
         slow.close();
         QVERIFY(hardwareBecomes("slow.xml"));
