@@ -73,7 +73,7 @@ Rectangle {
                         enabled: connectionBar.attached
                         onActivity: feed.add(name, detail, result)
                     }
-                    ProjectPage {}
+                    ProjectPage { onShowUpload: tabs.currentIndex = uploadPage.StackLayout.index }
                     UploadPage { id: uploadPage; onActivity: feed.add(name, detail, result) }
                 }
             }
