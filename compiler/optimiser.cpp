@@ -1,6 +1,7 @@
 // Finishing the program: the final END, if-nesting, the rewrites repeated until nothing
 // changes, and event chaining. Every rewrite first looks, without writing, for the first place
 // it applies; from there on it is one linear pass that compacts the list in place.
+#include "encoder.h"
 #include "scriptcompiler.h"
 
 #include <QHash>
