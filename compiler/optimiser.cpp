@@ -258,7 +258,7 @@ static size_t emptyHandlerEnd(const Program &p, size_t k)
 static bool dropEmptyHandlers(Program &p)
 {
     size_t first = 0;
-    while (first < p.size() && emptyHandlerEnd(p, first) == 0)
+    while (first < p.size() && (p[first].kind != tk::Event || emptyHandlerEnd(p, first) == 0))
         ++first;
     if (first >= p.size()) return false;
     Compactor out{p, first};
