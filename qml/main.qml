@@ -46,7 +46,7 @@ Rectangle {
                     Layout.fillHeight: true
                     currentIndex: tabs.currentIndex
                     // While an upload runs only its own page may send commands.
-                    enabled: !mainobj.uploading || currentIndex === uploadPage.StackLayout.index
+                    enabled: !mainobj.uploading || children[currentIndex] === uploadPage
                     SystemPage { onActivity: feed.add(name, detail, result) }
                     WifiPage { onActivity: feed.add(name, detail, result) }
                     NetworkPage { onActivity: feed.add(name, detail, result) }
