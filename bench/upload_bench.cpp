@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -24,6 +25,20 @@
 
 namespace
 {
+
+double cpuSeconds(int who)
+{
+    rusage u;
+    getrusage(who, &u);
+    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// One upload: its wall time, the CPU time of the host side (engine, link, decoding) and of the module.
+struct Timing {
+    double wall = -1;
+    double hostCpu = 0;
+    double moduleCpu = 0;
+};
 
 constexpr int imageSize = 512000;
 constexpr int packetSize = 4 + 1 + 128; // header, array length, chunk
@@ -85,6 +100,7 @@ public:
     QString path;
     QByteArray flash;
     QSemaphore ready;
+    double cpu = 0;
 
 protected:
     void run() override
@@ -96,18 +112,21 @@ protected:
         SimLine line(&device, options);
         if (line.openPty()) path = line.path();
         ready.release();
+        const double start = cpuSeconds(RUSAGE_THREAD);
         exec();
+        cpu = cpuSeconds(RUSAGE_THREAD) - start;
         flash = device.flash();
     }
 };
 
-// Seconds from the start of the upload until the module has booted the new image; -1 on failure.
-double uploadSeconds(const QString &imagePath, const QByteArray &image, bool flowcontrol)
+// From the start of the upload until the module has booted the new image; wall -1 on failure.
+Timing uploadTiming(const QString &imagePath, const QByteArray &image, bool flowcontrol)
 {
+    Timing t;
     SimThread sim;
     sim.start();
     sim.ready.acquire();
-    if (sim.path.isEmpty()) return -1;
+    if (sim.path.isEmpty()) return t;
 
     FlashOptions options;
     options.image = imagePath;
@@ -120,14 +139,20 @@ double uploadSeconds(const QString &imagePath, const QByteArray &image, bool flo
         loop.quit();
     });
     QElapsedTimer timer;
+    const double cpuStart = cpuSeconds(RUSAGE_SELF);
     timer.start();
     job.start();
     if (job.phase() != FlashJob::Phase::Failed) loop.exec();
-    const double s = timer.nsecsElapsed() / 1e9;
+    const double wall = timer.nsecsElapsed() / 1e9;
     sim.quit();
     sim.wait();
     if (!ok) std::fprintf(stderr, "upload failed: %s\n", job.reason().toLocal8Bit().constData());
-    return ok && sim.flash == image ? s : -1;
+    if (ok && sim.flash == image) {
+        t.wall = wall;
+        t.moduleCpu = sim.cpu;
+        t.hostCpu = cpuSeconds(RUSAGE_SELF) - cpuStart - sim.cpu;
+    }
+    return t;
 }
 
 double median(std::vector<double> v)
@@ -151,26 +176,32 @@ int main(int argc, char *argv[])
     if (!f.open(QIODevice::WriteOnly) || f.write(image) != image.size()) return 1;
     f.close();
 
-    std::vector<double> raw133, rawBulk, w4, w1;
+    std::vector<double> raw133, rawBulk;
+    std::vector<Timing> w4, w1;
     for (int i = 0; i < runs; ++i) {
         raw133.push_back(rawSeconds(packetSize));
         rawBulk.push_back(rawSeconds(65536));
-        w4.push_back(uploadSeconds(imagePath, image, true));
-        w1.push_back(uploadSeconds(imagePath, image, false));
+        w4.push_back(uploadTiming(imagePath, image, true));
+        w1.push_back(uploadTiming(imagePath, image, false));
     }
-    for (double s : w4)
-        if (s < 0) return 1;
-    for (double s : w1)
-        if (s < 0) return 1;
 
     const double raw = median(raw133);
     std::printf("median of %d runs, 512000 bytes over a pty\n", runs);
-    std::printf("raw, %d-byte writes   %8.3f s  %8.1f KiB/s\n", packetSize, raw, imageSize / raw / 1024);
-    std::printf("raw, 64 KiB writes    %8.3f s  %8.1f KiB/s\n", median(rawBulk),
+    std::printf("raw, %d-byte writes    %7.3f s  %8.1f KiB/s\n", packetSize, raw, imageSize / raw / 1024);
+    std::printf("raw, 64 KiB writes     %7.3f s  %8.1f KiB/s\n", median(rawBulk),
                 imageSize / median(rawBulk) / 1024);
-    std::printf("upload, window 4      %8.3f s  %8.1f KiB/s  %5.1f%% of raw\n", median(w4),
-                imageSize / median(w4) / 1024, 100 * raw / median(w4));
-    std::printf("upload, window 1      %8.3f s  %8.1f KiB/s  %5.1f%% of raw\n", median(w1),
-                imageSize / median(w1) / 1024, 100 * raw / median(w1));
+    for (const auto &row : {std::make_pair(4, &w4), std::make_pair(1, &w1)}) {
+        std::vector<double> wall, host, module;
+        for (const Timing &t : *row.second) {
+            if (t.wall < 0) return 1;
+            wall.push_back(t.wall);
+            host.push_back(t.hostCpu);
+            module.push_back(t.moduleCpu);
+        }
+        const double w = median(wall);
+        std::printf("upload, window %d       %7.3f s  %8.1f KiB/s  %5.1f%% of raw;  CPU: host %.3f s, "
+                    "module %.3f s\n",
+                    row.first, w, imageSize / w / 1024, 100 * raw / w, median(host), median(module));
+    }
     return 0;
 }
