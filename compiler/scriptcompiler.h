@@ -101,7 +101,6 @@ private:
 
     // Program finishing (optimiser.cpp, layout.cpp)
     void numberLevels();
-    bool optimisePass();
     void chainEvents();
     bool padBanks();
     void assignAddresses();

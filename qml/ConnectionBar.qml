@@ -1,6 +1,7 @@
 import QtQuick 2.15
 import QtQuick.Controls 2.15
 import QtQuick.Layouts 1.15
+import "."
 
 // Port and baud rate choice, open and close, and whether a module is attached.
 Rectangle {
@@ -11,8 +12,8 @@ Rectangle {
     // Why the last open failed, until the next open or close.
     property string openError
 
-    color: "#263238"
-    implicitHeight: 56
+    color: Theme.bar
+    implicitHeight: Theme.barHeight
 
     ListModel { id: ports }
     ListModel { id: bauds }
@@ -21,7 +22,7 @@ Rectangle {
         anchors.fill: parent
         anchors.leftMargin: 16
         anchors.rightMargin: 16
-        spacing: 10
+        spacing: Theme.spacing
 
         Label {
             text: "NW300"
@@ -31,17 +32,18 @@ Rectangle {
         }
         Label {
             text: qsTr("module console")
-            color: "#90a4ae"
-            font.pixelSize: 13
+            color: Theme.faint
+            font.pixelSize: Theme.headingSize
             Layout.alignment: Qt.AlignBottom
             Layout.bottomMargin: 17
         }
         Item { Layout.fillWidth: true }
 
-        Label { text: qsTr("Port"); color: "#cfd8dc" }
+        Label { text: qsTr("Port"); color: Theme.barText }
         // Editable, so a device path that the list does not give (a pty, a link) can be typed.
         ComboBox {
             id: portBox
+            objectName: "portBox"
             editable: true
             model: ports
             textRole: "name"
@@ -53,7 +55,7 @@ Rectangle {
             enabled: !bar.attached
             onClicked: mainobj.refresh_ports()
         }
-        Label { text: qsTr("Baud"); color: "#cfd8dc"; Layout.leftMargin: 6 }
+        Label { text: qsTr("Baud"); color: Theme.barText; Layout.leftMargin: 6 }
         ComboBox {
             id: baudBox
             model: bauds
@@ -77,7 +79,7 @@ Rectangle {
         }
         Rectangle {
             radius: 12
-            color: bar.attached ? "#1b5e20" : (bar.openError ? "#b71c1c" : "#37474f")
+            color: bar.attached ? Theme.attached : (bar.openError ? Theme.failed : Theme.heading)
             implicitHeight: 26
             implicitWidth: stateText.implicitWidth + 34
             Layout.maximumWidth: 360
@@ -87,7 +89,7 @@ Rectangle {
                 radius: 5
                 x: 10
                 anchors.verticalCenter: parent.verticalCenter
-                color: bar.attached ? "#69f0ae" : "#78909c"
+                color: bar.attached ? Theme.attachedMark : Theme.idle
             }
             Label {
                 id: stateText
@@ -106,16 +108,22 @@ Rectangle {
     }
 
     // The connection's signals are capitalised, which handler names cannot express: connect them here.
+    // A new listing keeps the user's choice: the listed port of that name, or the path as typed.
     property string chosenPort
     function clearPorts() {
         chosenPort = portBox.editText
         ports.clear()
+        portBox.editText = chosenPort
     }
-    // Keep the user's choice across a new listing when the port is still there.
     function addPort(name, port) {
         ports.append({ name: name, port: port })
         var i = portBox.find(chosenPort)
-        portBox.currentIndex = i >= 0 ? i : 0
+        if (i >= 0 || chosenPort === "") {
+            portBox.currentIndex = Math.max(i, 0)
+        } else {
+            portBox.currentIndex = -1
+            portBox.editText = chosenPort
+        }
     }
     Component.onCompleted: {
         comm.ClearDevices.connect(clearPorts)

@@ -1,14 +1,23 @@
 import QtQuick 2.15
 import QtQuick.Controls 2.15
 import QtQuick.Layouts 1.15
+import "."
 
 // The project being worked on: its files, opened in the editor, and the builder's run over them.
 ColumnLayout {
     id: page
-    spacing: 10
+    spacing: Theme.spacing
+    // Asks for the firmware page, where an upload started here shows its progress.
+    signal showUpload()
+    // Whether a port is open: set by the window's attached signal.
+    property bool portOpen: false
 
     readonly property bool succeeded: !project.building && project.buildOutput.endsWith("\nSuccess")
     readonly property bool failed: !project.building && project.buildOutput.endsWith("\nFailed")
+
+    readonly property var faultWords: new RegExp("\\b(error|errors|fail|failed|unable|cannot|invalid|expected"
+                                                + "|not enough|too (long|short)|longer than|already used"
+                                                + "|do not know|required)\\b", "i")
 
     // The builder's lines, those that report a fault in red and its warnings in amber.
     function logHtml(text) {
@@ -20,11 +29,11 @@ ColumnLayout {
             var line = lines[i].replace(/&/g, "&amp;").replace(/</g, "&lt;").replace(/>/g, "&gt;")
             var colour = ""
             if (/^(Success)$/.test(lines[i]))
-                colour = "#2e7d32"
+                colour = Theme.good
             else if (/^warning|\bwarning\b/i.test(lines[i]))
-                colour = "#ef6c00"
-            else if (/\b(error|errors|fail|failed|unable|cannot|invalid|expected|not enough|too (long|short)|longer than|already used|do not know|required)\b/i.test(lines[i]))
-                colour = "#c62828"
+                colour = Theme.warning
+            else if (page.faultWords.test(lines[i]))
+                colour = Theme.bad
             out.push(colour ? "<font color=\"" + colour + "\">" + line + "</font>" : line)
         }
         return "<pre>" + out.join("\n") + "</pre>"
@@ -48,8 +57,9 @@ ColumnLayout {
                 Layout.fillWidth: true
                 Layout.leftMargin: 8
                 text: project.projectFile === "" ? qsTr("No project open")
-                                                 : project.valid ? qsTr("Project read") : qsTr("Not a readable project")
-                color: project.projectFile === "" ? "#607d8b" : project.valid ? "#2e7d32" : "#c62828"
+                                                 : project.valid ? qsTr("Project read")
+                                                                 : qsTr("Not a readable project")
+                color: project.projectFile === "" ? Theme.muted : project.valid ? Theme.good : Theme.bad
             }
         }
         Repeater {
@@ -61,11 +71,11 @@ ColumnLayout {
             ]
             delegate: RowLayout {
                 Layout.fillWidth: true
-                spacing: 10
-                Label { text: modelData.label; color: "#546e7a"; Layout.preferredWidth: 80 }
+                spacing: Theme.spacing
+                Label { text: modelData.label; color: Theme.textSoft; Layout.preferredWidth: 80 }
                 Label {
                     text: modelData.path === "" ? qsTr("(none)") : modelData.path
-                    color: modelData.path === "" ? "#90a4ae" : "#263238"
+                    color: modelData.path === "" ? Theme.faint : Theme.ink
                     font.family: "monospace"
                     elide: Text.ElideMiddle
                     Layout.fillWidth: true
@@ -75,6 +85,17 @@ ColumnLayout {
                     visible: modelData.edit
                     enabled: modelData.path !== ""
                     onClicked: mainobj.editFile(modelData.path)
+                }
+                Button {
+                    text: qsTr("Upload image")
+                    visible: !modelData.edit
+                    enabled: page.portOpen && !mainobj.uploading && project.valid && !project.building
+                    ToolTip.visible: hovered && !page.portOpen
+                    ToolTip.text: qsTr("Open a port to upload.")
+                    onClicked: {
+                        mainobj.uploadFile(project.imageFile)
+                        page.showUpload()
+                    }
                 }
             }
         }
@@ -94,7 +115,7 @@ ColumnLayout {
                 height: 10
                 radius: 5
                 visible: page.succeeded || page.failed
-                color: page.succeeded ? "#43a047" : "#e53935"
+                color: page.succeeded ? Theme.goodMark : Theme.badMark
             }
             Label {
                 Layout.fillWidth: true
@@ -102,7 +123,7 @@ ColumnLayout {
                 text: project.building ? qsTr("The builder is running")
                       : page.succeeded ? qsTr("Build succeeded: the image is ready")
                       : page.failed ? qsTr("Build failed") : ""
-                color: page.succeeded ? "#2e7d32" : page.failed ? "#c62828" : "#607d8b"
+                color: page.succeeded ? Theme.good : page.failed ? Theme.bad : Theme.muted
             }
         }
         Flickable {
@@ -125,12 +146,17 @@ ColumnLayout {
                 font.family: "monospace"
                 text: page.logHtml(project.buildOutput)
                 placeholderText: qsTr("The builder's report appears here.")
-                background: Rectangle { color: "#fafbfc"; border.color: "#d8dee2"; radius: 4 }
+                background: Rectangle { color: Theme.well; border.color: Theme.border; radius: 4 }
                 // Follow the newest lines as the builder writes them.
                 onTextChanged: Qt.callLater(function() {
                     logView.contentY = Math.max(0, logView.contentHeight - logView.height)
                 })
             }
         }
+    }
+
+    Connections {
+        target: mainobj
+        function onAttached(open, port, baud) { page.portOpen = open }
     }
 }

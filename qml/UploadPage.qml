@@ -2,6 +2,7 @@ import QtQuick 2.15
 import QtQuick.Controls 2.15
 import QtQuick.Dialogs 1.3
 import QtQuick.Layouts 1.15
+import "."
 
 // Loading a firmware image into the module: choose the image, bring the module into its update
 // state, upload, and see the module start the new firmware (or why it did not).
@@ -16,7 +17,7 @@ ColumnLayout {
     property int bytes: 0
     property int total: 0
     property int elapsed: 0
-    spacing: 10
+    spacing: Theme.spacing
 
     // The open project's image, when a project is open.
     function projectImage() {
@@ -76,7 +77,7 @@ ColumnLayout {
             Label {
                 text: page.portOpen ? qsTr("Reset to DFU first, unless the module is already in its update state.")
                                     : qsTr("Open a port to upload.")
-                color: "#607d8b"
+                color: Theme.muted
                 Layout.fillWidth: true
                 elide: Text.ElideRight
             }
@@ -96,7 +97,8 @@ ColumnLayout {
             font.family: "monospace"
             text: {
                 if (page.total <= 0) return "–"
-                var line = page.bytes + " / " + page.total + " bytes  " + Math.floor(page.bytes * 100 / page.total) + "%"
+                var line = page.bytes + " / " + page.total + " bytes  "
+                           + Math.floor(page.bytes * 100 / page.total) + "%"
                 if (page.elapsed > 0 && page.bytes > 0) {
                     var rate = page.bytes * 1000 / page.elapsed
                     line += "  " + page.kib(rate) + " KiB/s"
@@ -113,7 +115,7 @@ ColumnLayout {
             Layout.fillWidth: true
             wrapMode: Text.Wrap
             font.bold: page.phase === "done" || page.phase === "failed"
-            color: page.phase === "done" ? "#2e7d32" : (page.phase === "failed" ? "#c62828" : "#37474f")
+            color: page.phase === "done" ? Theme.good : (page.phase === "failed" ? Theme.bad : Theme.heading)
             text: {
                 switch (page.phase) {
                 case "dfu": return qsTr("The module is in its update state.")
@@ -149,7 +151,8 @@ ColumnLayout {
         function onUpload_finished(ok, reason) {
             page.phase = ok ? "done" : "failed"
             page.failure = reason
-            page.activity("firmware upload", ok ? qsTr("%1 bytes, module started").arg(page.total) : reason, ok ? 0 : 1)
+            page.activity("firmware upload", ok ? qsTr("%1 bytes, module started").arg(page.total) : reason,
+                          ok ? 0 : 1)
         }
     }
     Connections {

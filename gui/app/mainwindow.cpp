@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "commandparser.h"
+#include "logformat.h"
 #include "logview.h"
 #include "ui_mainwindow.h"
 
@@ -235,12 +236,12 @@ QString MainWindow::timestampPrefix(const QDateTime &now)
 
 void MainWindow::debugPrint(QString txt)
 {
-    ui->textDebug->addLine(timestampPrefix(QDateTime::currentDateTime()), txt);
+    ui->textDebug->addLine(clock.prefix(), txt);
 }
 
 void MainWindow::debugPrintList(QStringList txt)
 {
-    ui->textDebug->addLine(timestampPrefix(QDateTime::currentDateTime()), txt);
+    ui->textDebug->addLine(clock.prefix(), txt);
 }
 
 void MainWindow::debugPrintHex(QString txt)
@@ -339,6 +340,21 @@ void MainWindow::close_port()
 {
     comm.CloseDevice();
     emit attached(false, QString(), QString());
+}
+
+QString MainWindow::resultText(int code) const
+{
+    return code < 0 || code > 0xffff ? QString() : logformat::result_text(uint16(code));
+}
+
+void MainWindow::copyFlowChart()
+{
+    ui->actionLogToFlowChart->trigger();
+}
+
+QString MainWindow::flowChartShortcut() const
+{
+    return ui->actionLogToFlowChart->shortcut().toString(QKeySequence::NativeText);
 }
 
 void MainWindow::DeviceFound(int, int, QString, bool) {}

@@ -7,6 +7,7 @@
 #include "cls_wifi.h"
 #include "firmwareupload.h"
 #include "hvproject.h"
+#include "logclock.h"
 #include "portenumerator.h"
 #include "projectsettingsdialog.h"
 #include "uarthvconnection.h"
@@ -103,6 +104,12 @@ public slots:
     void rxData(QByteArray data);
     void txData(QByteArray data);
 
+    // The text of a result or reason code from the module's result table, empty when unknown.
+    Q_INVOKABLE QString resultText(int code) const;
+    // The log's flow chart on the clipboard, as its shortcut does; and that shortcut, to show it.
+    Q_INVOKABLE void copyFlowChart();
+    Q_INVOKABLE QString flowChartShortcut() const;
+
     // Project operations of the interface.
     Q_INVOKABLE void editFile(QString fname);
     Q_INVOKABLE QString selectFile(QString fname, QString title, QString filter = QString());
@@ -144,6 +151,7 @@ private:
     std::unique_ptr<Ui::MainWindow> ui;
     QQuickView *view = nullptr;
     QWidget *viewContainer = nullptr;
+    LogClock clock;
     // While open_port runs: the link's reason why the port did not open.
     bool opening = false;
     QString openError;

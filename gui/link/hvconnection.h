@@ -22,7 +22,6 @@ signals:
     // A port that could not be opened, or was lost, in words for the user.
     void LinkError(const QString &message);
     void RxData(const QByteArray &data);
-    void LinkError(const QString &message);
 
 public slots:
     virtual void DiscoverDevices();

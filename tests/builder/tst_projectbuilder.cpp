@@ -300,8 +300,7 @@ private slots:
 
     void certificatesPlacedInTheImage()
     {
-        // The TLS library may start on another thread while the earlier sections are read; the block
-        // must still be the one openssl derives: 16, MD5 of the DER form, its length, the DER bytes.
+        // The block is the one openssl derives: 16, MD5 of the DER form, its length, the DER bytes.
         Workspace ws("FW");
         const QString pem = QStringLiteral(NW_SOURCE_DIR "/sdk/example/certs/server.pem");
         QProcess der;

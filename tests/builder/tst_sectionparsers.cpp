@@ -56,6 +56,20 @@ private slots:
         m_der = readFile(der);
         m_md5 = readFile(md5);
         QCOMPARE(m_md5.size(), 16);
+
+        // The same certificate in the other shapes files come in.
+        const QByteArray text = readFile(pem);
+        const QByteArray begin = "-----BEGIN CERTIFICATE-----", end = "-----END CERTIFICATE-----";
+        QByteArray crlf = text;
+        QByteArray spaced = text;
+        QByteArray x509 = text;
+        QVERIFY(writeFile(m_certs.filePath("crlf.pem"), crlf.replace("\n", "\r\n")));
+        QVERIFY(writeFile(m_certs.filePath("notes.pem"), "Subject: test\n" + text + "notes after\n"));
+        QVERIFY(writeFile(m_certs.filePath("spaces.pem"), spaced.replace(begin + "\n", begin + "   \n")));
+        QVERIFY(writeFile(m_certs.filePath("bad-then-good.pem"), begin + "\nAAAA\n" + end + "\n" + text));
+        QVERIFY(writeFile(m_certs.filePath("trailing.der"), m_der + "more bytes"));
+        QVERIFY(writeFile(m_certs.filePath("x509.pem"), x509.replace(" CERTIFICATE", " X509 CERTIFICATE")));
+        QVERIFY(writeFile(m_certs.filePath("glued.pem"), text.trimmed() + "glued\n"));
     }
 
     // ---- software
@@ -176,6 +190,16 @@ private slots:
                                                     << "format='x509'";
         QTest::newRow("der") << "cert.der"
                              << "format='der'";
+        QTest::newRow("pem with CRLF line ends") << "crlf.pem"
+                                                 << "";
+        QTest::newRow("pem with text around it") << "notes.pem"
+                                                 << "";
+        QTest::newRow("pem with spaces after the marker") << "spaces.pem"
+                                                          << "";
+        QTest::newRow("pem whose first block does not decode") << "bad-then-good.pem"
+                                                               << "";
+        QTest::newRow("der with bytes after it") << "trailing.der"
+                                                 << "format='der'";
     }
 
     void certificates()
@@ -210,6 +234,11 @@ private slots:
              "Unable to parse certificate file:" + der + "\n"},
             {"<certificates><certificate path='" + m_certs.filePath("key.pem") + "'/></certificates>",
              "Unable to parse certificate file:" + m_certs.filePath("key.pem") + "\n"},
+            // Only the plain certificate markers, each on a line of its own.
+            {"<certificates><certificate path='" + m_certs.filePath("x509.pem") + "'/></certificates>",
+             "Unable to parse certificate file:" + m_certs.filePath("x509.pem") + "\n"},
+            {"<certificates><certificate path='" + m_certs.filePath("glued.pem") + "'/></certificates>",
+             "Unable to parse certificate file:" + m_certs.filePath("glued.pem") + "\n"},
             {"<certificates><certificate/></certificates>", "Expected path for file\n"},
             {"<certificates><certificate path='/no/such.pem'/></certificates>",
              "Unable to open file:/no/such.pem\n"},
