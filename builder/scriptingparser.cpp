@@ -103,9 +103,10 @@ bool ScriptingParser::parse(const QDomElement &node, QByteArray &out)
             return false;
         }
         console.out(QStringLiteral(" variables  :") + QString::number(variables));
-        // With several scripts the last one counts; each compiler run rewrites the file from its start.
-        output.seek(0);
-        byteCode = output.readAll();
+        // With several scripts the last one counts. The compiler replaces the file by renaming a new one
+        // over it, so it is read by name: the handle kept open still shows the file it replaced.
+        QFile written(output.fileName());
+        byteCode = written.open(QIODevice::ReadOnly) ? written.readAll() : QByteArray();
     }
 
     out.resize(8);

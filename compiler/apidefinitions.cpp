@@ -2,8 +2,9 @@
 
 #include "consoleoutput.h"
 
-#include <QDomDocument>
 #include <QFile>
+#include <QXmlStreamReader>
+#include <vector>
 
 struct TypeRow {
     const char *name;
@@ -64,58 +65,157 @@ static int32_t defineValue(const QString &text)
     return int32_t(uint32_t(v));
 }
 
-static QDomElement firstDescendant(const QDomElement &parent, const QString &tag)
+// Files nest a handful of levels; anything far deeper is refused rather than read.
+static const int kMaxXmlDepth = 1000;
+
+namespace
 {
-    return parent.elementsByTagName(tag).item(0).toElement();
+enum class Tag {
+    Types,
+    Type,
+    Datatypes,
+    Datatype,
+    Class,
+    Event,
+    Command,
+    Params,
+    Returns,
+    Param,
+    Defines,
+    Define,
+    Enums,
+    Enum
+};
+
+// The elements that the API is read from, in document order. Elements of other names are left
+// out: "inside" means any depth below, and dropping the levels between keeps that relation.
+struct Node {
+    Tag tag;
+    int end = 0;   // one past the last node inside this one
+    QString name;  // the "name" attribute
+    QString value; // the one other attribute the tag needs ("datatype", "base", "script", ...)
+};
+
+struct TagRow {
+    const char *name;
+    Tag tag;
+    const char *valueAttribute;
+};
+
+const TagRow kTags[] = {
+    {"types", Tag::Types, nullptr},         {"type", Tag::Type, "datatype"},
+    {"datatypes", Tag::Datatypes, nullptr}, {"datatype", Tag::Datatype, "base"},
+    {"class", Tag::Class, nullptr},         {"event", Tag::Event, "script"},
+    {"command", Tag::Command, "script"},    {"params", Tag::Params, nullptr},
+    {"returns", Tag::Returns, nullptr},     {"param", Tag::Param, "type"},
+    {"defines", Tag::Defines, nullptr},     {"define", Tag::Define, "value"},
+    {"enums", Tag::Enums, nullptr},         {"enum", Tag::Enum, "value"},
+};
+
+const TagRow *findTag(const QStringRef &name)
+{
+    for (const TagRow &row : kTags) {
+        if (name == QLatin1String(row.name)) return &row;
+    }
+    return nullptr;
 }
 
-static QVector<ApiParam> readParams(const QDomElement &holder, const QHash<QByteArray, QByteArray> &types)
+using Nodes = std::vector<Node>;
+
+// Reads every element below the root. False when the document is not well-formed or nests
+// deeper than any real file.
+bool readNodes(QIODevice *device, Nodes &nodes)
+{
+    QXmlStreamReader xml(device);
+    xml.setNamespaceProcessing(false); // tags and attributes are matched by their written names
+    std::vector<int> open;             // node index of each open element, -1 for others
+    while (!xml.atEnd()) {
+        const QXmlStreamReader::TokenType token = xml.readNext();
+        if (token == QXmlStreamReader::StartElement) {
+            if (open.size() >= size_t(kMaxXmlDepth)) return false;
+            const TagRow *row = open.empty() ? nullptr : findTag(xml.qualifiedName());
+            if (!row) {
+                open.push_back(-1);
+                continue;
+            }
+            Node node{row->tag, 0, QString(), QString()};
+            const QXmlStreamAttributes attributes = xml.attributes();
+            node.name = attributes.value(QLatin1String("name")).toString();
+            if (row->valueAttribute)
+                node.value = attributes.value(QLatin1String(row->valueAttribute)).toString();
+            open.push_back(int(nodes.size()));
+            nodes.push_back(std::move(node));
+        } else if (token == QXmlStreamReader::EndElement) {
+            if (open.back() >= 0) nodes[size_t(open.back())].end = int(nodes.size());
+            open.pop_back();
+        }
+    }
+    return !xml.hasError();
+}
+
+// The nodes of a tag inside the node at `parent` (or anywhere, for -1), in document order.
+template <typename F> void forEachInside(const Nodes &nodes, int parent, Tag tag, F f)
+{
+    const int begin = parent + 1;
+    const int end = parent < 0 ? int(nodes.size()) : nodes[size_t(parent)].end;
+    for (int i = begin; i < end; ++i) {
+        if (nodes[size_t(i)].tag == tag) f(i);
+    }
+}
+
+int firstInside(const Nodes &nodes, int parent, Tag tag)
+{
+    for (int i = parent + 1; i < nodes[size_t(parent)].end; ++i) {
+        if (nodes[size_t(i)].tag == tag) return i;
+    }
+    return -1;
+}
+} // namespace
+
+static QVector<ApiParam> readParams(const Nodes &nodes, int holder,
+                                    const QHash<QByteArray, QByteArray> &types)
 {
     QVector<ApiParam> params;
-    if (holder.isNull()) return params;
-    const QDomNodeList list = holder.elementsByTagName(QStringLiteral("param"));
-    for (int i = 0; i < list.size(); ++i) {
-        const QDomElement p = list.item(i).toElement();
-        const QByteArray base = types.value(p.attribute(QStringLiteral("type")).toUtf8());
+    if (holder < 0) return params;
+    forEachInside(nodes, holder, Tag::Param, [&](int i) {
+        const Node &p = nodes[size_t(i)];
+        const QByteArray base = types.value(p.value.toUtf8());
         bool known = false;
         const int code = apiTypeCode(base, &known);
         if (!known) printLine("unknown type:" + base);
-        const QByteArray name = p.attribute(QStringLiteral("name")).toUtf8();
+        const QByteArray name = p.name.toUtf8();
         // Variable-size values carry their length as a parameter of their own, just before them.
         if (code == ty::Uint8Array || code == ty::String || code == ty::Uint16Array)
             params.append({name + "_len", code == ty::Uint16Array ? int(ty::Uint16) : int(ty::Uint8)});
         params.append({name, code});
-    }
+    });
     return params;
 }
 
-static ApiMessage readMessage(const QByteArray &className, const QDomElement &e, const QString &paramsTag,
+static ApiMessage readMessage(const QByteArray &className, const Nodes &nodes, int e, Tag paramsTag,
                               const QHash<QByteArray, QByteArray> &types)
 {
     ApiMessage m;
-    m.name = className + '_' + e.attribute(QStringLiteral("name")).toUtf8();
-    m.script = autoBaseValue(e.attribute(QStringLiteral("script")));
-    m.params = readParams(firstDescendant(e, paramsTag), types);
+    m.name = className + '_' + nodes[size_t(e)].name.toUtf8();
+    m.script = autoBaseValue(nodes[size_t(e)].value);
+    m.params = readParams(nodes, firstInside(nodes, e, paramsTag), types);
     return m;
 }
 
-static void readValues(const QDomElement &cls, const QString &groupTag, const QString &itemTag, bool upper,
+static void readValues(const Nodes &nodes, int cls, Tag groupTag, Tag itemTag, bool upper,
                        QMap<QByteArray, int32_t> &constants)
 {
-    const QByteArray className = cls.attribute(QStringLiteral("name")).toUtf8();
-    const QDomNodeList groups = cls.elementsByTagName(groupTag);
-    for (int g = 0; g < groups.size(); ++g) {
-        const QDomNodeList items = groups.item(g).toElement().elementsByTagName(itemTag);
+    const QByteArray className = nodes[size_t(cls)].name.toUtf8();
+    forEachInside(nodes, cls, groupTag, [&](int group) {
         int32_t running = -1;
-        for (int i = 0; i < items.size(); ++i) {
-            const QDomElement item = items.item(i).toElement();
-            const QString text = item.attribute(QStringLiteral("value"));
-            running = text.isEmpty() ? int32_t(uint32_t(running) + 1) : defineValue(text);
-            QByteArray name = className + '_' + item.attribute(QStringLiteral("name")).toUtf8();
+        forEachInside(nodes, group, itemTag, [&](int i) {
+            const Node &item = nodes[size_t(i)];
+            running = item.value.isEmpty() ? int32_t(uint32_t(running) + 1) : defineValue(item.value);
+            QByteArray name = className + '_' + item.name.toUtf8();
             if (upper) name = name.toUpper();
             constants.insert(name, running);
-        }
-    }
+        });
+    });
 }
 
 void ApiDefinitions::clear()
@@ -134,52 +234,36 @@ bool ApiDefinitions::load(const QString &path)
         printLine(path.toLocal8Bit() + " file open failed");
         return false;
     }
-    QDomDocument doc;
-    if (!doc.setContent(&file)) {
+    Nodes nodes;
+    if (!readNodes(&file, nodes)) {
         printLine(path.toLocal8Bit() + " file read failed");
         return false;
     }
-    const QDomElement root = doc.documentElement();
 
-    const QDomNodeList typeGroups = root.elementsByTagName(QStringLiteral("types"));
-    for (int g = 0; g < typeGroups.size(); ++g) {
-        const QDomNodeList list = typeGroups.item(g).toElement().elementsByTagName(QStringLiteral("type"));
-        for (int i = 0; i < list.size(); ++i) {
-            const QDomElement t = list.item(i).toElement();
-            m_types.insert(t.attribute(QStringLiteral("name")).toUtf8(),
-                           t.attribute(QStringLiteral("datatype")).toUtf8());
-        }
-    }
-    const QDomNodeList dataTypeGroups = root.elementsByTagName(QStringLiteral("datatypes"));
-    for (int g = 0; g < dataTypeGroups.size(); ++g) {
-        const QDomNodeList list =
-            dataTypeGroups.item(g).toElement().elementsByTagName(QStringLiteral("datatype"));
-        for (int i = 0; i < list.size(); ++i) {
-            const QDomElement t = list.item(i).toElement();
-            m_types.insert(t.attribute(QStringLiteral("name")).toUtf8(),
-                           t.attribute(QStringLiteral("base")).toUtf8());
-        }
-    }
+    const auto addTypes = [&](Tag groupTag, Tag itemTag) {
+        forEachInside(nodes, -1, groupTag, [&](int group) {
+            forEachInside(nodes, group, itemTag, [&](int i) {
+                m_types.insert(nodes[size_t(i)].name.toUtf8(), nodes[size_t(i)].value.toUtf8());
+            });
+        });
+    };
+    addTypes(Tag::Types, Tag::Type);
+    addTypes(Tag::Datatypes, Tag::Datatype);
 
-    const QDomNodeList classes = root.elementsByTagName(QStringLiteral("class"));
-    for (int c = 0; c < classes.size(); ++c) {
-        const QDomElement e = classes.item(c).toElement();
+    forEachInside(nodes, -1, Tag::Class, [&](int c) {
         ApiClass cls;
-        cls.name = e.attribute(QStringLiteral("name")).toUtf8();
-        const QDomNodeList events = e.elementsByTagName(QStringLiteral("event"));
-        for (int i = 0; i < events.size(); ++i)
-            cls.events.append(
-                readMessage(cls.name, events.item(i).toElement(), QStringLiteral("params"), m_types));
-        const QDomNodeList commands = e.elementsByTagName(QStringLiteral("command"));
-        for (int i = 0; i < commands.size(); ++i) {
-            const QDomElement cmd = commands.item(i).toElement();
-            cls.commands.append(readMessage(cls.name, cmd, QStringLiteral("params"), m_types));
-            cls.responses.append(readMessage(cls.name, cmd, QStringLiteral("returns"), m_types));
-        }
-        readValues(e, QStringLiteral("defines"), QStringLiteral("define"), true, m_constants);
-        readValues(e, QStringLiteral("enums"), QStringLiteral("enum"), false, m_constants);
+        cls.name = nodes[size_t(c)].name.toUtf8();
+        forEachInside(nodes, c, Tag::Event, [&](int e) {
+            cls.events.append(readMessage(cls.name, nodes, e, Tag::Params, m_types));
+        });
+        forEachInside(nodes, c, Tag::Command, [&](int e) {
+            cls.commands.append(readMessage(cls.name, nodes, e, Tag::Params, m_types));
+            cls.responses.append(readMessage(cls.name, nodes, e, Tag::Returns, m_types));
+        });
+        readValues(nodes, c, Tag::Defines, Tag::Define, true, m_constants);
+        readValues(nodes, c, Tag::Enums, Tag::Enum, false, m_constants);
         m_classes.append(cls);
-    }
+    });
     buildIndexes();
     return true;
 }

@@ -11,7 +11,17 @@ bool ScriptCompiler::checkCollision(const QByteArray &name)
 
 bool ScriptCompiler::declareGlobal(Symbol symbol)
 {
-    if (!checkCollision(symbol.name)) return false;
+    return checkCollision(symbol.name) && appendGlobal(symbol);
+}
+
+// Globals are laid out one after the other with 32-bit addresses: one that would end past
+// them is refused rather than wrapped onto the others.
+bool ScriptCompiler::appendGlobal(const Symbol &symbol)
+{
+    const QVector<Symbol> &globals = m_globals.symbols();
+    const uint64_t start = globals.isEmpty() ? 0 : uint64_t(globals.last().address) + globals.last().size;
+    if (start + symbol.size > UINT32_MAX)
+        return fail("variable memory overflow", symbol.name + " does not fit in the 32-bit variable memory");
     m_globals.append(symbol);
     return true;
 }

@@ -1,6 +1,8 @@
 // Expressions by operator precedence, variable loads and stores, and buffer slices.
 #include "scriptcompiler.h"
 
+static const int kMaxExpressionDepth = 1000;
+
 // Smaller numbers bind tighter; 255 never pops anything (and is what "(" has).
 static int priority(int32_t kind)
 {
@@ -104,7 +106,11 @@ ScriptCompiler::Parsed ScriptCompiler::dropOperators(size_t base, Parsed result)
 
 bool ScriptCompiler::expression()
 {
+    // Function arguments and buffer slices are read by recursion, one level per nesting.
+    if (m_expressionDepth >= kMaxExpressionDepth) return fail("expression nested too deeply");
+    ++m_expressionDepth;
     const Parsed r = parseExpression();
+    --m_expressionDepth;
     if (r == Parsed::Empty) return fail("Parsing expression failed");
     return r == Parsed::Ok;
 }

@@ -10,7 +10,10 @@
 %token_prefix TK_
 %token_type {int}
 %extra_argument {struct ScriptParseSink *sink}
-%stack_size 2000
+// The stack grows as needed: the body rule is right-recursive, so a body keeps every one of
+// its statements on the stack until its "end", and a fixed stack would reject long bodies and
+// deep nesting that are fine.
+%stack_size 0
 
 %include {
 #include <assert.h>
@@ -32,9 +35,6 @@
     if (sink && sink->syntaxError)
         sink->syntaxError(sink->context, expected, count);
 }
-
-// On stack exhaustion the generated driver empties its stack and goes on from the initial
-// state with the next token; that token then normally fails as a syntax error.
 
 %left LOGICAL_OR.
 %left LOGICAL_AND.

@@ -1,30 +1,10 @@
 // Placing the program: bank padding, addresses and the resolution of every target.
 #include "consoleoutput.h"
+#include "encoder.h"
 #include "scriptcompiler.h"
 
 #include <QHash>
 #include <algorithm>
-
-uint32_t instructionSize(const Instruction &i)
-{
-    switch (i.kind) {
-    case tk::Int32:
-    case tk::Int32Alt:
-    case tk::Id:
-    case tk::Bit8:
-        if (i.value >= 0 && i.value <= 255) return 2;
-        break;
-    case tk::IString:
-        return uint32_t(std::max(i.text.size(), 4)) + 2;
-    case tk::ConstMemory:
-        return uint32_t(std::max(i.text.size(), 4));
-    case tk::Padding:
-        return uint32_t(i.value);
-    default:
-        break;
-    }
-    return i.length;
-}
 
 static bool isTerminator(const Instruction &i)
 {
@@ -42,7 +22,12 @@ bool ScriptCompiler::padBanks()
 {
     const uint32_t bank = m_bankSize;
     uint32_t r = m_endAddress;
-    std::vector<std::pair<size_t, uint32_t>> paddings; // insert after index, byte count
+    struct Pad {
+        size_t after; // index of the terminator it follows
+        uint32_t count;
+        int32_t sequence; // numbered as the walk creates it
+    };
+    std::vector<Pad> paddings;
     size_t searchEnd = m_program.size();
     bool padded = false;
     for (;;) {
@@ -77,7 +62,7 @@ bool ScriptCompiler::padBanks()
             return false;
         }
         const uint32_t count = r % bank + 1;
-        paddings.emplace_back(terminator, count);
+        paddings.push_back({terminator, count, m_sequence++});
         r -= count;
         padded = true;
         searchEnd = terminator + 1;
@@ -88,11 +73,11 @@ bool ScriptCompiler::padBanks()
     auto next = paddings.rbegin(); // found from the end: ascending positions in reverse
     for (size_t k = 0; k < m_program.size(); ++k) {
         out.push_back(std::move(m_program[k]));
-        for (; next != paddings.rend() && next->first == k; ++next) {
+        for (; next != paddings.rend() && next->after == k; ++next) {
             Instruction pad;
             pad.setKind(tk::Padding);
-            pad.value = int32_t(next->second);
-            pad.sequence = m_sequence++;
+            pad.value = int32_t(next->count);
+            pad.sequence = next->sequence;
             pad.level = out.back().level;
             out.push_back(pad);
         }
@@ -108,6 +93,26 @@ void ScriptCompiler::assignAddresses()
         i.address = address;
         address += instructionSize(i);
     }
+}
+
+// Jump targets, table entries and constant addresses are 16-bit operands: a larger program
+// would have them cut short. The load addresses of the listing count down from the end address.
+bool ScriptCompiler::checkProgramSize() const
+{
+    const uint64_t size =
+        m_program.empty() ? 0 : uint64_t(m_program.back().address) + instructionSize(m_program.back());
+    if (size > uint64_t(kAddressSpace)) {
+        printLine("program too large: " + QByteArray::number(qulonglong(size)) +
+                  " bytes, byte code addresses reach " + QByteArray::number(qlonglong(kAddressSpace)) +
+                  " bytes");
+        return false;
+    }
+    if (m_endAddress != 0 && size > m_endAddress) {
+        printLine("end address " + QByteArray::number(m_endAddress) + " is below the program size of " +
+                  QByteArray::number(qulonglong(size)) + " bytes");
+        return false;
+    }
+    return true;
 }
 
 bool ScriptCompiler::resolveTargets()

@@ -1,85 +1,25 @@
 // The byte-code file, the listing and the variable memory report.
 #include "consoleoutput.h"
+#include "encoder.h"
 #include "scriptcompiler.h"
 #include "tokentable.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
 #include <algorithm>
+#include <climits>
 #include <cstring>
-
-static void appendLittleEndian(QByteArray &out, uint32_t value, int bytes)
-{
-    for (int b = 0; b < bytes; ++b)
-        out += char((value >> (8 * b)) & 0xFF);
-}
-
-void appendInstructionBytes(QByteArray &out, const Instruction &i)
-{
-    const uint32_t v = uint32_t(i.value);
-    switch (i.kind) {
-    case tk::Int32:
-    case tk::Int32Alt:
-    case tk::Id:
-        if (i.value >= 0 && i.value <= 255) {
-            out += char(0x36);
-            out += char(v);
-        } else {
-            out += char(0x1B);
-            appendLittleEndian(out, v, 4);
-        }
-        return;
-    case tk::ConstAddress:
-        out += char(0x1B);
-        appendLittleEndian(out, v, 4);
-        return;
-    case tk::Bit8:
-    case tk::MsgCall:
-    case tk::Pack:
-    case tk::FrameToStack:
-    case tk::FrameToStackSigned:
-        out += char(i.opcode);
-        out += char(v);
-        return;
-    case tk::Bit16:
-    case tk::If:
-    case tk::While:
-    case tk::Goto:
-    case tk::Else:
-    case tk::EndWhile:
-    case tk::Gosub:
-    case tk::ConstToStackBuffer:
-        out += char(i.opcode);
-        appendLittleEndian(out, v, 2);
-        return;
-    case tk::Evt:
-    case tk::Cls:
-        appendLittleEndian(out, v, 2);
-        return;
-    case tk::IString:
-        out += char(0x18);
-        out += char(std::max(i.text.size(), 4));
-        out += i.text;
-        if (i.text.size() < 4) out.append(4 - i.text.size(), '\0');
-        return;
-    case tk::ConstMemory:
-        out += i.text;
-        if (i.text.size() < 4) out.append(4 - i.text.size(), '\0');
-        return;
-    case tk::Padding:
-        if (i.value > 0) out.append(i.value, char(0xFF));
-        return;
-    default:
-        if (i.opcode != 0) out += char(i.opcode);
-        return;
-    }
-}
 
 QByteArray ScriptCompiler::programBytes() const
 {
-    QByteArray out;
-    if (!m_program.empty()) out.reserve(int(m_program.back().address + instructionSize(m_program.back())));
+    uint64_t total = 0;
     for (const Instruction &i : m_program)
-        appendInstructionBytes(out, i);
+        total += instructionSize(i);
+    QByteArray out(int(std::min<uint64_t>(total, INT_MAX)), Qt::Uninitialized);
+    char *end = out.data();
+    for (const Instruction &i : m_program)
+        end = encodeInstruction(i, end);
     return out;
 }
 
@@ -106,11 +46,10 @@ QByteArray ScriptCompiler::listingText() const
         (m_endAddress == 0 || m_program.empty()) ? 0 : m_endAddress - m_program.back().address;
     QByteArray text;
     text.reserve(int(std::min<size_t>(m_program.size() * 48, 1u << 30)));
-    QByteArray bytes;
-    bytes.reserve(16); // kept between instructions
+    QByteArray bytes; // kept between instructions
     for (const Instruction &i : m_program) {
-        bytes.resize(0);
-        appendInstructionBytes(bytes, i);
+        bytes.resize(int(instructionSize(i)));
+        encodeInstruction(i, bytes.data());
         appendNumber(text, i.sequence, 10);
         text += '\t';
         appendNumber(text, uint32_t(base + i.address), 16);
@@ -135,38 +74,89 @@ QByteArray ScriptCompiler::listingText() const
     return text;
 }
 
+namespace
+{
+enum class Written { Ok, OpenFailed, WriteFailed };
+
+// A short write without an error of its own (a file size limit) is a failure too.
+bool writeAll(QFileDevice &file, const QByteArray &data, QString *reason)
+{
+    const qint64 written = file.write(data);
+    if (written == data.size()) return true;
+    *reason = written < 0 ? file.errorString()
+                          : QStringLiteral("%1 of %2 bytes written").arg(written).arg(data.size());
+    return false;
+}
+
+// Writes the whole file through a temporary file that is renamed over the target on success,
+// so that a failed or partial write leaves the earlier file as it was. A device or pipe named
+// as the target cannot be renamed over and is written directly. Unbuffered, because a buffered
+// flush that writes only part of the data (file size limit, full disk) still reports success.
+Written writeWhole(const QString &path, const QByteArray &data, QString *reason)
+{
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile() && !info.isDir()) {
+        QFile direct(path);
+        if (!direct.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+            *reason = direct.errorString();
+            return Written::OpenFailed;
+        }
+        if (!writeAll(direct, data, reason)) return Written::WriteFailed;
+        return Written::Ok;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        *reason = file.errorString();
+        return Written::OpenFailed;
+    }
+    if (!writeAll(file, data, reason)) return Written::WriteFailed;
+    if (!file.commit()) {
+        *reason = file.errorString();
+        return Written::WriteFailed;
+    }
+    return Written::Ok;
+}
+} // namespace
+
 bool ScriptCompiler::writeOutput(const QString &outputPath, const QString &listingPath)
 {
-    QFile output(outputPath);
-    if (!output.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    QString reason;
+    const Written output = writeWhole(outputPath, programBytes(), &reason);
+    if (output == Written::OpenFailed) {
         printLine("output file open failed:" + outputPath.toLocal8Bit());
         return false;
     }
-    if (!listingPath.isEmpty()) {
-        QFile listing(listingPath);
-        if (listing.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
-            listing.write(listingText());
-    }
-    const QByteArray bytes = programBytes();
-    if (output.write(bytes) != bytes.size()) {
-        printLine("output file write failed:" + outputPath.toLocal8Bit());
+    if (output == Written::WriteFailed) {
+        printLine("output file write failed:" + outputPath.toLocal8Bit() + ": " + reason.toLocal8Bit());
         return false;
+    }
+    // The listing is an aid: the run goes on without it, but says so.
+    if (!listingPath.isEmpty()) {
+        const Written listing = writeWhole(listingPath, listingText(), &reason);
+        if (listing != Written::Ok)
+            printLine(listingPath.toLocal8Bit() +
+                      (listing == Written::OpenFailed ? " file open failed: " : " file write failed: ") +
+                      reason.toLocal8Bit());
     }
     return true;
 }
 
 bool ScriptCompiler::writeVariableUsage(const QString &path) const
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
-        printLine(path.toLocal8Bit() + " file open failed");
-        return false;
-    }
     const QVector<Symbol> &globals = m_globals.symbols();
     const uint32_t total = globals.isEmpty() ? 0 : globals.last().address + globals.last().size;
     QByteArray text = QByteArray::number(total) + '\n';
     for (const Symbol &s : globals)
         text += QByteArray::number(s.address) + ':' + QByteArray::number(s.size) + '\t' + s.name + '\n';
-    file.write(text);
+    QString reason;
+    const Written report = writeWhole(path, text, &reason);
+    if (report == Written::OpenFailed) {
+        printLine(path.toLocal8Bit() + " file open failed");
+        return false;
+    }
+    if (report == Written::WriteFailed) {
+        printLine(path.toLocal8Bit() + " file write failed: " + reason.toLocal8Bit());
+        return false;
+    }
     return true;
 }

@@ -22,6 +22,7 @@ bool ScriptCompiler::loadApiDefinitions(const QString &apiPath, const QString &c
     m_globals.clear();
     m_procedures.clear();
     m_program.clear();
+    m_apiRefused = false;
     m_parser = std::make_unique<SyntaxChecker>();
 
     if (!m_api.load(apiPath)) return false;
@@ -38,8 +39,24 @@ bool ScriptCompiler::loadApiDefinitions(const QString &apiPath, const QString &c
         if (!declareGlobal(s)) return false;
     }
 
-    // Class table: offset of each class's event table, counted from the start of this table.
+    // Every event table entry is reached through a 16-bit address, and entry n stands for script
+    // id n: an id the table cannot reach would only make a table that no program can hold.
     const QVector<ApiClass> &classes = m_api.classes();
+    const int64_t maxEntries = (kAddressSpace - 2 * int64_t(classes.size())) / 2;
+    int64_t entries = 0;
+    for (const ApiClass &cls : classes) {
+        for (const ApiMessage &event : cls.events) {
+            entries = std::max<int64_t>(entries, event.script) + 1;
+            if (entries > maxEntries) {
+                printLine(apiPath.toLocal8Bit() + ": event " + event.name + " has script id " +
+                          QByteArray::number(event.script) + ", beyond the event table");
+                m_apiRefused = true;
+                return false;
+            }
+        }
+    }
+
+    // Class table: offset of each class's event table, counted from the start of this table.
     int32_t offset = 2 * classes.size();
     for (const ApiClass &cls : classes) {
         gen(tk::Cls, cls.events.isEmpty() ? 0xFFFF : offset);
@@ -88,8 +105,8 @@ static void readLineInto(QFile &file, QByteArray &line)
     line.resize(int(std::max<qint64>(length, 0)));
 }
 
-// The line without leading and trailing white space, ended by a single "\n".
-static QByteArray trimmedLine(const QByteArray &raw)
+// Appends the line without leading and trailing white space, ended by a single "\n".
+static void appendTrimmedLine(QByteArray &lines, const QByteArray &raw)
 {
     const char *begin = raw.constData();
     const char *end = begin + raw.size();
@@ -98,34 +115,45 @@ static QByteArray trimmedLine(const QByteArray &raw)
         ++begin;
     while (end > begin && isSpace(end[-1]))
         --end;
-    QByteArray text(int(end - begin) + 1, Qt::Uninitialized);
-    std::copy(begin, end, text.data());
-    text[int(end - begin)] = '\n';
-    return text;
+    lines.append(begin, int(end - begin));
+    lines.append('\n');
 }
 
 bool ScriptCompiler::compileFile(const QString &path)
 {
     m_compiledFiles.append(path);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        printLine("Failed to open:" + path.toLocal8Bit());
-        return false;
+    // The file is read whole and closed before its first line is compiled, so that a chain of
+    // imports holds one open file at a time.
+    QByteArray lines; // trimmed lines, each ended by "\n"
+    std::vector<int> ends;
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+            printLine("Failed to open:" + path.toLocal8Bit());
+            return false;
+        }
+        lines.reserve(int(std::min<qint64>(file.size() + 1, 1 << 30)));
+        QByteArray raw;
+        while (!file.atEnd()) {
+            readLineInto(file, raw);
+            appendTrimmedLine(lines, raw);
+            ends.push_back(lines.size());
+        }
     }
     // Scripts make about one instruction for every two bytes, before optimisation. Reserving one
     // per byte at once spares the moves and first page touches of repeated growth, and capacity
     // left unused is never touched.
-    const qint64 expected = std::min<qint64>(file.size(), 1 << 22);
-    m_program.reserve(m_program.size() + size_t(expected));
+    const size_t expected = std::min<size_t>(size_t(lines.size()), 1 << 22);
+    m_program.reserve(m_program.size() + expected);
     adviseHugePages(m_program.data(), m_program.capacity() * sizeof(Instruction));
     const QString previousFile = m_currentFile;
     m_currentFile = path;
     bool ok = true;
-    int lineNumber = 0;
-    QByteArray raw;
-    while (ok && !file.atEnd()) {
-        readLineInto(file, raw);
-        ok = compileLine(trimmedLine(raw), ++lineNumber);
+    int begin = 0;
+    for (size_t k = 0; ok && k < ends.size(); ++k) {
+        // The lexer copies what it keeps, so the line can view the buffer.
+        ok = compileLine(QByteArray::fromRawData(lines.constData() + begin, ends[k] - begin), int(k) + 1);
+        begin = ends[k];
     }
     m_currentFile = previousFile;
     return ok;

@@ -18,6 +18,9 @@
 #include <memory>
 #include <vector>
 
+// Byte-code addresses are 16 bits wide: a program and its tables hold at most this many bytes.
+constexpr int64_t kAddressSpace = 0x10000;
+
 class ScriptCompiler
 {
 public:
@@ -28,6 +31,9 @@ public:
     // Loads the API file and the optional constants file, creates the parser and emits the
     // class and event tables. Failure is printed; compilation can go on without the API.
     bool loadApiDefinitions(const QString &apiPath, const QString &constantsPath);
+    // True when the API file was read but describes tables the byte code cannot address: the
+    // run must stop, where an unreadable file only leaves the script without the API.
+    bool apiRefused() const { return m_apiRefused; }
     void setPackMode(bool pack) { m_packMode = pack; }
     bool compileFile(const QString &path);
     bool compileLine(const QByteArray &text, int lineNumber);
@@ -42,6 +48,7 @@ public:
     QByteArray listingText() const;
 
     const std::vector<Instruction> &program() const { return m_program; }
+    const QStringList &compiledFiles() const { return m_compiledFiles; }
     const QVector<Symbol> &globals() const { return m_globals.symbols(); }
 
 protected:
@@ -65,6 +72,7 @@ private:
     bool translateCondition(int32_t kind);
     bool translateImport();
     bool declareGlobal(Symbol symbol);
+    bool appendGlobal(const Symbol &symbol);
     bool declareParameter(Symbol symbol);
     bool checkCollision(const QByteArray &name);
 
@@ -93,10 +101,10 @@ private:
 
     // Program finishing (optimiser.cpp, layout.cpp)
     void numberLevels();
-    bool optimisePass();
     void chainEvents();
     bool padBanks();
     void assignAddresses();
+    bool checkProgramSize() const;
     bool resolveTargets();
 
     QString m_currentFile;
@@ -113,6 +121,9 @@ private:
     uint32_t m_bankSize = 0;
     uint32_t m_endAddress = 0;
     bool m_packMode = false;
+    bool m_apiRefused = false;
+    int m_importDepth = 0;
+    int m_expressionDepth = 0;
     int32_t m_sequence = 0;
 
     bool m_lastTargetIsBuffer = false; // whether the last store went to a buffer
@@ -120,6 +131,3 @@ private:
     std::vector<Instruction> m_tokens; // the line being translated
     size_t m_pos = 0;
 };
-
-uint32_t instructionSize(const Instruction &instruction);
-void appendInstructionBytes(QByteArray &out, const Instruction &instruction);

@@ -2,6 +2,8 @@
 // are resolved and checked, and instructions are emitted.
 #include "scriptcompiler.h"
 
+static const int kMaxImportDepth = 1000;
+
 bool ScriptCompiler::translateLine()
 {
     m_pos = 0;
@@ -80,12 +82,16 @@ bool ScriptCompiler::translateDim()
         if (peek().kind == tk::LeftP) {
             take();
             if (peek().kind != tk::Int32) return need(tk::Int32);
+            const int32_t size = take().value;
+            if (size < 0)
+                return fail("buffer size out of range",
+                            s.name + " cannot have a size of " + QByteArray::number(size));
             s.type = ty::Uint8Array;
             s.buffer = true;
-            s.size = uint32_t(take().value);
+            s.size = uint32_t(size);
             if (!need(tk::RightP)) return false;
         }
-        m_globals.append(s);
+        if (!appendGlobal(s)) return false;
         if (peek().kind != tk::Comma) return true;
         take();
     }
@@ -119,7 +125,7 @@ bool ScriptCompiler::translateConst()
             s.value = take().value;
             s.size = 0;
         }
-        m_globals.append(s);
+        if (!appendGlobal(s)) return false;
         if (peek().kind != tk::Comma) return true;
         take();
     }
@@ -389,12 +395,18 @@ bool ScriptCompiler::translateImport()
     const QString path = QString::fromUtf8(take().text);
     if (m_compiledFiles.contains(path))
         return fail("import failed", "Script file \"" + path.toUtf8() + "\" is already imported");
+    // Each nested import holds a few frames of this thread's stack until its file is done.
+    if (m_importDepth >= kMaxImportDepth)
+        return fail("import failed", "Script file \"" + path.toUtf8() + "\" is nested more than " +
+                                         QByteArray::number(kMaxImportDepth) + " imports deep");
     // The imported file is compiled in place; this line's state is restored afterwards.
     std::vector<Instruction> tokens = std::move(m_tokens);
     const size_t pos = m_pos;
     const QByteArray line = m_currentLine;
     const bool exported = m_export;
+    ++m_importDepth;
     const bool ok = compileFile(path);
+    --m_importDepth;
     m_tokens = std::move(tokens);
     m_pos = pos;
     m_currentLine = line;

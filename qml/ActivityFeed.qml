@@ -1,31 +1,44 @@
 import QtQuick 2.15
 import QtQuick.Controls 2.15
 import QtQuick.Layouts 1.15
-import "Codec.js" as Codec
+import "."
 
 // What the module said lately, newest first, in words rather than bytes.
 Rectangle {
     id: feed
-    color: "white"
-    border.color: "#d8dee2"
-    radius: 6
+    color: Theme.card
+    border.color: Theme.border
+    radius: Theme.radius
 
     function add(name, detail, result) {
         var now = new Date()
         function two(n) { return ("0" + n).slice(-2) }
-        items.insert(0, { time: two(now.getHours()) + ":" + two(now.getMinutes()) + ":" + two(now.getSeconds()),
-                          name: name, detail: detail, result: result })
-        if (items.count > 200) items.remove(200, items.count - 200)
+        var time = two(now.getHours()) + ":" + two(now.getMinutes()) + ":" + two(now.getSeconds())
+        items.insert(0, { time: time, name: name, detail: detail, result: result })
+        if (items.count > Theme.maxRows) items.remove(Theme.maxRows, items.count - Theme.maxRows)
     }
 
     ListModel { id: items }
 
     ColumnLayout {
         anchors.fill: parent
-        anchors.margins: 12
+        anchors.margins: Theme.margin
         spacing: 6
         RowLayout {
-            Label { text: qsTr("Activity"); font.bold: true; font.pixelSize: 13; color: "#37474f"; Layout.fillWidth: true }
+            Label {
+                text: qsTr("Activity")
+                font.bold: true
+                font.pixelSize: Theme.headingSize
+                color: Theme.heading
+                Layout.fillWidth: true
+            }
+            // The log's decoded messages as a sequence diagram, on the clipboard.
+            ToolButton {
+                text: qsTr("Flow chart (%1)").arg(mainobj.flowChartShortcut())
+                onClicked: mainobj.copyFlowChart()
+                ToolTip.visible: hovered
+                ToolTip.text: qsTr("Copies the log's messages to the clipboard as a sequence diagram")
+            }
             ToolButton { text: qsTr("Clear"); onClicked: items.clear() }
         }
         ListView {
@@ -43,13 +56,13 @@ Rectangle {
                     width: 8
                     height: 8
                     radius: 4
-                    color: model.result > 0 ? "#e53935" : (model.result === 0 ? "#43a047" : "#90a4ae")
+                    color: Theme.resultMark(model.result)
                 }
-                Label { text: model.time; color: "#90a4ae"; font.pixelSize: 11 }
+                Label { text: model.time; color: Theme.faint; font.pixelSize: Theme.smallSize }
                 Label { text: model.name; font.bold: true }
                 Label {
-                    text: model.result > 0 ? Codec.code(model.result) + " " + model.detail : model.detail
-                    color: model.result > 0 ? "#c62828" : "#455a64"
+                    text: model.result > 0 ? Theme.resultText(model.result) + " " + model.detail : model.detail
+                    color: model.result > 0 ? Theme.bad : Theme.text
                     elide: Text.ElideRight
                     Layout.fillWidth: true
                 }
@@ -60,8 +73,9 @@ Rectangle {
                 visible: items.count === 0
                 wrapMode: Text.WordWrap
                 horizontalAlignment: Text.AlignHCenter
-                text: qsTr("Responses and events of the module appear here.\nEvery packet is also decoded in the log below.")
-                color: "#90a4ae"
+                text: qsTr("Responses and events of the module appear here.\n"
+                           + "Every packet is also decoded in the log below.")
+                color: Theme.faint
             }
         }
     }

@@ -1,6 +1,7 @@
 import QtQuick 2.15
 import QtQuick.Controls 2.15
 import QtQuick.Layouts 1.15
+import "."
 
 // A titled group of controls on a page.
 Rectangle {
@@ -8,9 +9,9 @@ Rectangle {
     property string title
     default property alias content: body.data
 
-    color: "white"
-    border.color: "#d8dee2"
-    radius: 6
+    color: Theme.card
+    border.color: Theme.border
+    radius: Theme.radius
     implicitWidth: body.implicitWidth + 28
     implicitHeight: heading.implicitHeight + body.implicitHeight + 34
     Layout.fillWidth: true
@@ -21,8 +22,8 @@ Rectangle {
         y: 10
         text: card.title
         font.bold: true
-        font.pixelSize: 13
-        color: "#37474f"
+        font.pixelSize: Theme.headingSize
+        color: Theme.heading
     }
     ColumnLayout {
         id: body

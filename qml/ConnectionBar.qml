@@ -1,6 +1,7 @@
 import QtQuick 2.15
 import QtQuick.Controls 2.15
 import QtQuick.Layouts 1.15
+import "."
 
 // Port and baud rate choice, open and close, and whether a module is attached.
 Rectangle {
@@ -8,9 +9,11 @@ Rectangle {
     property bool attached: false
     property string attachedPort
     property string attachedBaud
+    // Why the last open failed, until the next open or close.
+    property string openError
 
-    color: "#263238"
-    implicitHeight: 56
+    color: Theme.bar
+    implicitHeight: Theme.barHeight
 
     ListModel { id: ports }
     ListModel { id: bauds }
@@ -19,7 +22,7 @@ Rectangle {
         anchors.fill: parent
         anchors.leftMargin: 16
         anchors.rightMargin: 16
-        spacing: 10
+        spacing: Theme.spacing
 
         Label {
             text: "NW300"
@@ -29,17 +32,18 @@ Rectangle {
         }
         Label {
             text: qsTr("module console")
-            color: "#90a4ae"
-            font.pixelSize: 13
+            color: Theme.faint
+            font.pixelSize: Theme.headingSize
             Layout.alignment: Qt.AlignBottom
             Layout.bottomMargin: 17
         }
         Item { Layout.fillWidth: true }
 
-        Label { text: qsTr("Port"); color: "#cfd8dc" }
+        Label { text: qsTr("Port"); color: Theme.barText }
         // Editable, so a device path that the list does not give (a pty, a link) can be typed.
         ComboBox {
             id: portBox
+            objectName: "portBox"
             editable: true
             model: ports
             textRole: "name"
@@ -51,7 +55,7 @@ Rectangle {
             enabled: !bar.attached
             onClicked: mainobj.refresh_ports()
         }
-        Label { text: qsTr("Baud"); color: "#cfd8dc"; Layout.leftMargin: 6 }
+        Label { text: qsTr("Baud"); color: Theme.barText; Layout.leftMargin: 6 }
         ComboBox {
             id: baudBox
             model: bauds
@@ -75,38 +79,51 @@ Rectangle {
         }
         Rectangle {
             radius: 12
-            color: bar.attached ? "#1b5e20" : "#37474f"
+            color: bar.attached ? Theme.attached : (bar.openError ? Theme.failed : Theme.heading)
             implicitHeight: 26
             implicitWidth: stateText.implicitWidth + 34
+            Layout.maximumWidth: 360
             Rectangle {
                 width: 10
                 height: 10
                 radius: 5
                 x: 10
                 anchors.verticalCenter: parent.verticalCenter
-                color: bar.attached ? "#69f0ae" : "#78909c"
+                color: bar.attached ? Theme.attachedMark : Theme.idle
             }
             Label {
                 id: stateText
                 x: 26
                 anchors.verticalCenter: parent.verticalCenter
                 color: "white"
-                text: bar.attached ? qsTr("%1 at %2").arg(bar.attachedPort).arg(bar.attachedBaud) : qsTr("Not attached")
+                width: parent.width - 34
+                elide: Text.ElideRight
+                text: bar.attached ? qsTr("%1 at %2").arg(bar.attachedPort).arg(bar.attachedBaud)
+                                   : (bar.openError || qsTr("Not attached"))
+                ToolTip.visible: bar.openError && stateHover.hovered
+                ToolTip.text: bar.openError
+                HoverHandler { id: stateHover }
             }
         }
     }
 
     // The connection's signals are capitalised, which handler names cannot express: connect them here.
+    // A new listing keeps the user's choice: the listed port of that name, or the path as typed.
     property string chosenPort
     function clearPorts() {
         chosenPort = portBox.editText
         ports.clear()
+        portBox.editText = chosenPort
     }
-    // Keep the user's choice across a new listing when the port is still there.
     function addPort(name, port) {
         ports.append({ name: name, port: port })
         var i = portBox.find(chosenPort)
-        portBox.currentIndex = i >= 0 ? i : 0
+        if (i >= 0 || chosenPort === "") {
+            portBox.currentIndex = Math.max(i, 0)
+        } else {
+            portBox.currentIndex = -1
+            portBox.editText = chosenPort
+        }
     }
     Component.onCompleted: {
         comm.ClearDevices.connect(clearPorts)
@@ -120,7 +137,9 @@ Rectangle {
             for (var i = 0; i < bauds.count; ++i)
                 if (bauds.get(i).value === value) baudBox.currentIndex = i
         }
+        function onOpen_failed(reason) { bar.openError = reason }
         function onAttached(open, port, baud) {
+            bar.openError = ""
             bar.attached = open
             bar.attachedPort = port
             bar.attachedBaud = baud

@@ -1,13 +1,14 @@
 import QtQuick 2.15
 import QtQuick.Controls 2.15
 import QtQuick.Layouts 1.15
+import "."
 import "Codec.js" as Codec
 
 // The module's peripherals: analog inputs, I/O ports and the real-time clock.
 ColumnLayout {
     id: page
     signal activity(string name, string detail, int result)
-    spacing: 10
+    spacing: Theme.spacing
 
     Card {
         title: qsTr("Analog input")
@@ -33,14 +34,18 @@ ColumnLayout {
             Item { Layout.fillWidth: true }
         }
         RowLayout {
-            Button { text: qsTr("Read"); onClicked: hardware.qml_cmd_io_port_read(ioPort.value, parseInt(ioMask.text, 16) || 0) }
+            Button {
+                text: qsTr("Read")
+                onClicked: hardware.qml_cmd_io_port_read(ioPort.value, page.hexValue(ioMask))
+            }
             Button {
                 text: qsTr("Write")
-                onClicked: hardware.qml_cmd_io_port_write(ioPort.value, parseInt(ioMask.text, 16) || 0, parseInt(ioData.text, 16) || 0)
+                onClicked: hardware.qml_cmd_io_port_write(ioPort.value, page.hexValue(ioMask), page.hexValue(ioData))
             }
             Button {
                 text: qsTr("Set direction")
-                onClicked: hardware.qml_cmd_io_port_config_direction(ioPort.value, parseInt(ioMask.text, 16) || 0, parseInt(ioDirection.text, 16) || 0)
+                onClicked: hardware.qml_cmd_io_port_config_direction(ioPort.value, page.hexValue(ioMask),
+                                                                     page.hexValue(ioDirection))
             }
             Status { id: ioStatus; Layout.fillWidth: true; Layout.leftMargin: 8 }
         }
@@ -65,6 +70,20 @@ ColumnLayout {
 
     Item { Layout.fillHeight: true }
 
+    function hexValue(field) {
+        return parseInt(field.text, 16) || 0
+    }
+
+    Connections {
+        target: mainobj
+        function onAttached(open) {
+            if (open) return
+            adcStatus.reset()
+            ioStatus.reset()
+            rtcStatus.reset()
+        }
+    }
+
     Connections {
         target: hardware
         function onQml_rsp_adc_read(result, input, value) {
@@ -75,14 +94,27 @@ ColumnLayout {
             ioStatus.result = result; ioStatus.detail = qsTr("port %1 = %2").arg(port).arg(Codec.code(data))
             page.activity("I/O read", ioStatus.detail, result)
         }
-        function onQml_rsp_io_port_write(result) { ioStatus.result = result; ioStatus.detail = qsTr("written"); page.activity("I/O write", "", result) }
-        function onQml_rsp_io_port_config_direction(result) { ioStatus.result = result; ioStatus.detail = qsTr("direction set"); page.activity("I/O direction", "", result) }
+        function onQml_rsp_io_port_write(result) {
+            ioStatus.result = result
+            ioStatus.detail = qsTr("written")
+            page.activity("I/O write", "", result)
+        }
+        function onQml_rsp_io_port_config_direction(result) {
+            ioStatus.result = result
+            ioStatus.detail = qsTr("direction set")
+            page.activity("I/O direction", "", result)
+        }
         function onQml_rsp_rtc_init(result) { rtcStatus.result = result; page.activity("RTC start", "", result) }
-        function onQml_rsp_rtc_set_time(result) { rtcStatus.result = result; rtcStatus.detail = qsTr("time set"); page.activity("RTC set", "", result) }
+        function onQml_rsp_rtc_set_time(result) {
+            rtcStatus.result = result
+            rtcStatus.detail = qsTr("time set")
+            page.activity("RTC set", "", result)
+        }
         function onQml_rsp_rtc_get_time(result, year, month, day, weekday, hour, minute, second) {
             function two(n) { return ("0" + n).slice(-2) }
             rtcStatus.result = result
-            rtcStatus.detail = year + "-" + two(month) + "-" + two(day) + " " + two(hour) + ":" + two(minute) + ":" + two(second)
+            rtcStatus.detail = year + "-" + two(month) + "-" + two(day) + " "
+                               + two(hour) + ":" + two(minute) + ":" + two(second)
             page.activity("RTC time", rtcStatus.detail, result)
         }
     }

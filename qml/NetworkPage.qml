@@ -2,19 +2,25 @@ import QtQuick 2.15
 import QtQuick.Controls 2.15
 import QtQuick.Layouts 1.15
 import "Codec.js" as Codec
+import "."
 
 // The TCP/IP stack: addressing, name lookup and a TCP connection to talk through.
 ColumnLayout {
     id: page
     signal activity(string name, string detail, int result)
-    spacing: 10
+    spacing: Theme.spacing
 
     Card {
         title: qsTr("IP configuration")
         RowLayout {
             Button { text: qsTr("Use DHCP"); onClicked: tcpip.qml_cmd_configure(0, 0, 0, 1) }
             TextField { id: address; placeholderText: qsTr("Address"); Layout.preferredWidth: 120 }
-            TextField { id: netmask; placeholderText: qsTr("Netmask"); text: "255.255.255.0"; Layout.preferredWidth: 120 }
+            TextField {
+                id: netmask
+                placeholderText: qsTr("Netmask")
+                text: "255.255.255.0"
+                Layout.preferredWidth: 120
+            }
             TextField { id: gateway; placeholderText: qsTr("Gateway"); Layout.preferredWidth: 120 }
             Button {
                 text: qsTr("Set static")
@@ -64,10 +70,28 @@ ColumnLayout {
             }
             Button { text: qsTr("Close"); onClicked: endpoint.qml_cmd_close(endpointId.value) }
         }
-        Label { id: received; text: qsTr("Nothing received"); color: "#607d8b"; elide: Text.ElideRight; Layout.fillWidth: true }
+        Label {
+            id: received
+            text: qsTr("Nothing received")
+            color: Theme.muted
+            elide: Text.ElideRight
+            Layout.fillWidth: true
+        }
     }
 
     Item { Layout.fillHeight: true }
+
+    Connections {
+        target: mainobj
+        function onAttached(open) {
+            if (open) return
+            ipStatus.reset()
+            dnsStatus.reset()
+            tcpStatus.reset()
+            received.text = qsTr("Nothing received")
+            received.color = Theme.muted
+        }
+    }
 
     Connections {
         target: tcpip
@@ -97,7 +121,7 @@ ColumnLayout {
         function onQml_rsp_send(result, ep) { page.activity("send", qsTr("endpoint %1").arg(ep), result) }
         function onQml_evt_data(ep, data) {
             received.text = qsTr("Endpoint %1: %2").arg(ep).arg(Codec.printable(data))
-            received.color = "#263238"
+            received.color = Theme.ink
             page.activity("data", received.text, -1)
         }
         function onQml_evt_closing(reason, ep) { page.activity("closing", qsTr("endpoint %1").arg(ep), reason) }

@@ -2,12 +2,13 @@ import QtQuick 2.15
 import QtQuick.Controls 2.15
 import QtQuick.Layouts 1.15
 import "Codec.js" as Codec
+import "."
 
 // The persistent store of the module's flash: keys with short values.
 ColumnLayout {
     id: page
     signal activity(string name, string detail, int result)
-    spacing: 10
+    spacing: Theme.spacing
 
     Card {
         title: qsTr("Persistent store")
@@ -37,22 +38,64 @@ ColumnLayout {
                 onClicked: { psKey.value = model.key; psValue.text = Codec.hexToText(model.value) }
                 contentItem: RowLayout {
                     Label { text: model.key; font.bold: true; Layout.preferredWidth: 60 }
-                    Label { text: Codec.printable(model.value); font.family: "monospace"; Layout.fillWidth: true; elide: Text.ElideRight }
+                    Label {
+                        text: Codec.printable(model.value)
+                        font.family: "monospace"
+                        elide: Text.ElideRight
+                        Layout.fillWidth: true
+                    }
                 }
             }
-            Label { anchors.centerIn: parent; visible: keys.count === 0; text: qsTr("No keys listed"); color: "#90a4ae" }
+            Label {
+                anchors.centerIn: parent
+                visible: keys.count === 0
+                text: qsTr("No keys listed")
+                color: Theme.faint
+            }
         }
     }
 
     Item { Layout.fillHeight: true }
 
+    // One row per key, updated when the key is listed again; at most Theme.maxRows of them.
+    function showKey(key, value) {
+        for (var i = 0; i < keys.count; ++i) {
+            if (keys.get(i).key === key) {
+                keys.setProperty(i, "value", value)
+                return
+            }
+        }
+        if (keys.count < Theme.maxRows) keys.append({ key: key, value: value })
+    }
+
+    Connections {
+        target: mainobj
+        function onAttached(open) {
+            if (open) return
+            keys.clear()
+            psStatus.reset()
+        }
+    }
+
     Connections {
         target: flash
-        function onQml_evt_ps_key(key, value) { keys.append({ key: key, value: value }) }
+        function onQml_evt_ps_key(key, value) { page.showKey(key, value) }
         function onQml_rsp_ps_dump(result) { psStatus.result = result; page.activity("PS dump", "", result) }
-        function onQml_rsp_ps_save(result) { psStatus.result = result; psStatus.detail = qsTr("saved"); page.activity("PS save", "", result) }
-        function onQml_rsp_ps_erase(result) { psStatus.result = result; psStatus.detail = qsTr("erased"); page.activity("PS erase", "", result) }
-        function onQml_rsp_ps_defrag(result) { psStatus.result = result; psStatus.detail = qsTr("defragmented"); page.activity("PS defrag", "", result) }
+        function onQml_rsp_ps_save(result) {
+            psStatus.result = result
+            psStatus.detail = qsTr("saved")
+            page.activity("PS save", "", result)
+        }
+        function onQml_rsp_ps_erase(result) {
+            psStatus.result = result
+            psStatus.detail = qsTr("erased")
+            page.activity("PS erase", "", result)
+        }
+        function onQml_rsp_ps_defrag(result) {
+            psStatus.result = result
+            psStatus.detail = qsTr("defragmented")
+            page.activity("PS defrag", "", result)
+        }
         function onQml_rsp_ps_load(result, value) {
             psStatus.result = result
             if (result === 0) psValue.text = Codec.hexToText(value)

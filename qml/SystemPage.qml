@@ -2,12 +2,13 @@ import QtQuick 2.15
 import QtQuick.Controls 2.15
 import QtQuick.Layouts 1.15
 import "Codec.js" as Codec
+import "."
 
 // The module itself: liveness, reset, firmware versions and MAC address.
 ColumnLayout {
     id: page
     signal activity(string name, string detail, int result)
-    spacing: 10
+    spacing: Theme.spacing
 
     Card {
         title: qsTr("Module")
@@ -21,11 +22,11 @@ ColumnLayout {
         GridLayout {
             columns: 2
             columnSpacing: 16
-            Label { text: qsTr("Firmware"); color: "#607d8b" }
+            Label { text: qsTr("Firmware"); color: Theme.muted }
             Label { id: firmware; text: "–"; font.bold: true }
-            Label { text: qsTr("Bootloader / TCP/IP / hardware"); color: "#607d8b" }
+            Label { text: qsTr("Bootloader / TCP/IP / hardware"); color: Theme.muted }
             Label { id: versions; text: "–" }
-            Label { text: qsTr("State"); color: "#607d8b" }
+            Label { text: qsTr("State"); color: Theme.muted }
             Label { id: stateLabel; text: "–" }
         }
     }
@@ -58,6 +59,19 @@ ColumnLayout {
 
     Item { Layout.fillHeight: true }
 
+    // What the previous module said is no longer true once its port has closed.
+    Connections {
+        target: mainobj
+        function onAttached(open) {
+            if (open) return
+            firmware.text = "–"
+            versions.text = "–"
+            stateLabel.text = "–"
+            macShown.text = "–"
+            macStatus.reset()
+        }
+    }
+
     Connections {
         target: system
         function onQml_evt_boot(major, minor, patch, build, bootloader_version, tcpip_version, hw) {
@@ -78,7 +92,13 @@ ColumnLayout {
             macShown.text = Codec.macText(mac)
             page.activity("MAC address", qsTr("interface %1: %2").arg(hw_interface).arg(macShown.text), -1)
         }
-        function onQml_rsp_get_mac(result, hw_interface) { macStatus.result = result; page.activity("get MAC", "", result) }
-        function onQml_rsp_set_mac(result, hw_interface) { macStatus.result = result; page.activity("set MAC", "", result) }
+        function onQml_rsp_get_mac(result, hw_interface) {
+            macStatus.result = result
+            page.activity("get MAC", "", result)
+        }
+        function onQml_rsp_set_mac(result, hw_interface) {
+            macStatus.result = result
+            page.activity("set MAC", "", result)
+        }
     }
 }

@@ -1,12 +1,13 @@
 import QtQuick 2.15
 import QtQuick.Controls 2.15
 import QtQuick.Layouts 1.15
+import "."
 
 // velmo's interface: the serial port on top, the module's functions by topic, and a feed of what
 // the module answered. The log pane below the interface shows every packet.
 Rectangle {
     id: root
-    color: "#eef2f4"
+    color: Theme.page
     width: 1078
     height: 560
 
@@ -22,13 +23,13 @@ Rectangle {
         RowLayout {
             Layout.fillWidth: true
             Layout.fillHeight: true
-            Layout.margins: 12
-            spacing: 12
+            Layout.margins: Theme.margin
+            spacing: Theme.margin
 
             ColumnLayout {
                 Layout.fillWidth: true
                 Layout.fillHeight: true
-                spacing: 10
+                spacing: Theme.spacing
 
                 TabBar {
                     id: tabs
@@ -38,22 +39,52 @@ Rectangle {
                     TabButton { text: qsTr("Network") }
                     TabButton { text: qsTr("Hardware") }
                     TabButton { text: qsTr("Storage") }
+                    TabButton { text: qsTr("Project") }
+                    TabButton { text: qsTr("Firmware") }
                 }
                 StackLayout {
                     Layout.fillWidth: true
                     Layout.fillHeight: true
                     currentIndex: tabs.currentIndex
-                    SystemPage { onActivity: feed.add(name, detail, result) }
-                    WifiPage { onActivity: feed.add(name, detail, result) }
-                    NetworkPage { onActivity: feed.add(name, detail, result) }
-                    HardwarePage { onActivity: feed.add(name, detail, result) }
-                    StoragePage { onActivity: feed.add(name, detail, result) }
+                    // While an upload runs only its own page may send commands.
+                    enabled: !mainobj.uploading || children[currentIndex] === uploadPage
+                    SystemPage {
+                        objectName: "systemPage"
+                        enabled: connectionBar.attached
+                        onActivity: feed.add(name, detail, result)
+                    }
+                    WifiPage {
+                        objectName: "wifiPage"
+                        enabled: connectionBar.attached
+                        onActivity: feed.add(name, detail, result)
+                    }
+                    NetworkPage {
+                        objectName: "networkPage"
+                        enabled: connectionBar.attached
+                        onActivity: feed.add(name, detail, result)
+                    }
+                    HardwarePage {
+                        objectName: "hardwarePage"
+                        enabled: connectionBar.attached
+                        onActivity: feed.add(name, detail, result)
+                    }
+                    StoragePage {
+                        objectName: "storagePage"
+                        enabled: connectionBar.attached
+                        onActivity: feed.add(name, detail, result)
+                    }
+                    ProjectPage {
+                        objectName: "projectPage"
+                        portOpen: connectionBar.attached
+                        onShowUpload: tabs.currentIndex = Array.prototype.indexOf.call(uploadPage.parent.children, uploadPage)
+                    }
+                    UploadPage { id: uploadPage; onActivity: feed.add(name, detail, result) }
                 }
             }
 
             ActivityFeed {
                 id: feed
-                Layout.preferredWidth: 330
+                Layout.preferredWidth: Theme.feedWidth
                 Layout.fillHeight: true
             }
         }

@@ -1,10 +1,6 @@
 #include "apimessage.h"
 
-namespace
-{
-// The length field of the header has 11 bits.
-constexpr int maxPayload = 2047;
-} // namespace
+#include "packet.h"
 
 QString ApiMessage::signature_text() const
 {
@@ -36,12 +32,12 @@ QByteArray ApiMessage::encode_command(QStringList args, QString &msg) const
         if (bytes.isEmpty()) return {};
         payload.append(bytes);
     }
-    if (payload.size() > maxPayload) {
+    if (payload.size() > packet_max_payload) {
         msg += QStringLiteral("payload of %1 bytes too long for one packet").arg(payload.size());
         return {};
     }
 
-    QByteArray packet(4, '\0');
+    QByteArray packet(packet_header_size, '\0');
     packet[1] = char(payload.size() & 0xff);
     packet[2] = char(class_id & 0xff);
     packet[3] = char(index & 0xff);

@@ -65,16 +65,22 @@ send_status send_message(transmit_callback callback, void *target, int index,
                          std::initializer_list<message_arg> args)
 {
     if (index < 0 || index >= message_command_count) return send_status::bad_index;
-    const MessageDescriptor &d = message_table[index];
+    return encode_message(callback, target, message_table[index], args.begin(), args.size());
+}
+
+send_status encode_message(transmit_callback callback, void *target, const MessageDescriptor &d,
+                           const message_arg *args, size_t count)
+{
     uint8_t buffer[packet_header_size + 256];
     std::memcpy(buffer, d.header, packet_header_size);
     uint8_t *out = buffer + packet_header_size;
     uint16_t array_length = 0;
     const uint8_t *array = nullptr;
 
-    const message_arg *arg = args.begin();
+    const message_arg *arg = args;
+    const message_arg *const end = args + count;
     auto next = [&](const message_arg **a) {
-        if (arg == args.end()) return false;
+        if (arg == end) return false;
         *a = arg++;
         return true;
     };
@@ -118,10 +124,49 @@ send_status send_message(transmit_callback callback, void *target, int index,
         }
     }
     if (d.header[1] + array_length > packet_max_payload) return send_status::payload_too_long;
-    // The array's length goes into the header's length field: low 8 bits in byte 1, the rest into byte 0.
-    const uint16_t length = uint16_t(buffer[1] + array_length);
-    buffer[1] = uint8_t(length);
-    buffer[0] |= uint8_t(length >> 8);
+    // The array's bytes count in the header's length field too.
+    packet_set_payload_length(buffer, d.header[1] + array_length);
     callback(target, uint8_t(packet_header_size + d.header[1]), buffer, array_length, array);
     return send_status::sent;
+}
+
+bool decode_message(const MessageDescriptor &d, const uint8_t *payload, size_t size,
+                    std::vector<message_arg> &args)
+{
+    if (!payload_fits(d, payload, size)) return false;
+    args.clear();
+    const uint8_t *p = payload;
+    for (uint32_t sig = d.signature; sig != 0; sig >>= 4) {
+        const unsigned code = sig & 0xf;
+        switch (code) {
+        case sig_uint8:
+        case sig_int8:
+            args.emplace_back(wire::u8(p));
+            break;
+        case sig_uint16:
+        case sig_int16:
+            args.emplace_back(wire::u16(p));
+            break;
+        case sig_uint32:
+        case sig_int32:
+            args.emplace_back(wire::u32(p));
+            break;
+        case sig_hw_addr:
+            args.emplace_back(static_cast<const void *>(p));
+            break;
+        case sig_uint8array:
+        case sig_uint8array_alt:
+            args.emplace_back(wire::u8(p));
+            args.emplace_back(static_cast<const void *>(payload + d.header[1]));
+            break;
+        case sig_uint16array:
+            args.emplace_back(wire::u16(p));
+            args.emplace_back(static_cast<const void *>(payload + d.header[1]));
+            break;
+        default:
+            break;
+        }
+        p += code_size(code);
+    }
+    return true;
 }

@@ -4,12 +4,15 @@
 // command line's API definition model and parser.
 #pragma once
 
+#include "message_counts.h"
+#include "packet.h"
 #include "wifitypes.h"
 
 #include <QByteArray>
 #include <cstddef>
 #include <initializer_list>
 #include <type_traits>
+#include <vector>
 
 class cls_wifi;
 
@@ -24,16 +27,6 @@ struct MessageDescriptor {
     uint32_t signature;
     // Decoder of a response or event; a no-op for commands.
     message_handler handler;
-};
-
-enum {
-    message_class_count = 13,
-    message_command_count = 108,
-    message_response_count = 108,
-    message_event_count = 66,
-    message_count = message_command_count + message_response_count + message_event_count,
-    packet_header_size = 4,
-    packet_max_payload = 2047,
 };
 
 // Signature codes of the parameter types.
@@ -90,9 +83,20 @@ enum class send_status { sent, bad_index, missing_argument, array_too_long, payl
 
 // Encodes command `index` (its position in message_table) with `args` in signature order and hands it to
 // `callback`. A command whose length fields could not describe its bytes (a uint8array over 255 bytes, a
-// payload over 2047 bytes) is refused: nothing is sent.
+// payload over packet_max_payload bytes) is refused: nothing is sent.
 send_status send_message(transmit_callback callback, void *target, int index,
                          std::initializer_list<message_arg> args);
+
+// The same encoding for any message of the table (responses and events too, as the module side sends
+// them), with `count` arguments in signature order.
+send_status encode_message(transmit_callback callback, void *target, const MessageDescriptor &descriptor,
+                           const message_arg *args, size_t count);
+
+// The mirror of encode_message: the payload's values as arguments in signature order (an integer's raw
+// bits, a pointer to a hw_addr's 6 bytes, an array's length and a pointer to its bytes). The pointers
+// point into `payload`. False, with `args` untouched, when the payload does not hold the message.
+bool decode_message(const MessageDescriptor &descriptor, const uint8_t *payload, size_t size,
+                    std::vector<message_arg> &args);
 
 // Little-endian field readers used by the generated handlers.
 namespace wire

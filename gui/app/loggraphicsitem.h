@@ -4,6 +4,7 @@
 #include <QRectF>
 #include <QString>
 
+class LogView;
 class QGraphicsTextItem;
 
 // One row of the log pane. Laid out as rich text only when first painted, so rows never scrolled
@@ -11,8 +12,12 @@ class QGraphicsTextItem;
 class LogGraphicsItem : public QGraphicsItem
 {
 public:
-    LogGraphicsItem(const QString &html, const QRectF &rect);
+    // `view`, if given, learns the row's real width when it is laid out.
+    LogGraphicsItem(const QString &html, const QRectF &rect, LogView *view = nullptr);
     ~LogGraphicsItem() override;
+
+    // The row shows `html` instead, laid out again when next painted.
+    void reuse(const QString &newHtml);
 
     QRectF boundingRect() const override;
     void paint(QPainter *painter, const QStyleOptionGraphicsItem *option, QWidget *widget) override;
@@ -21,4 +26,5 @@ private:
     QGraphicsTextItem *textItem = nullptr;
     QString html;
     QRectF rect;
+    LogView *view;
 };

@@ -68,29 +68,58 @@ void LogView::addLine(const QString &timestamp, const QStringList &log)
 
 void LogView::flush()
 {
-    for (const QString &line : qAsConst(pendingLines)) {
-        auto *row = new LogGraphicsItem(line, QRectF(0, 0, rowWidth, rowHeight));
+    const int pending = pendingLines.size();
+    const int excess = int(rows.size()) + pending - maxRows;
+    // Lines that this flush would trim straight away never become rows: a burst costs at most
+    // maxRows rows, however long it was.
+    const int skipped = qMax(0, pending - maxRows);
+    nextY += skipped * rowHeight;
+    for (int i = skipped; i < pending; ++i) {
+        LogGraphicsItem *row;
+        if (int(rows.size()) < maxRows) {
+            row = new LogGraphicsItem(pendingLines.at(i), QRectF(0, 0, rowWidth, rowHeight), this);
+            logScene->addItem(row);
+        } else {
+            // The oldest row goes and a new one comes: the scene keeps the item and its place in
+            // the scene's lists, which taking it out and adding another would each search and shift.
+            row = rows.front();
+            rows.pop_front();
+            row->reuse(pendingLines.at(i));
+        }
         row->setPos(0, nextY);
         nextY += rowHeight;
-        logScene->addItem(row);
         rows.push_back(row);
     }
 
-    const int count = int(rows.size());
-    if (count > maxRows) {
-        const int excess = count - maxRows;
-        rowRect = QRectF(0, nextY - maxRows * rowHeight, rowWidth, maxRows * rowHeight);
-        for (int i = 0; i < excess; ++i) {
-            LogGraphicsItem *oldest = rows.front();
-            rows.pop_front();
-            logScene->removeItem(oldest);
-            delete oldest;
-            entries.removeFirst();
-        }
+    if (excess > 0) {
+        rowRect = QRectF(0, nextY - maxRows * rowHeight, widestRow, maxRows * rowHeight);
+        // Normally as many entries go as rows; after a clear with lines pending there are fewer
+        // entries than rows, and none of those logged since the clear may go.
+        if (entries.size() > maxRows) entries.erase(entries.begin(), entries.end() - maxRows);
         logScene->setSceneRect(rowRect);
     }
 
     pendingLines.clear();
+}
+
+void LogView::rowLaidOut(qreal width)
+{
+    if (width <= widestRow) return;
+    widestRow = width;
+    // Rows are laid out while the view paints: change the scene once painting is over.
+    if (widthUpdateQueued) return;
+    widthUpdateQueued = true;
+    QTimer::singleShot(0, this, &LogView::applyRowWidth);
+}
+
+// Until rows are first trimmed the scene grows with its rows by itself; after that its rectangle
+// is ours to widen.
+void LogView::applyRowWidth()
+{
+    widthUpdateQueued = false;
+    if (rowRect.height() <= 0) return;
+    rowRect.setWidth(widestRow);
+    logScene->setSceneRect(rowRect);
 }
 
 void LogView::updateScene(const QList<QRectF> &rects)
@@ -115,6 +144,7 @@ void LogView::clearLog()
     delete old;
     entries.clear();
     rowRect = QRectF(0, 0, rowWidth, 0);
+    widestRow = rowWidth;
 }
 
 void LogView::copy()

@@ -21,6 +21,11 @@ public:
     ~LogView() override;
 
     void clearLog();
+    // Whether the pane follows the newest row.
+    bool scrolling() const { return scrollEnabled; }
+
+    // A row's text has been laid out `width` pixels wide: the scene grows to show all of it.
+    void rowLaidOut(qreal width);
 
     // Every line logged since the last clear, oldest first, as handed to addLine.
     const QList<QStringList> &logEntries() const { return entries; }
@@ -37,6 +42,7 @@ public slots:
 
 private:
     QGraphicsScene *newScene();
+    void applyRowWidth();
 
     QGraphicsScene *logScene = nullptr;
     QList<QStringList> entries;
@@ -46,6 +52,9 @@ private:
     int nextY = 0;
     QRectF rowRect{0, 0, 1000, 0};
     int maxRows = 10000;
+    // The widest row laid out since the last clear, never less than a row's placeholder.
+    qreal widestRow = 1000;
+    bool widthUpdateQueued = false;
     // The rows in the scene, oldest first: trimming takes from the front without asking the scene.
     std::deque<LogGraphicsItem *> rows;
 };

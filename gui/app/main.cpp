@@ -1,9 +1,31 @@
 #include "mainwindow.h"
+#include "nwversion.h"
+#include "startoptions.h"
 
 #include <QApplication>
+#include <cstdio>
 
 int main(int argc, char *argv[])
 {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    // Read before the application exists: --help and --version need no display.
+    const StartOptions options = StartOptions::parse(arguments);
+    switch (options.action) {
+    case StartOptions::ShowHelp:
+        std::fputs(qPrintable(StartOptions::helpText()), stdout);
+        return 0;
+    case StartOptions::ShowVersion:
+        std::printf("velmo %s\n", NW_VERSION_FULL);
+        return 0;
+    case StartOptions::Fail:
+        std::fprintf(stderr, "velmo: %s\nTry 'velmo --help'.\n", qPrintable(options.error));
+        return 1;
+    case StartOptions::Run:
+        break;
+    }
+
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Halvane"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("halvane.com"));
@@ -11,6 +33,8 @@ int main(int argc, char *argv[])
 
     MainWindow window;
     window.show();
+    // As the interface would open it, so the interface shows the port attached (or why not).
+    if (!options.port.isEmpty()) window.open_port(options.port, options.port, options.baud);
     app.exec();
     window.saveSettings();
     return 0;

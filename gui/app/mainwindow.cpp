@@ -1,7 +1,9 @@
 #include "mainwindow.h"
 
 #include "commandparser.h"
+#include "logformat.h"
 #include "logview.h"
+#include "ui_mainwindow.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -9,24 +11,43 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QHBoxLayout>
-#include <QLabel>
-#include <QLineEdit>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
 #include <QPushButton>
 #include <QQmlContext>
+#include <QQmlEngine>
 #include <QQuickView>
-#include <QSplitter>
 #include <QToolTip>
-#include <QVBoxLayout>
 
 static void initQmlResource()
 {
     Q_INIT_RESOURCE(qml);
 }
 
+// Qt Quick aborts where no OpenGL context can be made (the offscreen platform, some virtual and
+// remote displays); the software scene graph draws the same interface without one.
+static void chooseSceneGraphBackend()
+{
+    static bool chosen = false;
+    if (chosen || !qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND")) return;
+    chosen = true;
+    QOffscreenSurface surface;
+    surface.create();
+    QOpenGLContext context;
+    if (surface.isValid() && context.create() && context.makeCurrent(&surface)) {
+        context.doneCurrent();
+        return;
+    }
+    QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
+}
+
 namespace
 {
 
 const char *const eraseKeysKey = "dfuEraseKeys";
+const char *const editorProgramKey = "editorProgram";
+// Opens the file in the desktop's editor for its type.
+const char *const defaultEditor = "xdg-open";
 
 // Offered fastest first; 115200 is what a module talks out of reset.
 const int baudRates[] = {5000000, 2500000, 2000000, 1000000, 500000, 256000, 128000, 115200, 57600, 38400,
@@ -46,36 +67,23 @@ MainWindow::MainWindow(std::unique_ptr<PortEnumerator> ports, QWidget *parent)
     construct();
 }
 
+// The window is built in the order below: every later step relies on the ones before it.
 void MainWindow::construct()
 {
+    // Signal signatures of the API objects use the aliases, so they exist before any connection.
     wifi_register_metatypes();
     buildWidgets();
-    loadQml();
-
-    connect(&wifi, &cls_wifi::tx_data, this, &MainWindow::txData);
-    connect(&wifi, &cls_wifi::parsed_message_str, this, &MainWindow::debugPrintStringList);
-    connect(ui.pushLogCopy, &QPushButton::clicked, ui.textDebug, &LogView::copy);
-    connect(ui.checkLogScroll, &QCheckBox::clicked, ui.textDebug, &LogView::scroll);
-    connect(ui.actionLogToFlowChart, &QAction::triggered, ui.textDebug, &LogView::copyFlowChart);
-    addAction(ui.actionLogToFlowChart);
-
-    parser = new CommandParser(this);
-    connect(parser, &CommandParser::log_message, this, &MainWindow::debugPrintText);
-    parser->loadDefault(QCoreApplication::applicationDirPath());
-
-    for (int rate : baudRates)
-        emit baud_rate(QString::number(rate), rate);
-    emit select_baud_rate(defaultBaudRate);
-
-    // Decoding first, so a chunk's decoded entries come before its "RX:" line.
-    connect(&comm, &HVConnection::RxData, &wifi, &cls_wifi::rx_data);
-    connect(&comm, &HVConnection::DeviceClosed, this, &MainWindow::close_port);
-    connect(&comm, &HVConnection::RxData, this, &MainWindow::rxData);
-    comm.DiscoverDevices();
-
-    m_dfuEraseKeys = settings.value(eraseKeysKey, false).toBool();
-    emit dfuEraseKeysChanged();
-    m_flowcontrol = true;
+    // The interface is loaded before anything is emitted to it, or it would miss the baud rates
+    // and the first port list.
+    loadInterface();
+    connectApiAndLog();
+    connectUpload();
+    connect(cloneDialog, &CloneProjectDialog::cloneComplete, this, &MainWindow::cloned);
+    createParser();
+    offerBaudRates();
+    connectLink();
+    connect(settingsDialog.get(), &QDialog::accepted, this, &MainWindow::settingsAccepted);
+    loadSettings();
 }
 
 MainWindow::~MainWindow()
@@ -88,95 +96,17 @@ MainWindow::~MainWindow()
 
 void MainWindow::buildWidgets()
 {
-    if (objectName().isEmpty()) setObjectName(QStringLiteral("MainWindow"));
-    resize(1100, 704);
-
-    ui.actionLogToFlowChart = new QAction(this);
-    ui.actionLogToFlowChart->setObjectName(QStringLiteral("actionLogToFlowChart"));
-
-    ui.centralWidget = new QWidget(this);
-    ui.centralWidget->setObjectName(QStringLiteral("centralWidget"));
-    ui.verticalLayout_2 = new QVBoxLayout(ui.centralWidget);
-    ui.verticalLayout_2->setObjectName(QStringLiteral("verticalLayout_2"));
-    ui.verticalLayout_2->setSpacing(6);
-    ui.verticalLayout_2->setContentsMargins(11, 11, 11, 11);
-
-    ui.splitter = new QSplitter(ui.centralWidget);
-    ui.splitter->setObjectName(QStringLiteral("splitter"));
-    ui.splitter->setOrientation(Qt::Vertical);
-    ui.splitter->setMaximumSize(16777215, 16777215);
-
-    ui.frame = new QWidget(ui.splitter);
-    ui.frame->setObjectName(QStringLiteral("frame"));
-    ui.frame->setMinimumSize(800, 550);
-    ui.splitter->addWidget(ui.frame);
-
-    ui.verticalLayoutWidget = new QWidget(ui.splitter);
-    ui.verticalLayoutWidget->setObjectName(QStringLiteral("verticalLayoutWidget"));
-    ui.verticalLayout = new QVBoxLayout(ui.verticalLayoutWidget);
-    ui.verticalLayout->setObjectName(QStringLiteral("verticalLayout"));
-    ui.verticalLayout->setSpacing(6);
-    ui.verticalLayout->setContentsMargins(0, 0, 0, 0);
-
-    ui.textDebug = new LogView(ui.verticalLayoutWidget);
-    ui.textDebug->setObjectName(QStringLiteral("textDebug"));
-    ui.textDebug->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    ui.textDebug->setViewportUpdateMode(QGraphicsView::MinimalViewportUpdate);
-    ui.verticalLayout->addWidget(ui.textDebug);
-
-    ui.horizontalLayout_2 = new QHBoxLayout;
-    ui.horizontalLayout_2->setObjectName(QStringLiteral("horizontalLayout_2"));
-    ui.horizontalLayout_2->setSpacing(6);
-    ui.lineCommand = new QLineEdit(ui.verticalLayoutWidget);
-    ui.lineCommand->setObjectName(QStringLiteral("lineCommand"));
-    ui.horizontalLayout_2->addWidget(ui.lineCommand);
-    ui.label_10 = new QLabel(ui.verticalLayoutWidget);
-    ui.label_10->setObjectName(QStringLiteral("label_10"));
-    ui.horizontalLayout_2->addWidget(ui.label_10);
-    ui.checkLogHex = new QCheckBox(ui.verticalLayoutWidget);
-    ui.checkLogHex->setObjectName(QStringLiteral("checkLogHex"));
-    ui.checkLogHex->setChecked(true);
-    ui.horizontalLayout_2->addWidget(ui.checkLogHex);
-    ui.checkLogText = new QCheckBox(ui.verticalLayoutWidget);
-    ui.checkLogText->setObjectName(QStringLiteral("checkLogText"));
-    ui.checkLogText->setChecked(true);
-    ui.horizontalLayout_2->addWidget(ui.checkLogText);
-    ui.checkLogScroll = new QCheckBox(ui.verticalLayoutWidget);
-    ui.checkLogScroll->setObjectName(QStringLiteral("checkLogScroll"));
-    ui.checkLogScroll->setChecked(true);
-    ui.horizontalLayout_2->addWidget(ui.checkLogScroll);
-    ui.pushLogCopy = new QPushButton(ui.verticalLayoutWidget);
-    ui.pushLogCopy->setObjectName(QStringLiteral("pushLogCopy"));
-    ui.horizontalLayout_2->addWidget(ui.pushLogCopy);
-    ui.pushLogClear = new QPushButton(ui.verticalLayoutWidget);
-    ui.pushLogClear->setObjectName(QStringLiteral("pushLogClear"));
-    ui.horizontalLayout_2->addWidget(ui.pushLogClear);
-    ui.verticalLayout->addLayout(ui.horizontalLayout_2);
-    ui.splitter->addWidget(ui.verticalLayoutWidget);
-
-    ui.verticalLayout_2->addWidget(ui.splitter);
-    setCentralWidget(ui.centralWidget);
-
-    setWindowTitle(tr("Halvane NW300 GUI"));
-    ui.actionLogToFlowChart->setText(tr("logToFlowChart"));
-    ui.actionLogToFlowChart->setShortcut(QKeySequence(tr("Ctrl+Shift+F")));
-    ui.lineCommand->setPlaceholderText(tr("Enter command or hex string to send here"));
-    ui.label_10->setText(tr("Show:"));
-    ui.checkLogHex->setText(tr("Comm"));
-    ui.checkLogText->setText(tr("Text"));
-    ui.checkLogScroll->setText(tr("Scroll"));
-    ui.pushLogCopy->setText(tr("Copy to Clipboard"));
-    ui.pushLogClear->setText(tr("Clear"));
-
-    QMetaObject::connectSlotsByName(this);
+    ui = std::make_unique<Ui::MainWindow>();
+    ui->setupUi(this);
 }
 
 // A main.qml in the working directory replaces the built-in interface, so it can be worked on
 // without rebuilding the program.
-void MainWindow::loadQml()
+void MainWindow::loadInterface()
 {
     initQmlResource();
-    auto *layout = new QHBoxLayout(ui.frame);
+    chooseSceneGraphBackend();
+    auto *layout = new QHBoxLayout(ui->frame);
     layout->setContentsMargins(0, 0, 0, 0);
 
     view = new QQuickView;
@@ -194,15 +124,72 @@ void MainWindow::loadQml()
     context->setContextProperty(QStringLiteral("https"), &wifi.https);
     context->setContextProperty(QStringLiteral("mainobj"), this);
     context->setContextProperty(QStringLiteral("comm"), &comm);
+    context->setContextProperty(QStringLiteral("project"), &project);
 
     const QString local = QStringLiteral("main.qml");
     view->setSource(QFileInfo::exists(local) ? QUrl::fromLocalFile(local)
                                              : QUrl(QStringLiteral("qrc:/qml/main.qml")));
     view->setResizeMode(QQuickView::SizeRootObjectToView);
+    // Qt.quit() from the interface ends the program as closing the window does: the event loop
+    // returns and the settings are saved. Queued, so the interface's handler finishes first.
+    connect(
+        view->engine(), &QQmlEngine::quit, this,
+        [this] {
+            close();
+            QCoreApplication::quit();
+        },
+        Qt::QueuedConnection);
 
     viewContainer = QWidget::createWindowContainer(view);
     layout->addWidget(viewContainer);
     viewContainer->setFocus();
+}
+
+void MainWindow::connectApiAndLog()
+{
+    connect(&wifi, &cls_wifi::tx_data, this, &MainWindow::txData);
+    connect(&wifi, &cls_wifi::parsed_message_str, this, &MainWindow::debugPrintStringList);
+    connect(ui->pushLogCopy, &QPushButton::clicked, ui->textDebug, &LogView::copy);
+    connect(ui->checkLogScroll, &QCheckBox::clicked, ui->textDebug, &LogView::scroll);
+    connect(ui->actionLogToFlowChart, &QAction::triggered, ui->textDebug, &LogView::copyFlowChart);
+    // In no menu: the window's own action list is what makes its shortcut work.
+    addAction(ui->actionLogToFlowChart);
+}
+
+void MainWindow::createParser()
+{
+    parser = new CommandParser(this);
+    connect(parser, &CommandParser::log_message, this, &MainWindow::debugPrintText);
+    parser->loadDefault(QCoreApplication::applicationDirPath());
+}
+
+void MainWindow::offerBaudRates()
+{
+    for (int rate : baudRates)
+        emit baud_rate(QString::number(rate), rate);
+    emit select_baud_rate(defaultBaudRate);
+}
+
+void MainWindow::connectLink()
+{
+    // Decoding first, so a chunk's decoded entries come before its "RX:" line.
+    connect(&comm, &HVConnection::RxData, &wifi, &cls_wifi::rx_data);
+    // The reason comes before the close, so the red line precedes the interface's change.
+    connect(&comm, &HVConnection::LinkError, this, &MainWindow::showLinkError);
+    connect(&comm, &HVConnection::DeviceClosed, this, &MainWindow::close_port);
+    connect(&comm, &HVConnection::RxData, this, &MainWindow::rxData);
+    // Last, so the interface's port list follows the baud rates.
+    comm.DiscoverDevices();
+}
+
+void MainWindow::loadSettings()
+{
+    editorProgram = settings.value(editorProgramKey, QString::fromLatin1(defaultEditor)).toString();
+    m_dfuEraseKeys = settings.value(eraseKeysKey, false).toBool();
+    emit dfuEraseKeysChanged();
+    project.loadSettings(&settings);
+    // Through the setter, so a binding in the interface sees flow control switched on.
+    setFlowcontrol(true);
 }
 
 void MainWindow::setDfuEraseKeys(bool on)
@@ -221,6 +208,8 @@ void MainWindow::setFlowcontrol(bool on)
 
 void MainWindow::writeSettings()
 {
+    project.saveSettings(&settings);
+    settings.setValue(editorProgramKey, editorProgram);
     settings.setValue(eraseKeysKey, m_dfuEraseKeys);
 }
 
@@ -247,27 +236,27 @@ QString MainWindow::timestampPrefix(const QDateTime &now)
 
 void MainWindow::debugPrint(QString txt)
 {
-    ui.textDebug->addLine(timestampPrefix(QDateTime::currentDateTime()), txt);
+    ui->textDebug->addLine(clock.prefix(), txt);
 }
 
 void MainWindow::debugPrintList(QStringList txt)
 {
-    ui.textDebug->addLine(timestampPrefix(QDateTime::currentDateTime()), txt);
+    ui->textDebug->addLine(clock.prefix(), txt);
 }
 
 void MainWindow::debugPrintHex(QString txt)
 {
-    if (ui.checkLogHex->isChecked()) debugPrint(txt);
+    if (ui->checkLogHex->isChecked()) debugPrint(txt);
 }
 
 void MainWindow::debugPrintText(QString txt)
 {
-    if (ui.checkLogText->isChecked()) debugPrint(txt);
+    if (ui->checkLogText->isChecked()) debugPrint(txt);
 }
 
 void MainWindow::debugPrintStringList(QStringList txt)
 {
-    if (ui.checkLogText->isChecked()) debugPrintList(txt);
+    if (ui->checkLogText->isChecked()) debugPrintList(txt);
 }
 
 void MainWindow::rxData(QByteArray data)
@@ -286,25 +275,25 @@ void MainWindow::txData(QByteArray data)
 void MainWindow::on_lineCommand_returnPressed()
 {
     QString msg;
-    const QByteArray packet = parser->parse(ui.lineCommand->text(), msg);
+    const QByteArray packet = parser->parse(ui->lineCommand->text(), msg);
     if (packet.isEmpty()) return;
     comm.TxData(packet);
-    ui.lineCommand->clear();
+    ui->lineCommand->clear();
 }
 
 void MainWindow::on_lineCommand_textEdited(QString arg1)
 {
-    QPalette palette = ui.lineCommand->palette();
+    QPalette palette = ui->lineCommand->palette();
     QString msg;
     const bool valid = arg1.isEmpty() || !parser->parse(arg1, msg).isEmpty();
     if (valid) {
         palette.setColor(QPalette::Text, Qt::black);
         QToolTip::hideText();
     } else {
-        if (!msg.isEmpty()) QToolTip::showText(ui.lineCommand->mapToGlobal(QPoint(0, 0)), msg);
+        if (!msg.isEmpty()) QToolTip::showText(ui->lineCommand->mapToGlobal(QPoint(0, 0)), msg);
         palette.setColor(QPalette::Text, Qt::red);
     }
-    ui.lineCommand->setPalette(palette);
+    ui->lineCommand->setPalette(palette);
 }
 
 void MainWindow::raw_tx(int byte)
@@ -314,7 +303,7 @@ void MainWindow::raw_tx(int byte)
 
 void MainWindow::on_pushLogClear_clicked()
 {
-    ui.textDebug->clearLog();
+    ui->textDebug->clearLog();
 }
 
 void MainWindow::refresh_ports()
@@ -324,13 +313,48 @@ void MainWindow::refresh_ports()
 
 void MainWindow::open_port(QString name, QString port, int baud)
 {
-    if (comm.OpenDevice(port, baud)) emit attached(true, name, QString::number(baud));
+    openError.clear();
+    opening = true;
+    const bool open = comm.OpenDevice(port, baud);
+    opening = false;
+    if (open) {
+        emit attached(true, name, QString::number(baud));
+        return;
+    }
+    // The link reports the system's reason; where it gave none, still say which port failed.
+    QString reason = openError;
+    if (reason.isEmpty()) {
+        reason = tr("Could not open %1").arg(port);
+        showLinkError(reason);
+    }
+    emit open_failed(reason);
+}
+
+void MainWindow::showLinkError(const QString &message)
+{
+    if (opening && openError.isEmpty()) openError = message;
+    debugPrint(QStringLiteral("<font color=red>%1</font>").arg(message.toHtmlEscaped()));
 }
 
 void MainWindow::close_port()
 {
     comm.CloseDevice();
     emit attached(false, QString(), QString());
+}
+
+QString MainWindow::resultText(int code) const
+{
+    return code < 0 || code > 0xffff ? QString() : logformat::result_text(uint16(code));
+}
+
+void MainWindow::copyFlowChart()
+{
+    ui->actionLogToFlowChart->trigger();
+}
+
+QString MainWindow::flowChartShortcut() const
+{
+    return ui->actionLogToFlowChart->shortcut().toString(QKeySequence::NativeText);
 }
 
 void MainWindow::DeviceFound(int, int, QString, bool) {}

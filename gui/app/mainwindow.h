@@ -3,8 +3,13 @@
 // below, with a command line for typed commands and raw packets.
 #pragma once
 
+#include "cloneprojectdialog.h"
 #include "cls_wifi.h"
+#include "firmwareupload.h"
+#include "hvproject.h"
+#include "logclock.h"
 #include "portenumerator.h"
+#include "projectsettingsdialog.h"
 #include "uarthvconnection.h"
 
 #include <QByteArray>
@@ -15,23 +20,21 @@
 #include <memory>
 
 class CommandParser;
-class LogView;
-class QAction;
-class QCheckBox;
 class QDateTime;
-class QHBoxLayout;
-class QLabel;
-class QLineEdit;
-class QPushButton;
 class QQuickView;
-class QSplitter;
-class QVBoxLayout;
+
+namespace Ui
+{
+class MainWindow;
+}
 
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
     Q_PROPERTY(bool dfuEraseKeys READ dfuEraseKeys WRITE setDfuEraseKeys NOTIFY dfuEraseKeysChanged)
     Q_PROPERTY(bool flowcontrol READ flowcontrol WRITE setFlowcontrol NOTIFY flowcontrolChanged)
+    // An upload runs from uploadFile until the module has started the new firmware or it failed.
+    Q_PROPERTY(bool uploading READ uploading NOTIFY uploadingChanged)
 
 public:
     // Lists the system's serial ports and follows adapters being plugged and pulled.
@@ -44,6 +47,8 @@ public:
     void setDfuEraseKeys(bool on);
     bool flowcontrol() const { return m_flowcontrol; }
     void setFlowcontrol(bool on);
+    bool uploading() const { return upload.uploading(); }
+    FirmwareUpload &uploader() { return upload; }
 
     // Writes the persisted settings and flushes the store; run when the event loop has ended.
     void saveSettings();
@@ -53,6 +58,7 @@ public:
 
     UartHVConnection &connection() { return comm; }
     cls_wifi &api() { return wifi; }
+    HVProject &projectModel() { return project; }
     QQuickView *qmlView() const { return view; }
 
 signals:
@@ -61,6 +67,12 @@ signals:
     void baud_rate(QString text, int value);
     void select_baud_rate(int value);
     void attached(bool open, QString port, QString baud);
+    // A port could not be opened: the reason, beginning "Could not open".
+    void open_failed(QString reason);
+    void upload_progress(int bytes, int total, int time);
+    void uploadingChanged();
+    // The end of an upload: ok once the module started the new firmware, otherwise why not.
+    void upload_finished(bool ok, QString reason);
 
 public slots:
     void raw_tx(int byte);
@@ -81,45 +93,66 @@ public slots:
     void on_lineCommand_textEdited(QString arg1);
     void on_lineCommand_returnPressed();
 
+    void uploadFile(QString fname);
+    void rsp_flash_upload(uint16 status);
+    void rsp_flash_upload_finish(uint16 status);
+    void rsp_flash_set_address(uint16 result);
+    void evt_boot(uint16 major, uint16 minor, uint16 patch, uint16 build, uint16 bootloader_version,
+                  uint16 tcpip_version, uint16 hw);
+    void evt_mac_address(uint8 hw_interface, hw_addr mac);
+
     void rxData(QByteArray data);
     void txData(QByteArray data);
 
+    // The text of a result or reason code from the module's result table, empty when unknown.
+    Q_INVOKABLE QString resultText(int code) const;
+    // The log's flow chart on the clipboard, as its shortcut does; and that shortcut, to show it.
+    Q_INVOKABLE void copyFlowChart();
+    Q_INVOKABLE QString flowChartShortcut() const;
+
+    // Project operations of the interface.
+    Q_INVOKABLE void editFile(QString fname);
+    Q_INVOKABLE QString selectFile(QString fname, QString title, QString filter = QString());
+    Q_INVOKABLE void cloneProject();
+    Q_INVOKABLE void projectSettings();
+
 private slots:
     void on_pushLogClear_clicked();
+    // A fault of the link, as a red line that no filter hides.
+    void showLinkError(const QString &message);
+    void cloned(QString newp);
+    void settingsAccepted();
 
 private:
+    // Construction, step by step, in the order the constructor runs them.
     void construct();
     void buildWidgets();
-    void loadQml();
-    void writeSettings();
+    void loadInterface();
+    void connectApiAndLog();
+    void createParser();
+    void offerBaudRates();
+    void connectLink();
+    void loadSettings();
+    void connectUpload(); // mainwindowupload.cpp
 
-    // The widgets of the window, created once.
-    struct Ui {
-        QAction *actionLogToFlowChart = nullptr;
-        QWidget *centralWidget = nullptr;
-        QVBoxLayout *verticalLayout_2 = nullptr;
-        QSplitter *splitter = nullptr;
-        QWidget *frame = nullptr;
-        QWidget *verticalLayoutWidget = nullptr;
-        QVBoxLayout *verticalLayout = nullptr;
-        LogView *textDebug = nullptr;
-        QHBoxLayout *horizontalLayout_2 = nullptr;
-        QLineEdit *lineCommand = nullptr;
-        QLabel *label_10 = nullptr;
-        QCheckBox *checkLogHex = nullptr;
-        QCheckBox *checkLogText = nullptr;
-        QCheckBox *checkLogScroll = nullptr;
-        QPushButton *pushLogCopy = nullptr;
-        QPushButton *pushLogClear = nullptr;
-    };
+    void writeSettings();
 
     UartHVConnection comm;
     cls_wifi wifi;
+    FirmwareUpload upload{wifi};
     bool m_dfuEraseKeys = false;
+    HVProject project{this};
+    CloneProjectDialog *cloneDialog = new CloneProjectDialog(this);
+    std::unique_ptr<ProjectSettingsDialog> settingsDialog = std::make_unique<ProjectSettingsDialog>();
     QSettings settings;
+    QString editorProgram;
     bool m_flowcontrol = false;
     CommandParser *parser = nullptr;
-    Ui ui;
+    std::unique_ptr<Ui::MainWindow> ui;
     QQuickView *view = nullptr;
     QWidget *viewContainer = nullptr;
+    LogClock clock;
+    // While open_port runs: the link's reason why the port did not open.
+    bool opening = false;
+    QString openError;
 };

@@ -17,7 +17,10 @@ signals:
     void ClearDevices();
     void DeviceFound(const QString &name, const QString &port);
     void DeviceDisconnect(const QString &name, const QString &port);
+    // The open port was lost by itself; LinkError says why just before.
     void DeviceClosed();
+    // A port that could not be opened, or was lost, in words for the user.
+    void LinkError(const QString &message);
     void RxData(const QByteArray &data);
 
 public slots:

@@ -3,13 +3,17 @@
 #include <QFile>
 
 // The kernel's termios2 (with BOTHER for arbitrary rates) cannot be mixed with glibc's <termios.h>.
+#include <algorithm>
 #include <asm/termbits.h>
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace serialio
@@ -48,16 +52,20 @@ int openDevice(const QString &path)
     if (fd < 0) return -1;
     termios2 t;
     // A tty only; raw at once, so nothing received before the line is set is cooked or echoed.
-    if (::ioctl(fd, TIOCEXCL) != 0 || ::ioctl(fd, TCGETS2, &t) != 0) {
+    if (::ioctl(fd, TIOCEXCL) != 0) {
         const int err = errno;
         ::close(fd);
         errno = err;
         return -1;
     }
-    makeRaw(t);
-    if (::ioctl(fd, TCSETS2, &t) != 0) {
+    bool raw = ::ioctl(fd, TCGETS2, &t) == 0;
+    if (raw) {
+        makeRaw(t);
+        raw = ::ioctl(fd, TCSETS2, &t) == 0;
+    }
+    if (!raw) {
         const int err = errno;
-        ::close(fd);
+        closeDevice(fd);
         errno = err;
         return -1;
     }
@@ -66,7 +74,11 @@ int openDevice(const QString &path)
 
 void closeDevice(int fd)
 {
-    if (fd >= 0) ::close(fd);
+    if (fd < 0) return;
+    // A pty keeps its line while the other end is open, exclusive flag included: without this, no
+    // one but root could open it again.
+    ::ioctl(fd, TIOCNXCL);
+    ::close(fd);
 }
 
 bool setLineSettings(int fd, int baud)
@@ -94,13 +106,23 @@ bool setLineSettings(int fd, int baud)
 namespace
 {
 
-enum class Wake { Port, Stop, Closed, Error };
+enum class Wake { Port, Stop, Closed, Error, Timeout };
 
-Wake waitFor(int fd, short events, const Event &stop, const Event &closed, short *portEvents)
+qint64 nowMs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return qint64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// Waits without limit when timeoutMs is negative.
+Wake waitFor(int fd, short events, const Event &stop, const Event &closed, int timeoutMs, short *portEvents)
 {
     pollfd fds[3] = {{fd, events, 0}, {stop.fd(), POLLIN, 0}, {closed.fd(), POLLIN, 0}};
+    const qint64 deadline = timeoutMs < 0 ? 0 : nowMs() + timeoutMs;
     for (;;) {
-        const int r = ::poll(fds, 3, -1);
+        const int wait = timeoutMs < 0 ? -1 : int(std::max<qint64>(0, deadline - nowMs()));
+        const int r = ::poll(fds, 3, wait);
         if (r < 0) {
             if (errno == EINTR) continue;
             return Wake::Error;
@@ -112,6 +134,7 @@ Wake waitFor(int fd, short events, const Event &stop, const Event &closed, short
             return Wake::Port;
         }
         if (stop.isSet()) return Wake::Stop;
+        if (r == 0) return Wake::Timeout;
     }
 }
 
@@ -119,6 +142,7 @@ Wake waitFor(int fd, short events, const Event &stop, const Event &closed, short
 
 Transfer readSome(int fd, char *buffer, int n, const Event &stop, const Event &closed)
 {
+    bool portFault = false;
     for (;;) {
         if (closed.isSet()) return {Outcome::StartFailed, 0, EBADF};
         const ssize_t r = ::read(fd, buffer, static_cast<size_t>(n));
@@ -127,9 +151,12 @@ Transfer readSome(int fd, char *buffer, int n, const Event &stop, const Event &c
             return {Outcome::StartFailed, 0, EIO};
         if (errno == EINTR) continue;
         if (errno != EAGAIN) return {Outcome::StartFailed, 0, errno};
+        // A port that reports a fault yet has nothing to read would wake us for ever.
+        if (portFault) return {Outcome::WaitFailed, 0, EIO};
         short revents = 0;
-        switch (waitFor(fd, POLLIN, stop, closed, &revents)) {
+        switch (waitFor(fd, POLLIN, stop, closed, -1, &revents)) {
         case Wake::Port:
+            portFault = !(revents & POLLIN) && (revents & (POLLHUP | POLLERR | POLLNVAL));
             break; // data, or an error that the next read reports
         case Wake::Stop:
             return {Outcome::Stopped, 0, 0};
@@ -137,11 +164,13 @@ Transfer readSome(int fd, char *buffer, int n, const Event &stop, const Event &c
             return {Outcome::WaitFailed, 0, EBADF};
         case Wake::Error:
             return {Outcome::WaitFailed, 0, errno};
+        case Wake::Timeout:
+            break;
         }
     }
 }
 
-Transfer writeSome(int fd, const char *buffer, int n, const Event &stop, const Event &closed)
+Transfer writeSome(int fd, const char *buffer, int n, const Event &stop, const Event &closed, int timeoutMs)
 {
     for (;;) {
         if (closed.isSet()) return {Outcome::StartFailed, 0, EBADF};
@@ -150,7 +179,7 @@ Transfer writeSome(int fd, const char *buffer, int n, const Event &stop, const E
         if (r < 0 && errno == EINTR) continue;
         if (r < 0 && errno != EAGAIN) return {Outcome::StartFailed, 0, errno};
         short revents = 0;
-        switch (waitFor(fd, POLLOUT, stop, closed, &revents)) {
+        switch (waitFor(fd, POLLOUT, stop, closed, timeoutMs, &revents)) {
         case Wake::Port:
             if (revents & POLLOUT) break;
             return {Outcome::WaitFailed, 0, (revents & POLLNVAL) ? EBADF : EIO};
@@ -160,7 +189,35 @@ Transfer writeSome(int fd, const char *buffer, int n, const Event &stop, const E
             return {Outcome::WaitFailed, 0, EBADF};
         case Wake::Error:
             return {Outcome::WaitFailed, 0, errno};
+        case Wake::Timeout:
+            return {Outcome::TimedOut, 0, ETIMEDOUT};
         }
+    }
+}
+
+QString openFailureReason(const QString &path, int error)
+{
+    QString reason = qt_error_string(error);
+    switch (error) {
+    case ENOTTY:
+        return QStringLiteral("not a serial port");
+    case EBUSY:
+        return reason + QLatin1String(" (another program has the port open)");
+    case EACCES:
+    case EPERM: {
+        // The group that may use the device, if membership of it is what would help.
+        QString group;
+        struct stat st;
+        if (::stat(QFile::encodeName(path).constData(), &st) == 0 && st.st_gid != 0 &&
+            (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP)) {
+            if (const struct group *g = ::getgrgid(st.st_gid)) group = QString::fromLocal8Bit(g->gr_name);
+        }
+        return reason + QLatin1String(" (add your user to the group that owns the device, \"") +
+               (group.isEmpty() ? QStringLiteral("dialout\" on Debian") : group + '"') +
+               QLatin1String(", then log in again)");
+    }
+    default:
+        return reason;
     }
 }
 

@@ -44,6 +44,7 @@ enum class Outcome {
     Stopped,     // the stop event was seen before the port was ready
     StartFailed, // the transfer itself failed (or the port was closed); error holds errno
     WaitFailed,  // waiting for the port failed (error condition on the port, or closed meanwhile)
+    TimedOut,    // the port stayed unready for the whole time allowed
 };
 
 struct Transfer {
@@ -52,10 +53,15 @@ struct Transfer {
     int error;
 };
 
-// Both transfer at least one byte and at most n, waiting as long as it takes, unless `stop` or
-// `closed` is set first. `closed` means the descriptor is being taken away: once it is set, fd is not
-// touched again.
+// Both transfer at least one byte and at most n, waiting as long as it takes (a write at most
+// timeoutMs, when that is not negative), unless `stop` or `closed` is set first. `closed` means the
+// descriptor is being taken away: once it is set, fd is not touched again.
 Transfer readSome(int fd, char *buffer, int n, const Event &stop, const Event &closed);
-Transfer writeSome(int fd, const char *buffer, int n, const Event &stop, const Event &closed);
+Transfer writeSome(int fd, const char *buffer, int n, const Event &stop, const Event &closed,
+                   int timeoutMs = -1);
+
+// Why `path` could not be opened (error is the errno of openDevice), in words for the user, with the
+// fix where there is an obvious one.
+QString openFailureReason(const QString &path, int error);
 
 } // namespace serialio

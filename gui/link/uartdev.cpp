@@ -3,6 +3,9 @@
 #include "messagecounts.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -10,6 +13,19 @@ namespace
 {
 constexpr int headerSize = 4;
 constexpr int maxPayload = 2047; // 11-bit length field
+
+int packetSize(const char *header)
+{
+    const auto *h = reinterpret_cast<const unsigned char *>(header);
+    return headerSize + (h[0] & 7) * 256 + h[1];
+}
+
+QString readFailure(int error)
+{
+    if (error == EIO) return QStringLiteral("the device hung up");
+    return QLatin1String("read failed: ") + qt_error_string(error);
+}
+
 } // namespace
 
 UartDev::UartDev(const QString &portName, QObject *parent) : QThread(parent), portName(portName) {}
@@ -18,14 +34,22 @@ UartDev::~UartDev()
 {
     qDebug("UartDev::~UartDev");
     stopEvent.set();
+    wakeReader();
     wait();
 }
 
 bool UartDev::openPort()
 {
-    if (isRunning() || isFinished()) return false;
+    if (isRunning() || isFinished()) {
+        openErrno = EBUSY;
+        return false;
+    }
     // Without its wake-up events the reader could not be stopped: no port then.
-    const int fd = stopEvent.valid() && closeEvent.valid() ? serialio::openDevice(portName) : -1;
+    int fd = -1;
+    if (!stopEvent.valid() || !closeEvent.valid())
+        openErrno = EMFILE;
+    else if ((fd = serialio::openDevice(portName)) < 0)
+        openErrno = errno;
     if (fd < 0) {
         qDebug().noquote() << "ERROR: cannot open serialport:" << portName;
         return false;
@@ -43,6 +67,12 @@ bool UartDev::setBaudRate(int baud)
     return fd >= 0 && serialio::setLineSettings(fd, baud);
 }
 
+qint64 UartDev::rxBacklogPeak() const
+{
+    std::lock_guard<std::mutex> lock(queueLock);
+    return peak;
+}
+
 bool UartDev::isKnownHeader(const unsigned char *header)
 {
     if (!(header[0] & 0x08)) return false;
@@ -54,6 +84,7 @@ void UartDev::run()
 {
     char buffer[headerSize + maxPayload];
     int need = headerSize;
+    readErrno = 0;
     for (;;) {
         if (stopEvent.isSet()) break;
         if (readExact(need, buffer + headerSize - need) < 0) break;
@@ -61,7 +92,7 @@ void UartDev::run()
         if (isKnownHeader(header)) {
             const int length = (header[0] & 7) * 256 + header[1];
             if (length != 0 && readExact(length, buffer + headerSize) <= 0) break;
-            emit RxData(QByteArray(buffer, headerSize + length));
+            if (!queuePacket(buffer, headerSize + length)) break;
             need = headerSize;
         } else {
             // Search the stream one byte at a time for a header of a known message.
@@ -71,7 +102,11 @@ void UartDev::run()
         }
     }
     qDebug("UART disconnecting");
-    if (releasePort()) emit Closed();
+    if (releasePort()) {
+        emit Closed();
+        // Still open, so nobody took the port away: a failed read means the device is gone.
+        if (readErrno != 0) markLost(readFailure(readErrno));
+    }
     qDebug("UART thread exit");
 }
 
@@ -89,6 +124,7 @@ int UartDev::readExact(int n, char *buffer)
         if (t.outcome != serialio::Outcome::Done) {
             std::printf("ERROR: ReadFile failed:%d\n", t.error);
             std::fflush(stdout);
+            readErrno = t.error;
             return -1;
         }
         buffer += t.count;
@@ -100,29 +136,44 @@ int UartDev::readExact(int n, char *buffer)
 int UartDev::writeAll(int n, const char *buffer)
 {
     if (n == 0) return 0;
-    std::lock_guard<std::mutex> lock(portLock);
-    const int fd = portHandle.load();
-    int remaining = n;
-    while (remaining > 0) {
-        const serialio::Transfer t = serialio::writeSome(fd, buffer, remaining, stopEvent, closeEvent);
-        switch (t.outcome) {
-        case serialio::Outcome::Done:
-            break;
-        case serialio::Outcome::Stopped:
-            return -1;
-        case serialio::Outcome::StartFailed:
-            std::printf("ERROR: WriteFile failed:%d\n", t.error);
-            std::fflush(stdout);
-            return -1;
-        case serialio::Outcome::WaitFailed:
-            std::printf("ERROR: Writefile failed:%d\n", t.error);
-            std::fflush(stdout);
-            return -1;
+    serialio::Transfer failed{serialio::Outcome::Done, 0, 0};
+    {
+        std::lock_guard<std::mutex> lock(portLock);
+        const int fd = portHandle.load();
+        const int timeoutMs = stallMs.load();
+        int remaining = n;
+        while (remaining > 0 && failed.outcome == serialio::Outcome::Done) {
+            const serialio::Transfer t =
+                serialio::writeSome(fd, buffer, remaining, stopEvent, closeEvent, timeoutMs);
+            switch (t.outcome) {
+            case serialio::Outcome::Done:
+                buffer += t.count;
+                remaining -= t.count;
+                break;
+            case serialio::Outcome::Stopped:
+                return -1;
+            case serialio::Outcome::StartFailed:
+                std::printf("ERROR: WriteFile failed:%d\n", t.error);
+                failed = t;
+                break;
+            case serialio::Outcome::WaitFailed:
+            case serialio::Outcome::TimedOut:
+                std::printf("ERROR: Writefile failed:%d\n", t.error);
+                failed = t;
+                break;
+            }
         }
-        buffer += t.count;
-        remaining -= t.count;
+        std::fflush(stdout);
     }
-    return 0;
+    if (failed.outcome == serialio::Outcome::Done) return 0;
+    // EBADF: the port was closed already, nothing more to report.
+    if (failed.outcome == serialio::Outcome::TimedOut)
+        closeAsLost(QStringLiteral("the line stalled for %1 s").arg(stallMs.load() / 1000.0));
+    else if (failed.error == EIO)
+        closeAsLost(QStringLiteral("the device hung up"));
+    else if (failed.error != EBADF)
+        closeAsLost(QLatin1String("write failed: ") + qt_error_string(failed.error));
+    return -1;
 }
 
 void UartDev::TxData(const QByteArray &data)
@@ -132,7 +183,19 @@ void UartDev::TxData(const QByteArray &data)
 
 void UartDev::Disconnect()
 {
+    {
+        std::lock_guard<std::mutex> lock(queueLock);
+        closeRequested = true;
+        lostPending = false;
+    }
     if (releasePort()) emit Closed();
+}
+
+void UartDev::closeAsLost(const QString &reason)
+{
+    if (!releasePort()) return;
+    emit Closed();
+    markLost(reason);
 }
 
 // Takes the descriptor away and closes it; true for the one caller that did. The reader is woken and,
@@ -143,8 +206,118 @@ bool UartDev::releasePort()
     const int fd = portHandle.exchange(-1);
     if (fd < 0) return false;
     closeEvent.set();
+    wakeReader();
     if (QThread::currentThread() != this) wait();
     std::lock_guard<std::mutex> lock(portLock);
     serialio::closeDevice(fd);
     return true;
+}
+
+// A reader waiting for room sees the stop and close events once woken.
+void UartDev::wakeReader()
+{
+    std::lock_guard<std::mutex> lock(queueLock);
+    spaceFreed.notify_all();
+}
+
+// Reader thread: waits while the object's thread is behind, then queues the packet. False when the
+// reader is to end instead.
+bool UartDev::queuePacket(const char *packet, int size)
+{
+    std::unique_lock<std::mutex> lock(queueLock);
+    const auto roomOrEnd = [&] {
+        return waiting == 0 || waiting + size <= backlogLimit || stopEvent.isSet() || closeEvent.isSet();
+    };
+    if (!roomOrEnd()) {
+        readerBlocked = true;
+        spaceFreed.wait(lock, roomOrEnd);
+        readerBlocked = false;
+    }
+    if (stopEvent.isSet() || closeEvent.isSet()) return false;
+    queue.append(packet, size);
+    waiting += size;
+    peak = std::max(peak, waiting);
+    if (!drainPosted) {
+        drainPosted = true;
+        postDrain();
+    }
+    return true;
+}
+
+void UartDev::markLost(const QString &reason)
+{
+    std::lock_guard<std::mutex> lock(queueLock);
+    if (closeRequested) return;
+    lostPending = true;
+    lostReason = reason;
+    if (!drainPosted) {
+        drainPosted = true;
+        postDrain();
+    }
+}
+
+void UartDev::postDrain()
+{
+    QMetaObject::invokeMethod(
+        this, [this] { drain(); }, Qt::QueuedConnection);
+}
+
+// The object's thread: emits everything queued, a slice at a time, then the loss of the port if it
+// was lost. Each slice ends after rxSliceMs and posts the rest behind the events that came meanwhile.
+void UartDev::drain()
+{
+    // A receiver that runs a nested event loop: the outer drain goes on once it returns.
+    if (draining) return;
+    draining = true;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 emitted = 0;
+    for (;;) {
+        if (batchPos >= batch.size()) {
+            std::unique_lock<std::mutex> lock(queueLock);
+            waiting -= emitted;
+            emitted = 0;
+            if (readerBlocked) spaceFreed.notify_all();
+            if (queue.isEmpty()) {
+                drainPosted = false;
+                batch.clear();
+                batchPos = 0;
+                const bool lost = lostPending;
+                const QString reason = lostReason;
+                lostPending = false;
+                lock.unlock();
+                draining = false;
+                if (lost) emit Lost(reason);
+                if (deleteWhenDrained) deleteLater();
+                return;
+            }
+            batch.swap(queue);
+            batchPos = 0;
+            queue.clear();
+        }
+        const char *packet = batch.constData() + batchPos;
+        const int size = packetSize(packet);
+        batchPos += size;
+        emitted += size;
+        emit RxData(QByteArray(packet, size));
+        if (clock.elapsed() >= rxSliceMs) {
+            std::lock_guard<std::mutex> lock(queueLock);
+            waiting -= emitted;
+            if (readerBlocked) spaceFreed.notify_all();
+            draining = false;
+            postDrain();
+            return;
+        }
+    }
+}
+
+void UartDev::releaseWhenDrained()
+{
+    deleteWhenDrained = true;
+    bool idle;
+    {
+        std::lock_guard<std::mutex> lock(queueLock);
+        idle = !drainPosted;
+    }
+    if (idle) delete this;
 }

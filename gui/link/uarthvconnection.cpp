@@ -14,7 +14,7 @@ UartHVConnection::UartHVConnection(QObject *parent)
 }
 
 UartHVConnection::UartHVConnection(std::unique_ptr<PortEnumerator> ports, QObject *parent)
-    : HVConnection(parent), ports(std::move(ports))
+    : HVConnection(parent), ports(std::move(ports)), writeStallMs(UartDev::writeStallMs)
 {
 }
 
@@ -28,15 +28,47 @@ bool UartHVConnection::OpenDevice(const QString &port, int baud)
     if (uartDev && uartDev->portName == port) uartDev->Disconnect();
 
     auto dev = std::make_unique<UartDev>(port);
-    if (!dev->openPort()) return false;
+    dev->setWriteStallTimeout(writeStallMs);
+    // Before the reader starts, so a packet already waiting at the port is not missed. The worker
+    // emits in this thread; it hands its packets over from the reader itself.
+    connect(dev.get(), &UartDev::RxData, this, &HVConnection::RxData);
+    UartDev *worker = dev.get();
+    connect(worker, &UartDev::Lost, this,
+            [this, worker](const QString &reason) { workerLost(worker, reason); });
+    if (!dev->openPort()) {
+        emit LinkError(QLatin1String("Could not open ") + port + QLatin1String(": ") +
+                       serialio::openFailureReason(port, dev->openError()));
+        return false;
+    }
     dev->setBaudRate(baud);
 
-    // Packets already queued from the earlier worker are still delivered after it is gone.
-    if (uartDev) uartDev->Disconnect();
+    retire(std::move(uartDev));
     uartDev = std::move(dev);
-    // Signal to signal: the worker emits in its own thread, so the re-emission is queued to ours.
-    connect(uartDev.get(), &UartDev::RxData, this, &HVConnection::RxData);
     return true;
+}
+
+void UartHVConnection::setWriteStallTimeout(int ms)
+{
+    writeStallMs = ms;
+    if (uartDev) uartDev->setWriteStallTimeout(ms);
+}
+
+// A replaced worker closes its port but still delivers the packets it read before; it goes once
+// they are out.
+void UartHVConnection::retire(std::unique_ptr<UartDev> dev)
+{
+    if (!dev) return;
+    dev->Disconnect();
+    UartDev *old = dev.release();
+    old->setParent(this);
+    old->releaseWhenDrained();
+}
+
+void UartHVConnection::workerLost(UartDev *dev, const QString &reason)
+{
+    if (dev != uartDev.get()) return;
+    emit LinkError(QLatin1String("Port ") + dev->portName + QLatin1String(" lost: ") + reason);
+    emit DeviceClosed();
 }
 
 void UartHVConnection::CloseDevice()
@@ -61,7 +93,7 @@ void UartHVConnection::DiscoverDevices()
         emit DeviceFound(p.name, p.port);
     if (uartDev && !portStillThere(present)) {
         qDebug().noquote() << "close:" << uartDev->portName;
-        uartDev->Disconnect();
+        uartDev->closeAsLost(QStringLiteral("the device was removed"));
     }
 }
 

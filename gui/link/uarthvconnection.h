@@ -22,7 +22,10 @@ public:
     explicit UartHVConnection(std::unique_ptr<PortEnumerator> ports, QObject *parent = nullptr);
     ~UartHVConnection() override;
 
+    // False, after LinkError with the reason, when the port cannot be opened.
     bool OpenDevice(const QString &port, int baud);
+    // For the workers of later opens too.
+    void setWriteStallTimeout(int ms);
 
     // The worker of the most recently opened port, also after it has closed; null before.
     UartDev *device() const { return uartDev.get(); }
@@ -37,8 +40,11 @@ public slots:
 
 private:
     bool portStillThere(const QList<PortInfo> &present) const;
+    void retire(std::unique_ptr<UartDev> dev);
+    void workerLost(UartDev *dev, const QString &reason);
 
     std::unique_ptr<PortEnumerator> ports;
     PortMonitor *monitor = nullptr;
     std::unique_ptr<UartDev> uartDev;
+    int writeStallMs;
 };

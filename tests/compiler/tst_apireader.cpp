@@ -1,6 +1,7 @@
 #include "compilertest.h"
 #include "testmain.h"
 
+#include <QProcess>
 #include <QTest>
 
 class ApiReaderTest : public QObject
@@ -114,6 +115,89 @@ private slots:
         QVERIFY(!c.loadApiDefinitions(broken, QString()));
         QVERIFY(c.program().empty());
         QVERIFY(c.compileLine("dim x\n", 1));
+    }
+
+    // Nesting far beyond any real file is refused like a file that does not parse; a deep but
+    // sane file is still read, down to its innermost class.
+    void nestingDepth_data()
+    {
+        QTest::addColumn<int>("depth");
+        QTest::addColumn<bool>("readable");
+        QTest::newRow("900 levels") << 900 << true;
+        QTest::newRow("30000 levels") << 30000 << false;
+    }
+    void nestingDepth()
+    {
+        QFETCH(int, depth);
+        QFETCH(bool, readable);
+        QTemporaryDir dir;
+        const QByteArray xml = "<api>" + QByteArray("<g>").repeated(depth - 2) +
+                               "<class name=\"c\"><event name=\"e\" script=\"0\"/></class>" +
+                               QByteArray("</g>").repeated(depth - 2) + "</api>";
+        ApiDefinitions d;
+        QCOMPARE(d.load(writeFile(dir, "api.xml", xml)), readable);
+        QCOMPARE(d.findEvent("c_e") != nullptr, readable);
+    }
+
+    // Entry n of the event tables stands for script id n, and every entry must lie within the
+    // 16-bit address space: one class leaves (65536 - 2) / 2 = 32767 entries, ids 0 to 32766.
+    void eventIdRange_data()
+    {
+        QTest::addColumn<QByteArray>("script");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("last id that fits") << QByteArray("32766") << false;
+        QTest::newRow("first id that does not") << QByteArray("32767") << true;
+        QTest::newRow("two billion") << QByteArray("2000000000") << true;
+        QTest::newRow("negative") << QByteArray("-5") << false;
+    }
+    void eventIdRange()
+    {
+        QFETCH(QByteArray, script);
+        QFETCH(bool, refused);
+        QTemporaryDir dir;
+        RecordingCompiler c;
+        const QString api =
+            writeFile(dir, "api.xml",
+                      "<api><class name=\"c\"><event name=\"e\" script=\"" + script + "\"/></class></api>");
+        QCOMPARE(c.loadApiDefinitions(api, QString()), !refused);
+        QCOMPARE(c.apiRefused(), refused);
+        if (!refused) QCOMPARE(int(c.program().size()), 1 + std::max(script.toInt(), 0) + 1);
+    }
+
+    // The shipped API file read by an independent reader (Python's ElementTree): one handler per
+    // event with as many parameters as that reader counts, and every constant loaded. Class
+    // table, event tables, parameter counts, constant names, values and order must all agree.
+    void shippedFileRoundTrip()
+    {
+        const QString api = QStringLiteral(NW_SOURCE_DIR "/sdk/api/wifiapi.xml");
+        QProcess oracle;
+        oracle.start(QStringLiteral("python3"),
+                     {QStringLiteral(NW_SOURCE_DIR "/tests/compiler/apioracle.py"), api});
+        QVERIFY(oracle.waitForFinished(60000));
+        QCOMPARE(oracle.exitCode(), 0);
+        QByteArray script, code, report;
+        int section = 0;
+        for (const QByteArray &line : oracle.readAllStandardOutput().split('\n')) {
+            if (line == "----") {
+                ++section;
+                continue;
+            }
+            (section == 0 ? script : section == 1 ? code : report) += line + '\n';
+        }
+        QTemporaryDir dir;
+        writeFile(dir, "all.s", script);
+        QProcess tollan;
+        tollan.setWorkingDirectory(dir.path());
+        tollan.start(QStringLiteral(NW_TOLLAN), {"all.s", "out.bin", api});
+        QVERIFY(tollan.waitForFinished(60000));
+        QCOMPARE(tollan.readAllStandardOutput(), QByteArray());
+        QCOMPARE(tollan.exitCode(), 0);
+        QFile bin(dir.filePath("out.bin"));
+        QVERIFY(bin.open(QIODevice::ReadOnly));
+        QCOMPARE(bin.readAll().toHex() + '\n', code);
+        QFile usage(dir.filePath("variable_memory_usage.txt"));
+        QVERIFY(usage.open(QIODevice::ReadOnly));
+        QCOMPARE(usage.readAll() + '\n', report);
     }
 
     void unknownTypeIsUint8()

@@ -1,4 +1,5 @@
 #include "compilertest.h"
+#include "encoder.h"
 #include "testmain.h"
 
 #include <QTest>
@@ -11,6 +12,7 @@ static const QByteArray kHeader = "0400ffffffffffff";
 struct Compiled {
     bool ok = false;
     QByteArray hex;
+    uint32_t end = 0; // the final address: where the last instruction's bytes end
     QVector<ReportedError> errors;
 };
 
@@ -25,6 +27,7 @@ static Compiled compileScript(const QByteArray &script, bool pack = false, uint3
     Compiled r;
     r.ok = c.compileFile(writeFile(dir, "main.s", script)) && c.finishProgram();
     r.hex = c.programBytes().toHex();
+    if (!c.program().empty()) r.end = c.program().back().address + instructionSize(c.program().back());
     r.errors = c.errors;
     return r;
 }
@@ -107,6 +110,8 @@ private slots:
             qWarning() << e.message << e.line << e.detail;
         QVERIFY(c.ok);
         QCOMPARE(c.hex, expected);
+        // The encoder writes exactly the bytes the addresses were laid out for.
+        QCOMPARE(uint32_t(c.hex.size() / 2), c.end);
     }
 
     // Two classes with one event each, both script id 0, no handler: 4 + 4 bytes and the END.
@@ -150,6 +155,28 @@ private slots:
         // A block longer than a bank can never be placed.
         const Compiled big = compileScript("dim x\nprocedure p()\nx = 300\nx = 300\nend", false, 8, 64);
         QVERIFY(!big.ok);
+    }
+
+    // Each padding takes its number when the walk creates it, after every other instruction
+    // (the final END being the last of those): the walk runs from the end of the program, so
+    // the padding at the higher address comes first.
+    void paddingNumberedByWalk()
+    {
+        QTemporaryDir dir;
+        RecordingCompiler c;
+        c.setMemoryLimits(16, 64);
+        c.loadApiDefinitions(writeFile(dir, "api.xml", smallApi()), QString());
+        QVERIFY(c.compileFile(
+            writeFile(dir, "main.s", "dim x\nprocedure p()\nx = 300\nend\nprocedure q()\nx = 300\nend")));
+        QVERIFY(c.finishProgram());
+        QVector<int> padding;
+        int finalEnd = -1;
+        for (const QByteArray &line : c.listingText().split('\n')) {
+            const int number = line.left(line.indexOf('\t')).toInt();
+            if (line.contains(" PADDING (52):")) padding.append(number);
+            if (line.contains(" END (17):")) finalEnd = number;
+        }
+        QCOMPARE(padding, (QVector<int>{finalEnd + 2, finalEnd + 1}));
     }
 
     void listingAndReport()

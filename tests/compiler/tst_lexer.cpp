@@ -58,6 +58,11 @@ private slots:
         QTest::newRow("largest literals")
             << QByteArray("2147483647, -2147483648, $FFFFFFFF") << "10=2147483647 13 10=-2147483648 13 10=-1";
         QTest::newRow("return is a keyword") << QByteArray("return") << "25";
+        // Groups from the fifth on are shifted out: the value is that of 1.2.3.4, 0x04030201.
+        QTest::newRow("100000 dotted groups")
+            << "1.2.3.4" + QByteArray(".5").repeated(100000) << "10=67305985";
+        QTest::newRow("negative group fills the bytes above")
+            << QByteArray("1.-1") << "10=-255"; // 0xFFFFFF01
     }
     void tokens()
     {
@@ -84,6 +89,9 @@ private slots:
         QTest::newRow("decimal too small") << QByteArray("x = -2147483649") << QByteArray("-2147483649");
         QTest::newRow("hex too long") << QByteArray("x = $100000000") << QByteArray("$100000000");
         QTest::newRow("bad dotted group") << QByteArray("x = 1.a") << QByteArray("1.");
+        QTest::newRow("bad group after 100000")
+            << "x = " + QByteArray("1.").repeated(100000) + "a" << QByteArray("1.").repeated(100000);
+        QTest::newRow("out-of-range group") << QByteArray("x = 1.4294967296") << QByteArray("1.4294967296");
     }
     void failures()
     {

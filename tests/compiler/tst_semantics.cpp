@@ -66,6 +66,22 @@ private slots:
             << QByteArray("procedure q(a, b)\nend\nprocedure p()\ncall q(, 5)\nend") << 4
             << QByteArray("Using empty parameter expects next parameter to be variable or string")
             << QByteArray();
+        QTest::newRow("negative buffer size")
+            << QByteArray("dim b(-1)") << 1 << QByteArray("buffer size out of range")
+            << QByteArray("b cannot have a size of -1");
+        // 2 x (2^31 - 1) bytes end at 2^32 - 2: the third buffer would wrap.
+        QTest::newRow("variable memory overflow")
+            << QByteArray("dim a($7FFFFFFF), b($7FFFFFFF)\nconst k = 1\ndim c($7FFFFFFF)") << 3
+            << QByteArray("variable memory overflow")
+            << QByteArray("c does not fit in the 32-bit variable memory");
+        QTest::newRow("scalar past the last address")
+            << QByteArray("dim a($7FFFFFFF), b($7FFFFFFF), c(1)\ndim d") << 2
+            << QByteArray("variable memory overflow")
+            << QByteArray("d does not fit in the 32-bit variable memory");
+        QTest::newRow("functions nested too deeply")
+            << "dim x\nprocedure p()\nx = " + QByteArray("float(").repeated(1001) + "1" +
+                   QByteArray(",1)").repeated(1001) + "\nend"
+            << 3 << QByteArray("expression nested too deeply") << QByteArray();
         QTest::newRow("goto") << QByteArray("procedure p()\ngoto\nend") << 2 << QByteArray("syntax error")
                               << QByteArray();
         QTest::newRow("long string") << "dim b(4)\nprocedure p()\nb(:) = \"" + QByteArray(256, 'a') +

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QFontMetrics>
 #include <QGraphicsItem>
 #include <QGraphicsScene>
 #include <QMimeData>
@@ -71,6 +72,96 @@ private slots:
         QCOMPARE(view.logEntries().first(), QStringList(ts + "2<br>"));
         QCOMPARE(view.logEntries().last(), QStringList(ts + "next<br>"));
         QCOMPARE(view.scene()->sceneRect(), QRectF(0, 50, 1000, 250000));
+    }
+
+    void burst_data()
+    {
+        QTest::addColumn<int>("before");
+        QTest::addColumn<int>("pendingAtClear");
+        QTest::addColumn<int>("burst");
+        QTest::addColumn<int>("firstKept");
+
+        // Lines are numbered 0.. in the order they were logged, over all three phases.
+        QTest::newRow("200000 lines after one row") << 1 << 0 << 200000 << 190001;
+        QTest::newRow("cap exactly reached") << 0 << 0 << 10000 << 0;
+        QTest::newRow("15000 pending across a clear") << 3 << 15000 << 2 << 5005;
+    }
+
+    // A burst between two flushes leaves exactly the newest rows and entries, quickly.
+    void burst()
+    {
+        QFETCH(int, before);
+        QFETCH(int, pendingAtClear);
+        QFETCH(int, burst);
+        QFETCH(int, firstKept);
+
+        LogView view;
+        int n = 0;
+        for (int i = 0; i < before; ++i)
+            view.addLine(ts, QString::number(n++));
+        view.flush();
+        for (int i = 0; i < pendingAtClear; ++i)
+            view.addLine(ts, QString::number(n++));
+        if (pendingAtClear) view.clearLog();
+        const int loggedSinceClear = pendingAtClear ? 0 : before;
+        for (int i = 0; i < burst; ++i)
+            view.addLine(ts, QString::number(n++));
+
+        QElapsedTimer timer;
+        timer.start();
+        view.flush();
+        QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
+
+        const int rows = n - firstKept;
+        QCOMPARE(view.scene()->items().size(), rows);
+        QList<qreal> ys;
+        for (QGraphicsItem *item : view.scene()->items())
+            ys.append(item->pos().y());
+        std::sort(ys.begin(), ys.end());
+        const qreal topY = (pendingAtClear ? firstKept - before : firstKept) * 25.0;
+        QCOMPARE(ys.first(), topY);
+        QCOMPARE(ys.last(), topY + (rows - 1) * 25.0);
+        if (rows == 10000 && n > 10000) QCOMPARE(view.scene()->sceneRect(), QRectF(0, topY, 1000, 250000));
+
+        // Entries: what was logged since the clear, at most the newest 10000 of it.
+        const int entryCount = qMin(10000, loggedSinceClear + burst);
+        QCOMPARE(view.logEntries().size(), entryCount);
+        QCOMPARE(view.logEntries().first(), QStringList(ts + QString::number(n - entryCount) + "<br>"));
+        QCOMPARE(view.logEntries().last(), QStringList(ts + QString::number(n - 1) + "<br>"));
+    }
+
+    void longRowsScrollToTheirEnd_data()
+    {
+        QTest::addColumn<int>("before");
+        QTest::newRow("growing pane") << 0;
+        QTest::newRow("trimmed pane") << 10005;
+    }
+
+    // The horizontal scroll bar reaches the end of a row wider than the placeholder.
+    void longRowsScrollToTheirEnd()
+    {
+        QFETCH(int, before);
+        LogView view;
+        view.resize(500, 200);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        for (int i = 0; i < before; ++i)
+            view.addLine(ts, QStringLiteral("short"));
+        const QString text = QString(300, QLatin1Char('W')) + QStringLiteral("END");
+        view.addLine(ts, text);
+        view.flush();
+
+        QGraphicsItem *newest = nullptr;
+        for (QGraphicsItem *item : view.scene()->items())
+            if (!newest || item->pos().y() > newest->pos().y()) newest = item;
+        const int textWidth = QFontMetrics(view.font()).horizontalAdvance(text);
+        QVERIFY(textWidth > 1500);
+        QTRY_VERIFY(newest->boundingRect().width() >= textWidth);
+
+        QScrollBar *bar = view.horizontalScrollBar();
+        QTRY_VERIFY(bar->maximum() + view.viewport()->width() >= newest->sceneBoundingRect().right());
+        bar->setValue(bar->maximum());
+        QVERIFY(view.mapFromScene(newest->sceneBoundingRect().topRight()).x() <= view.viewport()->width());
     }
 
     void clearKeepsPendingLines()

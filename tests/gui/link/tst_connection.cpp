@@ -5,10 +5,15 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <grp.h>
 #include <memory>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
 
 namespace
 {
@@ -40,6 +45,50 @@ struct Link {
                          [this](const QString &name, const QString &port) { events << name + '|' + port; });
     }
 };
+
+// What the window sees of a connection, in order: packets, link errors and the port's loss.
+struct Reports {
+    QStringList events;
+
+    explicit Reports(HVConnection &comm)
+    {
+        QObject::connect(&comm, &HVConnection::RxData,
+                         [this](const QByteArray &p) { events << "rx " + QString::fromLatin1(p.toHex()); });
+        QObject::connect(&comm, &HVConnection::LinkError,
+                         [this](const QString &m) { events << "error " + m; });
+        QObject::connect(&comm, &HVConnection::DeviceClosed, [this] { events << "closed"; });
+    }
+    int count(const QString &prefix) const
+    {
+        int n = 0;
+        for (const QString &e : events)
+            n += e.startsWith(prefix);
+        return n;
+    }
+};
+
+// Without processing events, so that nothing the worker posted is delivered meanwhile.
+bool waitFinished(const UartDev *dev)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!dev->isFinished() && timer.elapsed() < 10000)
+        QThread::msleep(2);
+    return dev->isFinished();
+}
+
+// The worker has taken everything the line held and waits for more; no events are processed.
+bool readerIdle()
+{
+    for (int i = 0; i < 5000; ++i) {
+        QThread::msleep(2);
+        if (readerWaiting()) {
+            QThread::msleep(20);
+            if (readerWaiting()) return true;
+        }
+    }
+    return false;
+}
 
 int entryCount(const char *dir)
 {
@@ -77,6 +126,13 @@ private slots:
     void discoveryFailureLeavesPort();
     void systemDiscovery();
     void noLeakOverCycles();
+    void lostPortReportedOnce_data();
+    void lostPortReportedOnce();
+    void closeOnRequestReportsNothing_data();
+    void closeOnRequestReportsNothing();
+    void packetWaitingAtOpen();
+    void openFailureReasons_data();
+    void openFailureReasons();
 };
 
 void TestConnection::txDataWithoutPort()
@@ -165,6 +221,12 @@ void TestConnection::closeDevice()
     link.comm.CloseDevice();
     QCOMPARE(closed.count(), 1);
     QVERIFY(pty.slaveClosed());
+    // Left open to others (the pty's line outlives the close, and with it an exclusive flag).
+    const int fd = ::open(QFile::encodeName(pty.path).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    int exclusive = -1;
+    QVERIFY(fd >= 0 && ::ioctl(fd, TIOCGEXCL, &exclusive) == 0);
+    ::close(fd);
+    QCOMPARE(exclusive, 0);
 
     // Closed, not never opened: the write goes to the ended worker and fails there.
     StdoutCapture out;
@@ -291,6 +353,192 @@ void TestConnection::noLeakOverCycles()
     }
     QTRY_COMPARE_WITH_TIMEOUT(readerThreads(), 0, 10000);
     QVERIFY(entryCount("/proc/self/fd") <= fds);
+}
+
+void TestConnection::lostPortReportedOnce_data()
+{
+    QTest::addColumn<QString>("cause");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("adapter pulled") << "hang-up"
+                                    << "the device hung up";
+    QTest::newRow("node removed") << "removed"
+                                  << "the device was removed";
+    QTest::newRow("line stalled") << "stall"
+                                  << "the line stalled for 0.3 s";
+}
+
+void TestConnection::lostPortReportedOnce()
+{
+    QFETCH(QString, cause);
+    QFETCH(QString, reason);
+    Pty pty;
+    QVERIFY(pty.ok());
+    QTemporaryDir dir;
+    const QString node = dir.filePath("ttyUSB0");
+    QVERIFY(QFile::link(pty.path, node));
+    Link link;
+    Reports reports(link.comm);
+    link.comm.setWriteStallTimeout(300);
+    QVERIFY(link.comm.OpenDevice(node, 115200));
+
+    // Read by the worker but not yet handed over (no events run meanwhile): these must still come
+    // before the report. (A pty drops what its reader has not taken when the master closes.)
+    QVERIFY(pty.write(hex("08000100880001000801010105")));
+    QVERIFY(readerIdle());
+    qint64 writeMs = 0;
+    {
+        StdoutCapture out; // the worker's read and write errors
+        if (cause == "hang-up") {
+            pty.closeMaster();
+        } else if (cause == "removed") {
+            QVERIFY(QFile::remove(node));
+            link.comm.DiscoverDevices();
+        } else {
+            // Nobody reads the other end: the write can never finish.
+            QElapsedTimer timer;
+            timer.start();
+            link.comm.TxData(QByteArray(1 << 20, 'x'));
+            writeMs = timer.elapsed();
+        }
+    }
+    QCOMPARE(reports.events, QStringList());
+    if (cause == "stall") QVERIFY2(writeMs >= 290 && writeMs < 5000, qPrintable(QString::number(writeMs)));
+    QTRY_COMPARE_WITH_TIMEOUT(reports.count("closed"), 1, 10000);
+    QCOMPARE(reports.events, QStringList({"rx 08000100", "rx 88000100", "rx 0801010105",
+                                          "error Port " + node + " lost: " + reason, "closed"}));
+
+    // The window closes the port in answer; later discoveries and writes report nothing more.
+    link.comm.CloseDevice();
+    QFile::remove(node);
+    link.comm.DiscoverDevices();
+    link.comm.TxData(hex("08000100"));
+    QTest::qWait(100);
+    QCOMPARE(reports.events.size(), 5);
+}
+
+void TestConnection::closeOnRequestReportsNothing_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("closed, then hung up") << "close";
+    QTest::newRow("replaced, then hung up") << "replace";
+    QTest::newRow("hung up, closed before the report") << "race";
+    QTest::newRow("closed, then node removed") << "remove";
+}
+
+void TestConnection::closeOnRequestReportsNothing()
+{
+    QFETCH(QString, how);
+    Pty pty, other;
+    QVERIFY(pty.ok() && other.ok());
+    QTemporaryDir dir;
+    const QString node = dir.filePath("ttyUSB0");
+    QVERIFY(QFile::link(pty.path, node));
+    Link link;
+    Reports reports(link.comm);
+    QVERIFY(link.comm.OpenDevice(node, 115200));
+    QVERIFY(pty.write(hex("08000100")));
+    QTRY_COMPARE_WITH_TIMEOUT(reports.count("rx"), 1, 10000);
+
+    auto out = std::make_unique<StdoutCapture>();
+    if (how == "close") {
+        link.comm.CloseDevice();
+        pty.closeMaster();
+    } else if (how == "replace") {
+        QVERIFY(link.comm.OpenDevice(other.path, 115200));
+        pty.closeMaster();
+    } else if (how == "race") {
+        UartDev *dev = link.comm.device();
+        pty.closeMaster();
+        QVERIFY(waitFinished(dev));
+        link.comm.CloseDevice();
+    } else {
+        link.comm.CloseDevice();
+        QVERIFY(QFile::remove(node));
+        link.comm.DiscoverDevices();
+    }
+    QTest::qWait(200);
+    out.reset();
+    QCOMPARE(reports.events, QStringList{"rx 08000100"});
+}
+
+void TestConnection::packetWaitingAtOpen()
+{
+    Pty pty;
+    QVERIFY(pty.ok());
+    // Raw before anyone opens the slave, so the packet waits there unchanged.
+    termios t;
+    QCOMPARE(::tcgetattr(pty.master, &t), 0);
+    ::cfmakeraw(&t);
+    QCOMPARE(::tcsetattr(pty.master, TCSANOW, &t), 0);
+    QVERIFY(pty.write(hex("0801010105")));
+
+    Link link;
+    Reports reports(link.comm);
+    QVERIFY(link.comm.OpenDevice(pty.path, 115200));
+    QTRY_COMPARE_WITH_TIMEOUT(reports.events, QStringList{"rx 0801010105"}, 10000);
+}
+
+void TestConnection::openFailureReasons_data()
+{
+    QTest::addColumn<QString>("node"); // a file made for the row: "", "mode 000", "uucp 660"
+    QTest::addColumn<QString>("path"); // %1: the file made
+    QTest::addColumn<int>("error");    // 0: opened through the connection; else the reason for this errno
+    QTest::addColumn<QString>("expected");
+    const QString hint =
+        " (add your user to the group that owns the device, \"dialout\" on Debian, then log in again)";
+
+    QTest::newRow("missing") << ""
+                             << "/nonexistent/ttyUSB9" << 0
+                             << "Could not open /nonexistent/ttyUSB9: No such file or directory";
+    QTest::newRow("not a tty") << ""
+                               << "/dev/null" << 0 << "Could not open /dev/null: not a serial port";
+    QTest::newRow("no permission") << "mode 000"
+                                   << "%1" << 0 << "Could not open %1: Permission denied" + hint;
+    // The reasons alone, for errors that root cannot meet.
+    QTest::newRow("EACCES, node unknown") << ""
+                                          << "/nonexistent/ttyUSB9" << EACCES << "Permission denied" + hint;
+    QTest::newRow("EACCES, group of the node")
+        << "uucp 660"
+        << "%1" << EACCES
+        << "Permission denied (add your user to the group that owns the device, \"uucp\", then log in again)";
+    QTest::newRow("EBUSY") << ""
+                           << "/dev/ttyUSB0" << EBUSY
+                           << "Device or resource busy (another program has the port open)";
+}
+
+void TestConnection::openFailureReasons()
+{
+    QFETCH(QString, node);
+    QFETCH(QString, path);
+    QFETCH(int, error);
+    QFETCH(QString, expected);
+
+    QTemporaryDir dir;
+    if (!node.isEmpty()) {
+        const struct group *uucp = ::getgrnam("uucp");
+        if (::geteuid() == 0 && node == "mode 000") QSKIP("root opens any file");
+        if ((::geteuid() != 0 || !uucp) && node == "uucp 660") QSKIP("needs root and a uucp group");
+        path = dir.filePath("ttyS9");
+        if (expected.contains("%1")) expected = expected.arg(path);
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.close();
+        const QByteArray p = QFile::encodeName(path);
+        if (node == "mode 000")
+            QCOMPARE(::chmod(p.constData(), 0), 0);
+        else
+            QVERIFY(::chown(p.constData(), 0, uucp->gr_gid) == 0 && ::chmod(p.constData(), 0660) == 0);
+    }
+
+    if (error != 0) {
+        QCOMPARE(serialio::openFailureReason(path, error), expected);
+        return;
+    }
+    Link link;
+    Reports reports(link.comm);
+    QVERIFY(!link.comm.OpenDevice(path, 115200));
+    QCOMPARE(reports.events, QStringList{"error " + expected});
+    QVERIFY(!link.comm.device());
 }
 
 NW_TEST(TestConnection)

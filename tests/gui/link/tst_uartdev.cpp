@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <asm/termbits.h>
 #include <atomic>
 #include <memory>
@@ -71,6 +72,8 @@ private slots:
     void partialWritesContinue();
     void blockedWriteReleasedByHangUp();
     void stress();
+    void floodIntoSlowConsumer();
+    void backlogYieldsToEventLoop();
 };
 
 void TestUartDev::knownHeaders_data()
@@ -407,6 +410,88 @@ void TestUartDev::stress()
     QCOMPARE(mismatches, 0);
     QVERIFY(!line.rx.foreignThread);
     QCOMPARE(log.count("resync"), 0);
+}
+
+void TestUartDev::floodIntoSlowConsumer()
+{
+    constexpr int count = 40000;
+    constexpr int limit = 16 * 1024;
+    Pty pty;
+    QVERIFY(pty.ok());
+    UartDev dev(pty.path);
+    dev.setRxBacklogLimit(limit);
+
+    std::mt19937 random(4711);
+    const QList<QByteArray> headers = {hex("08000100"), hex("88000316"), hex("08000a02"), hex("88000905")};
+    QList<QByteArray> packets;
+    QByteArray stream;
+    for (int i = 0; i < count; ++i) {
+        QByteArray p = headers.at(int(random() % headers.size()));
+        const int length = random() % 50 == 0 ? int(random() % 2048) : int(random() % 40);
+        p[0] = char(p.at(0) | (length >> 8));
+        p[1] = char(length & 0xff);
+        for (int k = 0; k < length; ++k)
+            p.append(char(random()));
+        stream.append(p);
+        packets.append(p);
+    }
+
+    // Far slower than the line: it pauses every few packets.
+    int next = 0;
+    int mismatches = 0;
+    bool foreignThread = false;
+    QObject::connect(&dev, &UartDev::RxData, &dev, [&](const QByteArray &p) {
+        if (next >= count || p != packets.at(next)) ++mismatches;
+        if (++next % 400 == 0) QThread::msleep(2);
+        foreignThread = foreignThread || QThread::currentThread() != QCoreApplication::instance()->thread();
+    });
+    QVERIFY(dev.openPort() && dev.setBaudRate(921600));
+    std::thread peer([&] { pty.write(stream); });
+    QTRY_COMPARE_WITH_TIMEOUT(next, count, 25000);
+    peer.join();
+    QCoreApplication::processEvents();
+
+    QCOMPARE(next, count);
+    QCOMPARE(mismatches, 0);
+    QVERIFY(!foreignThread);
+    // The consumer fell behind (the backlog filled), yet the backlog never passed its bound.
+    QVERIFY2(dev.rxBacklogPeak() > limit / 2 && dev.rxBacklogPeak() <= limit,
+             qPrintable(QString::number(dev.rxBacklogPeak())));
+}
+
+void TestUartDev::backlogYieldsToEventLoop()
+{
+    constexpr int count = 30000;
+    Pty pty;
+    QVERIFY(pty.ok());
+    UartDev dev(pty.path);
+    // 19-byte events, 50 us of work each: the whole backlog would keep the loop busy for most of a second.
+    QByteArray event = hex("880f0316");
+    event.append(QByteArray(15, 'e'));
+    int received = 0;
+    QObject::connect(&dev, &UartDev::RxData, &dev, [&](const QByteArray &) {
+        ++received;
+        QElapsedTimer busy;
+        busy.start();
+        while (busy.nsecsElapsed() < 50000) {
+        }
+    });
+    QElapsedTimer sinceTick;
+    qint64 worst = 0;
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        worst = std::max(worst, sinceTick.elapsed() - 10);
+        sinceTick.restart();
+    });
+    QVERIFY(dev.openPort() && dev.setBaudRate(921600));
+    tick.start(10);
+    sinceTick.start();
+    std::thread peer([&] { pty.write(event.repeated(count)); });
+    QTRY_COMPARE_WITH_TIMEOUT(received, count, 25000);
+    peer.join();
+    QTest::qWait(20); // the tick after the last packet counts too
+    QVERIFY2(worst < 300, qPrintable(QString("timer %1 ms late").arg(worst)));
 }
 
 NW_TEST(TestUartDev)

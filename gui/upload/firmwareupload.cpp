@@ -1,0 +1,299 @@
+#include "firmwareupload.h"
+
+#include "cls_wifi.h"
+#include "logformat.h"
+
+#include <QFile>
+#include <zlib.h>
+
+namespace
+{
+
+QString red(const QString &text)
+{
+    return QStringLiteral("<font color=red>") + text + QStringLiteral("</font>");
+}
+
+// "result 0x0181 (Device is in wrong state to accept command)", the text left out when the code has none.
+QString resultWords(uint16 code)
+{
+    QString words = QStringLiteral("result 0x%1").arg(code, 4, 16, QLatin1Char('0'));
+    const QString text = logformat::result_text(code);
+    if (!text.isEmpty()) words += QStringLiteral(" (%1)").arg(text);
+    return words;
+}
+
+quint32 readLe32(const QByteArray &data, qint64 offset)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(data.constData() + offset);
+    return quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
+}
+
+} // namespace
+
+FirmwareUpload::FirmwareUpload(cls_wifi &wifi, QObject *parent) : QObject(parent), wifi(wifi)
+{
+    responseTimer.setSingleShot(true);
+    responseTimer.setInterval(defaultResponseTimeoutMs);
+    connect(&responseTimer, &QTimer::timeout, this, &FirmwareUpload::responseTimedOut);
+    // Only the end of the erase phase listens to these; they send nothing.
+    connect(&wifi.flash, &cls_wifi_flash::rsp_ps_erase_all, this, &FirmwareUpload::rsp_ps_erase_all);
+    connect(&wifi.config, &cls_wifi_config::rsp_set_mac, this, &FirmwareUpload::rsp_set_mac);
+}
+
+void FirmwareUpload::connectApi()
+{
+    connect(&wifi.dfu, &cls_wifi_dfu::rsp_flash_set_address, this, &FirmwareUpload::rsp_flash_set_address);
+    connect(&wifi.dfu, &cls_wifi_dfu::rsp_flash_upload, this, &FirmwareUpload::rsp_flash_upload);
+    connect(&wifi.dfu, &cls_wifi_dfu::rsp_flash_upload_finish, this,
+            &FirmwareUpload::rsp_flash_upload_finish);
+    connect(&wifi.system, &cls_wifi_system::evt_boot, this, &FirmwareUpload::evt_boot);
+    connect(&wifi.config, &cls_wifi_config::evt_mac_address, this, &FirmwareUpload::evt_mac_address);
+}
+
+bool FirmwareUpload::validateDfuFile(const QString &path, QString *why)
+{
+    QByteArray image;
+    return readDfuFile(path, &image, why);
+}
+
+bool FirmwareUpload::readDfuFile(const QString &path, QByteArray *image, QString *why)
+{
+    QString reason;
+    QFile file(path);
+    image->clear();
+    if (!file.open(QIODevice::ReadOnly)) {
+        reason = QStringLiteral("cannot open %1: %2").arg(path, file.errorString());
+    } else {
+        // One byte more than the flash holds tells an oversized file without reading all of it.
+        const QByteArray data = file.read(flashSize + 1);
+        const qint64 size = data.size();
+        const qint64 tableEnd = softwareRecordOffset + 12;
+        if (file.error() != QFileDevice::NoError) {
+            reason = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        } else if (size > flashSize) {
+            reason = QStringLiteral("%1 is larger than the module's program flash of %2 bytes")
+                         .arg(path)
+                         .arg(flashSize);
+        } else if (size < tableEnd) {
+            reason = QStringLiteral("%1 is %2 bytes, too short to hold the section table (%3 bytes at least)")
+                         .arg(path)
+                         .arg(size)
+                         .arg(tableEnd);
+        } else {
+            // 64-bit sums: start and length come from the file and may be anything.
+            const quint64 start = readLe32(data, softwareRecordOffset);
+            const quint64 length = readLe32(data, softwareRecordOffset + 4);
+            const quint32 stored = readLe32(data, softwareRecordOffset + 8);
+            if (start + length > quint64(size)) {
+                reason = QStringLiteral("the software block (offset %1, %2 bytes) lies outside %3")
+                             .arg(start)
+                             .arg(length)
+                             .arg(path);
+            } else {
+                const auto *block = reinterpret_cast<const Bytef *>(data.constData() + start);
+                const quint32 crc = quint32(crc32(crc32(0L, Z_NULL, 0), block, uInt(length)));
+                if (crc != stored)
+                    reason =
+                        QStringLiteral("the software block's CRC-32 is 0x%1, its section record says 0x%2")
+                            .arg(crc, 8, 16, QLatin1Char('0'))
+                            .arg(stored, 8, 16, QLatin1Char('0'));
+                else
+                    *image = data;
+            }
+        }
+    }
+    if (why) *why = reason;
+    return reason.isEmpty();
+}
+
+void FirmwareUpload::uploadFile(const QString &fname)
+{
+    QByteArray image;
+    QString why;
+    if (!readDfuFile(fname, &image, &why)) {
+        emit message(red(QStringLiteral("Failed to validate DFU file:") + fname));
+        // An upload under way goes on; only a refused start is the end of one.
+        if (!uploading()) emit finished(false, why);
+        return;
+    }
+    if (linkOpen && !linkOpen()) {
+        emit message(red(QStringLiteral("DFU Failed: no port is open")));
+        if (!uploading()) emit finished(false, QStringLiteral("no port is open"));
+        return;
+    }
+
+    dfuFile.close();
+    dfuFile.setData(image);
+    dfuFile.open(QIODevice::ReadOnly);
+    m_eraseKeysPending = false;
+    chunksSent = 0;
+    uploadTimer.start();
+    setState(State::Addressing);
+    emitProgress();
+    responseTimer.start();
+    wifi.dfu.cmd_flash_set_address(0);
+}
+
+void FirmwareUpload::rsp_flash_set_address(uint16 result)
+{
+    if (m_state != State::Addressing) return;
+    responseTimer.start();
+    if (result != 0) {
+        const QString words = QStringLiteral("the module refused the flash address: ") + resultWords(result);
+        fail(red(QStringLiteral("DFU Failed: ") + words), words);
+        return;
+    }
+    m_chunksInFlight = 0;
+    setState(State::Sending);
+    const int window = m_flowcontrol ? 4 : 1;
+    for (int i = 0; i < window; ++i) {
+        const QByteArray chunk = dfuFile.read(chunkSize);
+        if (chunk.isEmpty()) break;
+        sendChunk(chunk);
+    }
+    emit trafficLogging(false);
+}
+
+void FirmwareUpload::rsp_flash_upload(uint16 status)
+{
+    if (m_state != State::Sending) return;
+    responseTimer.start();
+    if (status != 0) {
+        // Responses come in order, so this one answers the oldest chunk still in flight.
+        const qint64 offset = qint64(chunksSent - m_chunksInFlight) * chunkSize;
+        fail(red(QStringLiteral("DFU Failed")),
+             QStringLiteral("the module rejected the data at offset %1: %2")
+                 .arg(offset)
+                 .arg(resultWords(status)));
+        return;
+    }
+    --m_chunksInFlight;
+    if (dfuFile.atEnd()) {
+        if (m_chunksInFlight == 0) {
+            dfuFile.close();
+            setState(State::Finishing);
+            wifi.dfu.cmd_flash_upload_finish();
+        }
+        return;
+    }
+    const QByteArray chunk = dfuFile.read(chunkSize);
+    if (chunk.isEmpty()) return;
+    sendChunk(chunk);
+    emitProgress();
+}
+
+void FirmwareUpload::rsp_flash_upload_finish(uint16 status)
+{
+    if (m_state != State::Finishing) return;
+    emit trafficLogging(true);
+    // The module sets flag bits in the high byte; only the low byte tells a failure.
+    if ((status & 0xff) != 0) {
+        fail(QString(), QStringLiteral("the module rejected the image: ") + resultWords(status));
+        return;
+    }
+    responseTimer.start();
+    if (m_eraseKeys) m_eraseKeysPending = true;
+    setState(State::Booting);
+    wifi.dfu.cmd_reset(0);
+}
+
+void FirmwareUpload::evt_boot()
+{
+    if (m_state != State::Booting && m_state != State::WaitingMac) return;
+    responseTimer.start();
+    if (!m_eraseKeysPending) {
+        succeed();
+        return;
+    }
+    setState(State::WaitingMac);
+    wifi.config.cmd_get_mac(0);
+}
+
+void FirmwareUpload::evt_mac_address(uint8 hw_interface, hw_addr mac)
+{
+    if (!m_eraseKeysPending) return;
+    responseTimer.start();
+    m_eraseKeysPending = false;
+    keysErased = false;
+    macWritten = false;
+    setState(State::Erasing);
+    wifi.flash.cmd_ps_erase_all();
+    wifi.config.cmd_set_mac(hw_interface, mac);
+}
+
+void FirmwareUpload::rsp_ps_erase_all(uint16 result)
+{
+    if (m_state != State::Erasing) return;
+    responseTimer.start();
+    if (result != 0) {
+        const QString words = QStringLiteral("erasing the key store failed: ") + resultWords(result);
+        fail(red(QStringLiteral("DFU Failed: ") + words), words);
+        return;
+    }
+    keysErased = true;
+    if (macWritten) succeed();
+}
+
+void FirmwareUpload::rsp_set_mac(uint16 result, uint8)
+{
+    if (m_state != State::Erasing) return;
+    if (result != 0) {
+        const QString words = QStringLiteral("writing the MAC address back failed: ") + resultWords(result);
+        fail(red(QStringLiteral("DFU Failed: ") + words), words);
+        return;
+    }
+    macWritten = true;
+    if (keysErased) succeed();
+}
+
+void FirmwareUpload::linkLost()
+{
+    if (!uploading()) return;
+    fail(red(QStringLiteral("DFU Failed: the port was closed")), QStringLiteral("the port was closed"));
+}
+
+void FirmwareUpload::responseTimedOut()
+{
+    if (!uploading()) return;
+    fail(red(QStringLiteral("DFU Failed: no response from the module")),
+         QStringLiteral("no response from the module for %1 s").arg(responseTimer.interval() / 1000.0));
+}
+
+void FirmwareUpload::setState(State s)
+{
+    const bool was = uploading();
+    m_state = s;
+    if (was != uploading()) emit uploadingChanged();
+}
+
+void FirmwareUpload::fail(const QString &html, const QString &reason)
+{
+    responseTimer.stop();
+    dfuFile.close();
+    m_eraseKeysPending = false;
+    emit trafficLogging(true);
+    if (!html.isEmpty()) emit message(html);
+    setState(State::Idle);
+    emit finished(false, reason);
+}
+
+void FirmwareUpload::succeed()
+{
+    responseTimer.stop();
+    setState(State::Idle);
+    emit finished(true, QString());
+}
+
+void FirmwareUpload::sendChunk(const QByteArray &chunk)
+{
+    // Counted before the write: a responder answering within the write finds it in flight.
+    ++m_chunksInFlight;
+    ++chunksSent;
+    wifi.dfu.cmd_flash_upload(chunk);
+}
+
+void FirmwareUpload::emitProgress()
+{
+    emit upload_progress(int(dfuFile.pos()), int(dfuFile.size()), int(uploadTimer.elapsed()));
+}

@@ -1,0 +1,184 @@
+#include "cloneprojectdialog.h"
+#include "projecttest.h"
+#include "testmain.h"
+
+#include <QDirIterator>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace
+{
+
+using Button = QMessageBox::StandardButton;
+
+// Every file and directory below `root`, with each file's bytes.
+QMap<QString, QByteArray> tree(const QString &root)
+{
+    QMap<QString, QByteArray> out;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString rel = QDir(root).relativeFilePath(it.next());
+        QFile f(it.filePath());
+        out.insert(it.fileInfo().isDir() ? rel + '/' : rel, f.open(QIODevice::ReadOnly) ? f.readAll() : "");
+    }
+    return out;
+}
+
+QLineEdit *edit(CloneProjectDialog &dlg, const char *name)
+{
+    return dlg.findChild<QLineEdit *>(name);
+}
+
+// Clicks `browse` and answers its chooser with `dir`, or cancels it when `dir` is empty.
+void choose(CloneProjectDialog &dlg, const char *browse, const QString &dir)
+{
+    QTest::mouseClick(dlg.findChild<QPushButton *>(browse), Qt::LeftButton);
+    QFileDialog *chooser = dlg.chooser();
+    QVERIFY(chooser->isVisible() && chooser->isModal());
+    QCOMPARE(chooser->fileMode(), QFileDialog::Directory);
+    if (dir.isEmpty()) return chooser->reject();
+    chooser->setDirectory(QFileInfo(dir).path());
+    chooser->selectFile(dir);
+    static_cast<QDialog *>(chooser)->accept();
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(QList<Button>)
+
+class TestCloneProjectDialog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void browseButtonsFillTheirOwnEdit()
+    {
+        QTemporaryDir tmp;
+        const QString a = tmp.filePath("a"), b = tmp.filePath("b");
+        QDir().mkpath(a);
+        QDir().mkpath(b);
+        CloneProjectDialog dlg;
+        dlg.setSource("/start");
+        dlg.show();
+        auto *clone = dlg.findChild<QPushButton *>("cloneButton");
+
+        choose(dlg, "srcButton", QString());
+        choose(dlg, "dstButton", QString());
+        QCOMPARE(edit(dlg, "srcEdit")->text() + edit(dlg, "dstEdit")->text(), QStringLiteral("/start"));
+        QVERIFY(!clone->isEnabled());
+        // The cancelled choosers must not receive the next selections.
+        choose(dlg, "srcButton", a);
+        QCOMPARE(edit(dlg, "srcEdit")->text() + edit(dlg, "dstEdit")->text(), a);
+        QVERIFY(!clone->isEnabled());
+        choose(dlg, "dstButton", b);
+        QCOMPARE(edit(dlg, "srcEdit")->text() + edit(dlg, "dstEdit")->text(), a + b);
+        QVERIFY(clone->isEnabled());
+        // Once a receiver has run, further selections go nowhere.
+        emit dlg.chooser()->fileSelected(tmp.path());
+        QCOMPARE(edit(dlg, "srcEdit")->text() + edit(dlg, "dstEdit")->text(), a + b);
+    }
+
+    void clone_data()
+    {
+        QTest::addColumn<QString>("source");      // below the temporary directory; "src" holds a tree
+        QTest::addColumn<QString>("target");      // below the temporary directory
+        QTest::addColumn<QByteArray>("existing"); // target/project.xml before the clone, none when empty
+        QTest::addColumn<QList<Button>>("answers");
+        QTest::addColumn<QStringList>("boxes"); // %1 the target path, %2 the source path
+        QTest::addColumn<bool>("completed");
+
+        const QString askDir = "warning:Directory already exist:\n%1\nOverwrite?";
+        const QString askFile = "warning:File already exist:\n%1/project.xml\nOverwrite?";
+        const QString itself = "critical:Cannot clone a project into itself:\n%1";
+        const QByteArray none;
+        QTest::newRow("new target, yes to all")
+            << "src"
+            << "copy" << none << QList<Button>{QMessageBox::YesToAll} << QStringList{askDir} << true;
+        QTest::newRow("new target, yes")
+            << "src"
+            << "copy" << none << QList<Button>{QMessageBox::Yes} << QStringList{askDir} << true;
+        QTest::newRow("yes, then an existing file asks again")
+            << "src"
+            << "copy" << QByteArray("old") << QList<Button>{QMessageBox::Yes, QMessageBox::Yes}
+            << QStringList{askDir, askFile} << true;
+        QTest::newRow("yes to all overwrites without asking")
+            << "src"
+            << "copy" << QByteArray("old") << QList<Button>{QMessageBox::YesToAll} << QStringList{askDir}
+            << true;
+        QTest::newRow("cancel at the directory")
+            << "src"
+            << "copy" << none << QList<Button>{QMessageBox::Cancel} << QStringList{askDir} << false;
+        QTest::newRow("cancel at the file")
+            << "src"
+            << "copy" << QByteArray("old") << QList<Button>{QMessageBox::Yes, QMessageBox::Cancel}
+            << QStringList{askDir, askFile} << false;
+        QTest::newRow("parent missing") << "src"
+                                        << "no/such/copy" << none << QList<Button>{}
+                                        << QStringList{"critical:Cannot create directory:\n%1"} << false;
+        QTest::newRow("source missing") << "gone"
+                                        << "copy" << none << QList<Button>{}
+                                        << QStringList{"critical:Directory does not exist:\n%2"} << false;
+        QTest::newRow("into itself") << "src"
+                                     << "src/sub/copy" << none << QList<Button>{} << QStringList{itself}
+                                     << false;
+        QTest::newRow("onto itself") << "src"
+                                     << "src" << none << QList<Button>{} << QStringList{itself} << false;
+        QTest::newRow("into itself through a link")
+            << "src"
+            << "link/copy" << none << QList<Button>{} << QStringList{itself} << false;
+    }
+
+    void clone()
+    {
+        QFETCH(QString, source);
+        QFETCH(QString, target);
+        QFETCH(QByteArray, existing);
+        QFETCH(QList<Button>, answers);
+        QFETCH(QStringList, boxes);
+        QFETCH(bool, completed);
+
+        QTemporaryDir tmp;
+        const QString src = tmp.filePath(source), dst = tmp.filePath(target);
+        writeFile(tmp.filePath("src/project.xml"), "<project/>");
+        writeFile(tmp.filePath("src/.settings"), "hidden");
+        writeFile(tmp.filePath("src/sub/data.bin"), QByteArray("\0\1\2\377", 4));
+        writeFile(tmp.filePath("src/sub/deeper/notes.txt"), "deep");
+        QDir().mkpath(tmp.filePath("src/empty"));
+        QVERIFY(QFile::link(tmp.filePath("src"), tmp.filePath("link")));
+        const auto before = tree(tmp.filePath("src"));
+        if (!existing.isEmpty()) writeFile(dst + "/project.xml", existing);
+        const bool existedBefore = QFileInfo::exists(dst);
+
+        CloneProjectDialog dlg;
+        dlg.setSource(src);
+        dlg.show();
+        // The chooser picks only existing directories; the target is typed over its choice.
+        choose(dlg, "dstButton", tmp.path());
+        edit(dlg, "dstEdit")->setText(dst);
+        QSignalSpy done(&dlg, &CloneProjectDialog::cloneComplete);
+        BoxAnswerer answerer(answers);
+        QTest::mouseClick(dlg.findChild<QPushButton *>("cloneButton"), Qt::LeftButton);
+
+        for (QString &box : boxes)
+            box.replace("%1", dst).replace("%2", src);
+        QCOMPARE(answerer.seen, boxes);
+        QCOMPARE(done.count(), completed ? 1 : 0);
+        QCOMPARE(dlg.isVisible(), !completed);
+        QCOMPARE(tree(tmp.filePath("src")), before);
+        if (completed) {
+            QCOMPARE(done.first().first().toString(), dst);
+            QCOMPARE(tree(dst), before);
+        } else if (!existing.isEmpty()) {
+            QCOMPARE(tree(dst).value("project.xml"), existing);
+        } else if (!existedBefore && answers.isEmpty()) {
+            QVERIFY(!QFileInfo::exists(dst)); // refused before anything was created
+        }
+    }
+};
+
+NW_TEST(TestCloneProjectDialog)
+#include "tst_cloneprojectdialog.moc"

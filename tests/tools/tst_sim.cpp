@@ -1,0 +1,616 @@
+// The simulated module through a pseudo-terminal, driven by the project's own codec: the host side is a
+// cls_wifi whose commands go out through its per-class slots and whose deframer cuts what comes back.
+#include "cls_wifi.h"
+#include "messagetable.h"
+#include "simdevice.h"
+#include "simline.h"
+#include "testmain.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+#include <QSocketNotifier>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cerrno>
+#include <fcntl.h>
+#include <functional>
+#include <poll.h>
+#include <unistd.h>
+
+using Script = std::function<void(cls_wifi &)>;
+Q_DECLARE_METATYPE(Script)
+
+namespace
+{
+
+QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(text);
+}
+
+// CRC-32 straight from its definition (reflected polynomial 0xEDB88320, preset and final complement),
+// independent of the zlib the module uses.
+uint32_t crc32Bitwise(const QByteArray &data)
+{
+    uint32_t crc = 0xffffffffu;
+    for (const char c : data) {
+        crc ^= uint8_t(c);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ ((crc & 1) ? 0xedb88320u : 0);
+    }
+    return ~crc;
+}
+
+void putLe32(QByteArray &image, int offset, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        image[offset + i] = char(value >> (8 * i));
+}
+
+// An erased flash holding a software block of `length` bytes at `start`, with its record.
+QByteArray imageWithBlock(uint32_t start, uint32_t length)
+{
+    QByteArray image(SimDevice::flashSize, char(0xff));
+    QByteArray block;
+    for (uint32_t i = 0; i < length; ++i)
+        block.append(char((i * 7 + 3) & 0xff));
+    image.replace(int(start), int(length), block);
+    putLe32(image, 511984, start);
+    putLe32(image, 511988, length);
+    putLe32(image, 511992, crc32Bitwise(block));
+    return image;
+}
+
+// The host's end of the line.
+class Host : public QObject
+{
+public:
+    explicit Host(const QString &path)
+    {
+        fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this, [this] { readAll(); });
+        connect(&wifi, &cls_wifi::tx_data, this, [this](const QByteArray &packet) { write(packet); });
+        connect(&wifi, &cls_wifi::parsed_message_data, this,
+                [this](const QByteArray &packet) { packets.append(packet); });
+    }
+    ~Host() override
+    {
+        if (fd >= 0) ::close(fd);
+    }
+
+    void write(const QByteArray &bytes)
+    {
+        int done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+            if (n > 0) done += int(n);
+            pollfd p = {fd, POLLOUT, 0};
+            if (n < 0 && errno == EAGAIN)
+                ::poll(&p, 1, 100);
+            else if (n < 0)
+                return;
+        }
+    }
+
+    QByteArray joined() const { return packets.join(); }
+
+    cls_wifi wifi;
+    int fd = -1;
+    QByteArray raw;
+    QList<QByteArray> packets;
+    int reads = 0;
+    bool hungUp = false;
+    QElapsedTimer clock;
+    qint64 firstReadMs = -1;
+
+private:
+    void readAll()
+    {
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n > 0) {
+                if (reads++ == 0 && clock.isValid()) firstReadMs = clock.elapsed();
+                const QByteArray bytes(buffer, int(n));
+                raw.append(bytes);
+                wifi.rx_data(bytes);
+                continue;
+            }
+            if (n < 0 && errno == EAGAIN) return;
+            hungUp = true; // the module closed its end
+            notifier->setEnabled(false);
+            return;
+        }
+    }
+
+    QSocketNotifier *notifier;
+};
+
+struct Sim {
+    explicit Sim(SimOptions options = quick()) : device(options), line(&device, options) { line.openPty(); }
+    static SimOptions quick()
+    {
+        SimOptions o;
+        o.bootDelayMs = 20;
+        return o;
+    }
+    SimDevice device;
+    SimLine line;
+};
+
+} // namespace
+
+class TestSim : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { wifi_register_metatypes(); }
+    void behaviours_data();
+    void behaviours();
+    void answersEveryCommandOnce();
+    void imageCheck_data();
+    void imageCheck();
+    void uploadThroughTheLine_data();
+    void uploadThroughTheLine();
+    void rejectsTheNthUpload();
+    void garbageBetweenPackets();
+    void singleByteWrites();
+    void delayedResponses();
+    void muteAfterN();
+    void hangUpAfterN();
+    void stallAfterN();
+    void floodCountsUp();
+    void scanStreamKeepsToItsRate();
+};
+
+void TestSim::behaviours_data()
+{
+    QTest::addColumn<Script>("send");
+    QTest::addColumn<QByteArray>("expected");
+    auto row = [](const char *name, Script send, const QByteArray &expected) {
+        QTest::newRow(name) << send << QByteArray::fromHex(expected);
+    };
+
+    const char *wifiOn = "080203000000"
+                         "880203000000";
+    row(
+        "sync and hello",
+        [](cls_wifi &w) {
+            w.system.cmd_sync();
+            w.system.cmd_hello();
+        },
+        "08000100"
+        "08000102");
+    row(
+        "wifi off", [](cls_wifi &w) { w.sme.cmd_wifi_off(); },
+        "080203010000"
+        "880203010000");
+    row(
+        "refused in the wrong state",
+        [](cls_wifi &w) {
+            w.sme.cmd_start_scan(0, {});
+            w.sme.cmd_connect_ssid("Guest");
+            w.dfu.cmd_flash_set_address(0);
+        },
+        "080203038101"
+        "08090307810100000000000000"
+        "080200018101");
+    row(
+        "scan of channel 6",
+        [](cls_wifi &w) {
+            w.sme.cmd_wifi_on();
+            w.sme.cmd_start_scan(0, QByteArray("\x06"));
+        },
+        QByteArray(wifiOn) + "080203030000"
+                             "8811030202005e10000206c6ff1e00054775657374"
+                             "8816030202005e10000406acff08010a4e65696768626f757273"
+                             "8801030400");
+    row(
+        "mac read", [](cls_wifi &w) { w.config.cmd_get_mac(0); },
+        "08030200000000"
+        "8807020000024e57000001");
+    row(
+        "mac changed",
+        [](cls_wifi &w) {
+            w.config.cmd_set_mac(1, hw_addr{{0x02, 0, 0, 0, 0, 0xab}});
+            w.config.cmd_get_mac(1);
+        },
+        "08030201000001"
+        "08030200000001"
+        "88070200010200000000ab");
+    row(
+        "connect open network",
+        [](cls_wifi &w) {
+            w.sme.cmd_wifi_on();
+            w.sme.cmd_connect_ssid("Guest");
+        },
+        QByteArray(wifiOn) + "0809030700000002005e100002"
+                             "88080305000002005e100002");
+    row(
+        "unknown network",
+        [](cls_wifi &w) {
+            w.sme.cmd_wifi_on();
+            w.sme.cmd_connect_ssid("Nowhere");
+        },
+        QByteArray(wifiOn) + "08090307000000000000000000"
+                             "880303088b0100");
+    // No password, a wrong one, the right one (connecting by address), then the signal of the network joined.
+    row(
+        "passwords",
+        [](cls_wifi &w) {
+            w.sme.cmd_wifi_on();
+            w.sme.cmd_connect_ssid("Workshop");
+            w.sme.cmd_set_password("secret");
+            w.sme.cmd_connect_ssid("Workshop");
+            w.sme.cmd_set_password("nw300-demo");
+            w.sme.cmd_connect_bssid(hw_addr{{0x02, 0x00, 0x5e, 0x10, 0x00, 0x01}});
+            w.sme.cmd_get_signal_quality();
+        },
+        QByteArray(wifiOn) + "0809030700000002005e100001"
+                             "880303088c0100"
+                             "0801030500"
+                             "0809030700000002005e100001"
+                             "880303088d0100"
+                             "0801030500"
+                             "0809030600000002005e100001"
+                             "88080305000002005e100001"
+                             "08030313000000"
+                             "88020316d700");
+    row(
+        "system reset boots", [](cls_wifi &w) { w.system.cmd_reset(0); },
+        "08000101"
+        "880e01000100030000001100020005000300");
+    row(
+        "dfu reset into update", [](cls_wifi &w) { w.dfu.cmd_reset(1); },
+        "08000000"
+        "8804000002000000");
+    row(
+        "key store",
+        [](cls_wifi &w) {
+            w.flash.cmd_ps_save(0x1234, "ab");
+            w.flash.cmd_ps_load(0x1234);
+            w.flash.cmd_ps_load(0x9999);
+            w.flash.cmd_ps_erase(0x1234);
+            w.flash.cmd_ps_erase(0x1234);
+            w.flash.cmd_ps_save(1, "a");
+            w.flash.cmd_ps_erase_all();
+            w.flash.cmd_ps_load(1);
+        },
+        "080207030000"
+        "080507040000026162"
+        "08030704020300"
+        "080207050000"
+        "080207050203"
+        "080207030000"
+        "080207020000"
+        "08030704020300");
+    row(
+        "key dump in key order",
+        [](cls_wifi &w) {
+            w.flash.cmd_ps_save(2, "x");
+            w.flash.cmd_ps_save(1, "yz");
+            w.flash.cmd_ps_dump();
+        },
+        "080207030000"
+        "080207030000"
+        "080207010000"
+        "88050700010002797a"
+        "8804070002000178");
+    row(
+        "atoi, itoa and zeroed outputs",
+        [](cls_wifi &w) {
+            w.util.cmd_atoi("-42");
+            w.util.cmd_itoa(1234);
+            w.hardware.cmd_rtc_get_time();
+            w.tcpip.cmd_dhcp_clients();
+            w.ethernet.cmd_close();
+        },
+        "08040c00d6ffffff"
+        "08050c010431323334"
+        "080a060c00000000000000000000"
+        "08030416000000"
+        "08000a01");
+}
+
+void TestSim::behaviours()
+{
+    QFETCH(Script, send);
+    QFETCH(QByteArray, expected);
+    Sim sim;
+    QVERIFY(sim.line.isOpen());
+    Host host(sim.line.path());
+    send(host.wifi);
+    QTRY_VERIFY_WITH_TIMEOUT(host.joined().size() >= expected.size(), 3000);
+    QTest::qWait(60); // nothing more may follow
+    QCOMPARE(host.joined().toHex(), expected.toHex());
+}
+
+void TestSim::answersEveryCommandOnce()
+{
+    Sim sim;
+    Host host(sim.line.path());
+    // Every command with zero arguments (empty arrays), as raw packets.
+    for (int i = 0; i < message_command_count; ++i) {
+        const MessageDescriptor &d = message_table[i];
+        QByteArray packet(4 + d.header[1], '\0');
+        packet[0] = 0x08;
+        packet[1] = char(d.header[1]);
+        packet[2] = char(d.header[2]);
+        packet[3] = char(d.header[3]);
+        host.write(packet);
+    }
+    auto responses = [&host] {
+        QList<QByteArray> out;
+        for (const QByteArray &p : host.packets)
+            if (!(uint8_t(p.at(0)) & 0x80)) out.append(p);
+        return out;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(responses().size(), message_command_count, 5000);
+    QTest::qWait(60);
+    const QList<QByteArray> got = responses();
+    QCOMPARE(got.size(), message_command_count);
+    for (int i = 0; i < message_command_count; ++i) {
+        QCOMPARE(uint8_t(got.at(i).at(2)), message_table[i].header[2]);
+        QCOMPARE(uint8_t(got.at(i).at(3)), message_table[i].header[3]);
+    }
+}
+
+void TestSim::imageCheck_data()
+{
+    QTest::addColumn<QByteArray>("image");
+    QTest::addColumn<bool>("valid");
+
+    QTest::newRow("block at 0") << imageWithBlock(0, 4000) << true;
+    QTest::newRow("block further on") << imageWithBlock(1000, 333) << true;
+    QTest::newRow("empty block, CRC 0") << imageWithBlock(64, 0) << true;
+    QByteArray flipped = imageWithBlock(0, 4000);
+    flipped[1234] = char(flipped[1234] ^ 0x01);
+    QTest::newRow("one bit flipped in the block") << flipped << false;
+    QByteArray badCrc = imageWithBlock(0, 4000);
+    badCrc[511992] = char(badCrc[511992] ^ 0x80);
+    QTest::newRow("CRC word wrong") << badCrc << false;
+    QByteArray beyond = imageWithBlock(0, 16);
+    putLe32(beyond, 511984, 511000);
+    putLe32(beyond, 511988, 2000);
+    QTest::newRow("block reaches past the flash") << beyond << false;
+    // start + length wraps to 0x100 in 32 bits: still outside the flash.
+    QByteArray wraps = imageWithBlock(0, 16);
+    putLe32(wraps, 511984, 0xffffff00u);
+    putLe32(wraps, 511988, 0x200);
+    putLe32(wraps, 511992, 0);
+    QTest::newRow("start plus length wraps") << wraps << false;
+    QTest::newRow("erased flash") << QByteArray(SimDevice::flashSize, char(0xff)) << false;
+}
+
+void TestSim::imageCheck()
+{
+    QFETCH(QByteArray, image);
+    QFETCH(bool, valid);
+    QCOMPARE(crc32Bitwise("123456789"), 0xcbf43926u); // the CRC's check value
+    QCOMPARE(SimDevice::imageValid(image), valid);
+}
+
+void TestSim::uploadThroughTheLine_data()
+{
+    QTest::addColumn<bool>("corrupt");
+    QTest::addColumn<int>("finishResult");
+    QTest::newRow("valid image") << false << 0;
+    QTest::newRow("corrupted image") << true << 0x0180;
+}
+
+// The whole image in 128-byte chunks, four in flight, as velmo uploads it.
+void TestSim::uploadThroughTheLine()
+{
+    QFETCH(bool, corrupt);
+    QFETCH(int, finishResult);
+    QTemporaryDir dir;
+    SimOptions options = Sim::quick();
+    options.flashOut = dir.filePath(QStringLiteral("flash.bin"));
+    Sim sim(options);
+    Host host(sim.line.path());
+
+    QByteArray image = imageWithBlock(0, 20000);
+    if (corrupt) image[777] = char(image[777] ^ 0x10);
+    int sent = 0, answered = 0, bad = 0, finish = -1;
+    auto sendNext = [&] {
+        if (sent * 128 >= image.size()) return;
+        host.wifi.dfu.cmd_flash_upload(image.mid(sent * 128, 128));
+        ++sent;
+    };
+    connect(&host.wifi.dfu, &cls_wifi_dfu::rsp_flash_set_address, this, [&](uint16 result) {
+        QCOMPARE(result, uint16(0));
+        for (int i = 0; i < 4; ++i)
+            sendNext();
+    });
+    connect(&host.wifi.dfu, &cls_wifi_dfu::rsp_flash_upload, this, [&](uint16 result) {
+        bad += result != 0;
+        if (++answered * 128 >= image.size())
+            host.wifi.dfu.cmd_flash_upload_finish();
+        else
+            sendNext();
+    });
+    connect(&host.wifi.dfu, &cls_wifi_dfu::rsp_flash_upload_finish, this,
+            [&](uint16 result) { finish = result; });
+    QSignalSpy boot(&host.wifi.dfu, &cls_wifi_dfu::evt_boot);
+    host.wifi.system.cmd_reset(1);
+    QVERIFY(boot.wait(3000));
+    QVERIFY(sim.device.inUpdateState());
+    host.wifi.dfu.cmd_flash_set_address(0);
+    QTRY_VERIFY_WITH_TIMEOUT(finish >= 0, 60000);
+    QCOMPARE(answered, 4000);
+    QCOMPARE(bad, 0);
+    QCOMPARE(finish, finishResult);
+    QVERIFY(sim.device.flash() == image);
+    QFile out(options.flashOut);
+    QVERIFY(out.open(QIODevice::ReadOnly));
+    QVERIFY(out.readAll() == image);
+}
+
+void TestSim::rejectsTheNthUpload()
+{
+    SimOptions options = Sim::quick();
+    options.startInUpdateState = true;
+    options.rejectUpload = 3;
+    options.rejectResult = 0x0186;
+    Sim sim(options);
+    Host host(sim.line.path());
+    host.wifi.dfu.cmd_flash_set_address(0);
+    for (int i = 0; i < 4; ++i)
+        host.wifi.dfu.cmd_flash_upload(QByteArray(1, char('a' + i)));
+    const QByteArray expected = hex("080200010000"
+                                    "080200020000"
+                                    "080200020000"
+                                    "080200028601"
+                                    "080200020000");
+    QTRY_COMPARE(host.joined().toHex(), expected.toHex());
+    // The rejected chunk was not written; the next one went where it would have gone.
+    QCOMPARE(sim.device.flash().left(4), QByteArray("abd\xff"));
+}
+
+void TestSim::garbageBetweenPackets()
+{
+    SimOptions options = Sim::quick();
+    options.garbage = 7;
+    Sim sim(options);
+    Host host(sim.line.path());
+    host.wifi.system.cmd_sync();
+    host.wifi.sme.cmd_wifi_on();
+    const QByteArray expected = hex("08000100"
+                                    "080203000000"
+                                    "880203000000");
+    QTRY_COMPARE(host.joined().toHex(), expected.toHex());
+    QTest::qWait(30);
+    QCOMPARE(host.raw.size(), expected.size() + 3 * 7);
+    // Each packet comes after its seven bytes of noise; none of them could start a packet.
+    QCOMPARE(host.raw.mid(7, 4), hex("08000100"));
+    for (int i = 0; i < 7; ++i)
+        QVERIFY((uint8_t(host.raw.at(i)) & 0x78) != 0x08);
+}
+
+void TestSim::singleByteWrites()
+{
+    SimOptions options = Sim::quick();
+    Sim plain;
+    Host plainHost(plain.line.path());
+    options.byteWrites = true;
+    Sim sim(options);
+    Host host(sim.line.path());
+    const QByteArray expected = hex("08030200000000"
+                                    "8807020000024e57000001");
+    plainHost.wifi.config.cmd_get_mac(0);
+    host.wifi.config.cmd_get_mac(0);
+    QTRY_COMPARE(host.joined().toHex(), expected.toHex());
+    QTRY_COMPARE(plainHost.joined().toHex(), expected.toHex());
+    // Written whole, the two packets come in one or two reads; byte by byte in many.
+    QVERIFY2(plainHost.reads <= 2, qPrintable(QString::number(plainHost.reads)));
+    QVERIFY2(host.reads >= expected.size() / 2, qPrintable(QString::number(host.reads)));
+}
+
+void TestSim::delayedResponses()
+{
+    SimOptions options = Sim::quick();
+    options.delayMs = 250;
+    Sim sim(options);
+    Host host(sim.line.path());
+    host.clock.start();
+    host.wifi.system.cmd_sync();
+    host.wifi.system.cmd_hello();
+    QTRY_COMPARE(host.joined().toHex(), hex("0800010008000102").toHex());
+    QVERIFY2(host.firstReadMs >= 250, qPrintable(QString::number(host.firstReadMs)));
+}
+
+void TestSim::muteAfterN()
+{
+    SimOptions options = Sim::quick();
+    options.muteAfter = 2;
+    Sim sim(options);
+    Host host(sim.line.path());
+    host.wifi.system.cmd_sync();
+    host.wifi.system.cmd_hello();
+    host.wifi.sme.cmd_wifi_on();
+    QTRY_COMPARE(sim.line.packetsReceived(), 3);
+    QTest::qWait(150);
+    QCOMPARE(host.joined().toHex(), hex("0800010008000102").toHex());
+    QVERIFY(sim.line.isOpen());
+    QVERIFY(!sim.device.wifiOn());
+}
+
+void TestSim::hangUpAfterN()
+{
+    SimOptions options = Sim::quick();
+    options.hangupAfter = 2;
+    Sim sim(options);
+    QSignalSpy hungUp(&sim.line, &SimLine::hungUp);
+    Host host(sim.line.path());
+    host.wifi.system.cmd_sync();
+    host.wifi.system.cmd_hello();
+    QTRY_VERIFY(host.hungUp);
+    // Both answers arrived before the line closed.
+    QCOMPARE(host.joined().toHex(), hex("0800010008000102").toHex());
+    QCOMPARE(hungUp.count(), 1);
+    QVERIFY(!sim.line.isOpen());
+}
+
+void TestSim::stallAfterN()
+{
+    SimOptions options = Sim::quick();
+    options.stallAfter = 1;
+    Sim sim(options);
+    Host host(sim.line.path());
+    host.wifi.system.cmd_sync();
+    QTRY_COMPARE(host.joined().toHex(), QByteArray("08000100"));
+    // Nothing is taken off the line any more: the host's writes fill it and then would block.
+    const QByteArray block(4096, '\0');
+    qint64 accepted = 0;
+    for (int i = 0; i < 1024; ++i) {
+        QTest::qWait(0);
+        const ssize_t n = ::write(host.fd, block.constData(), size_t(block.size()));
+        if (n < 0 && errno == EAGAIN) break;
+        QVERIFY(n > 0);
+        accepted += n;
+    }
+    QVERIFY2(accepted < 1024 * 4096, qPrintable(QString::number(accepted)));
+    QVERIFY(sim.line.isOpen());
+}
+
+void TestSim::floodCountsUp()
+{
+    SimOptions options = Sim::quick();
+    options.flood = true;
+    Sim sim(options);
+    Host host(sim.line.path());
+    QTRY_VERIFY_WITH_TIMEOUT(host.packets.size() >= 2000, 10000);
+    // hardware change_notification events whose timestamp counts up from 0, none lost.
+    for (int i = 0; i < host.packets.size(); ++i) {
+        const QByteArray &p = host.packets.at(i);
+        QCOMPARE(p.left(4).toHex(), QByteArray("88040601"));
+        QCOMPARE(wire::u32(reinterpret_cast<const uint8_t *>(p.constData()) + 4), uint32(i));
+    }
+    // Commands are still answered between the events.
+    host.wifi.system.cmd_hello();
+    QTRY_VERIFY(host.packets.contains(hex("08000102")));
+}
+
+void TestSim::scanStreamKeepsToItsRate()
+{
+    SimOptions options = Sim::quick();
+    options.scanStreamBaud = 9600; // 960 bytes a second
+    Sim sim(options);
+    Host host(sim.line.path());
+    QElapsedTimer clock;
+    clock.start();
+    QTest::qWait(600);
+    const qint64 elapsed = clock.elapsed();
+    QVERIFY(!host.packets.isEmpty());
+    // Never ahead of the rate by more than one scan_result (at most 12 + 32 payload bytes).
+    QVERIFY2(host.raw.size() <= 960 * elapsed / 1000 + 48,
+             qPrintable(QStringLiteral("%1 bytes in %2 ms").arg(host.raw.size()).arg(elapsed)));
+    for (const QByteArray &p : host.packets)
+        QCOMPARE(p.mid(2, 2).toHex(), QByteArray("0302"));
+}
+
+NW_TEST(TestSim)
+#include "tst_sim.moc"

@@ -1,0 +1,37 @@
+// What the simulated module does beyond answering: timings, the image file, and the faults it injects.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+struct SimOptions {
+    // Milliseconds between a reset's response and the boot event.
+    int bootDelayMs = 100;
+    // Start in the update state (as after a reset with the dfu flag) instead of the normal firmware.
+    bool startInUpdateState = false;
+    // Where the flash is written after every flash_upload_finish and at the end (empty: nowhere).
+    QString flashOut;
+    // Baud rate set on a device that the module attaches to (a pty has none that matters).
+    int baud = 115200;
+
+    // Faults. The Nth flash_upload (counted from 1 over the whole run) is answered with rejectResult.
+    int rejectUpload = 0;
+    uint16_t rejectResult = 0x0308;
+    // Bytes that cannot start a packet, written before every packet.
+    int garbage = 0;
+    // Every packet goes out one byte per write.
+    bool byteWrites = false;
+    // Every answer leaves this many milliseconds after the command came in.
+    int delayMs = 0;
+    // After this many received packets nothing more is answered (-1: never).
+    int muteAfter = -1;
+    // After this many received packets have been answered the line is closed (-1: never).
+    int hangupAfter = -1;
+    // After this many received packets the line is no longer read, so the host's writes back up (-1: never).
+    int stallAfter = -1;
+
+    // Streams for load tests: events as fast as the line takes them, or scan results at the byte rate of
+    // this baud rate (10 bits a byte).
+    bool flood = false;
+    int scanStreamBaud = 0;
+};
