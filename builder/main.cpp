@@ -9,9 +9,10 @@
 namespace
 {
 
-const char help[] = "usage: kirrup input [sdk_root] [path_to_tollan]\n"
+const char help[] = "Usage: kirrup input [sdk_root] [path_to_tollan]\n\n"
                     "Builds a project into the program flash image and the Intel HEX file it names\n"
-                    "(wifi.dfu and wifi.hex unless its image element says otherwise).\n"
+                    "(wifi.dfu and wifi.hex unless its image element says otherwise).\n\n"
+                    "Arguments and options:\n"
                     "  input           the project file\n"
                     "  sdk_root        the SDK root with fw/ and api/ (default: the program's folder/..)\n"
                     "  path_to_tollan  the script compiler (default: tollan in the program's folder)\n"

@@ -69,7 +69,7 @@ private slots:
         QVERIFY(kirrup.waitForFinished(60000));
         QCOMPARE(kirrup.exitCode(), 0);
         const QStringList lines = QString::fromLocal8Bit(kirrup.readAllStandardOutput()).split('\n');
-        QCOMPARE(lines.first(), QString("usage: kirrup input [sdk_root] [path_to_tollan]"));
+        QCOMPARE(lines.first(), QString("Usage: kirrup input [sdk_root] [path_to_tollan]"));
         for (const char *argument : {"input", "sdk_root", "path_to_tollan", "--help", "--version"})
             QCOMPARE(lines.filter(QRegularExpression(QStringLiteral("^  %1 ").arg(argument))).size(), 1);
     }
