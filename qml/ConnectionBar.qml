@@ -82,7 +82,9 @@ Rectangle {
             color: bar.attached ? Theme.attached : (bar.openError ? Theme.failed : Theme.heading)
             implicitHeight: 26
             implicitWidth: stateText.implicitWidth + 34
-            Layout.maximumWidth: 360
+            // Shrinks, eliding its text, before the bar runs out of room.
+            Layout.fillWidth: true
+            Layout.maximumWidth: implicitWidth
             Rectangle {
                 width: 10
                 height: 10
