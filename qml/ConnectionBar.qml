@@ -118,6 +118,7 @@ Rectangle {
         portBox.editText = chosenPort
     }
     function addPort(name, port) {
+        if (ports.count >= Theme.maxRows) return
         ports.append({ name: name, port: port })
         var i = portBox.find(chosenPort)
         if (i >= 0 || chosenPort === "") {
@@ -134,7 +135,9 @@ Rectangle {
 
     Connections {
         target: mainobj
-        function onBaud_rate(text, value) { bauds.append({ text: text, value: value }) }
+        function onBaud_rate(text, value) {
+            if (bauds.count < Theme.maxRows) bauds.append({ text: text, value: value })
+        }
         function onSelect_baud_rate(value) {
             for (var i = 0; i < bauds.count; ++i)
                 if (bauds.get(i).value === value) baudBox.currentIndex = i
