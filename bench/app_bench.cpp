@@ -75,8 +75,9 @@ void Packet(benchmark::State &state)
         log->flush();
     }
     // Per packet, in microseconds of the benchmark's CPU time.
-    state.counters["us/packet"] = benchmark::Counter(double(state.iterations()) * double(packets.size()) / 1e6,
-                                                     benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["us/packet"] =
+        benchmark::Counter(double(state.iterations()) * double(packets.size()) / 1e6,
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(Packet)->Unit(benchmark::kMillisecond);
 
