@@ -1,4 +1,7 @@
 if(benchmark_FOUND)
   add_executable(bench_api_rx ${CMAKE_CURRENT_LIST_DIR}/api_rx.cpp)
   target_link_libraries(bench_api_rx PRIVATE nw_api nw_wifisink benchmark::benchmark)
+  add_executable(bench_api_model ${CMAKE_CURRENT_LIST_DIR}/api_model.cpp)
+  target_link_libraries(bench_api_model PRIVATE nw_api benchmark::benchmark)
+  target_compile_definitions(bench_api_model PRIVATE NW_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 endif()

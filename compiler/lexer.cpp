@@ -2,6 +2,7 @@
 
 #include "tokentable.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -79,14 +80,47 @@ void Lexer::reset(const QByteArray &line, int lineNumber)
     marker.sourceLine = m_text;
 }
 
+// FNV-1a: words are short, and this is cheaper than a general string hash.
+static uint32_t wordHash(const char *bytes, int length)
+{
+    uint32_t h = 2166136261u;
+    for (int i = 0; i < length; ++i)
+        h = (h ^ uint8_t(bytes[i])) * 16777619u;
+    return h;
+}
+
 const Lexer::Word &Lexer::word(int start, int length)
 {
-    const std::string_view bytes(m_line.constData() + start, size_t(length));
-    const auto it = m_words.find(bytes);
-    if (it != m_words.end()) return it->second;
-    const QByteArray text(bytes.data(), length);
-    const Word w{text, TokenTable::findSource(text.constData(), length)};
-    return m_words.emplace(std::string_view(text.constData(), size_t(length)), w).first->second;
+    const char *bytes = m_line.constData() + start;
+    const uint32_t hash = wordHash(bytes, length);
+    if (m_words.size() * 2 >= m_slots.size()) growWordTable();
+    const size_t mask = m_slots.size() - 1;
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+        Slot &slot = m_slots[i];
+        if (!slot.word) {
+            const QByteArray text(bytes, length);
+            m_words.push_back({text, TokenTable::findSource(text.constData(), length)});
+            slot = {hash, &m_words.back()};
+            return m_words.back();
+        }
+        if (slot.hash == hash && slot.word->text.size() == length &&
+            std::memcmp(slot.word->text.constData(), bytes, size_t(length)) == 0)
+            return *slot.word;
+    }
+}
+
+void Lexer::growWordTable()
+{
+    std::vector<Slot> slots(std::max<size_t>(256, m_slots.size() * 2));
+    const size_t mask = slots.size() - 1;
+    for (const Slot &old : m_slots) {
+        if (!old.word) continue;
+        size_t i = old.hash & mask;
+        while (slots[i].word)
+            i = (i + 1) & mask;
+        slots[i] = old;
+    }
+    m_slots.swap(slots);
 }
 
 bool Lexer::next(Instruction &token)

@@ -6,8 +6,7 @@
 
 #include <QByteArray>
 #include <deque>
-#include <string_view>
-#include <unordered_map>
+#include <vector>
 
 class Lexer
 {
@@ -37,6 +36,7 @@ private:
     };
     // A word or number of the line; each distinct text is looked up and allocated once.
     const Word &word(int start, int length);
+    void growWordTable();
 
     QByteArray m_line;
     QByteArray m_text;
@@ -46,6 +46,13 @@ private:
     int m_lineNumber = 0;
     bool m_operandFollows = false;
     QByteArray m_failed;
-    // Keys view the bytes of their own values, which are never modified.
-    std::unordered_map<std::string_view, Word> m_words;
+    // Words seen so far, found through an open-addressing table of (hash, index) slots: a
+    // script repeats a few hundred distinct words, so nearly every lookup is one short hash and
+    // one compare, with no allocation.
+    struct Slot {
+        uint32_t hash = 0;
+        const Word *word = nullptr; // null when free
+    };
+    std::deque<Word> m_words; // stable addresses: callers hold a reference for one token
+    std::vector<Slot> m_slots;
 };

@@ -1,5 +1,7 @@
 // Finishing the program: the final END, if-nesting, the rewrites repeated until nothing
-// changes, and event chaining. Every rewrite is one linear pass that builds a new list.
+// changes, and event chaining. Every rewrite first looks, without writing, for the first place
+// it applies; from there on it is one linear pass that compacts the list in place.
+#include "encoder.h"
 #include "scriptcompiler.h"
 
 #include <QHash>
@@ -7,9 +9,10 @@
 using Program = std::vector<Instruction>;
 
 // The rewrites compact the list in place: the kept part never outruns the part being read.
+// Everything before `w` at the start is kept as it is.
 struct Compactor {
     Program &p;
-    size_t w = 0;
+    size_t w;
     void keep(size_t r)
     {
         if (w != r) p[w] = std::move(p[r]);
@@ -99,9 +102,14 @@ static int32_t fold(int32_t kind, int32_t a, int32_t b)
 
 static bool foldConstants(Program &p)
 {
-    Compactor out{p};
+    size_t first = 2;
+    while (first < p.size() &&
+           !(isBinaryOperator(p[first].kind) && isConstantPush(p[first - 2]) && isConstantPush(p[first - 1])))
+        ++first;
+    if (first >= p.size()) return false;
+    Compactor out{p, first};
     bool changed = false;
-    for (size_t r = 0; r < p.size(); ++r) {
+    for (size_t r = first; r < p.size(); ++r) {
         const Instruction &i = p[r];
         const size_t n = out.w;
         if (isBinaryOperator(i.kind) && n >= 2 && isConstantPush(p[n - 2]) && isConstantPush(p[n - 1])) {
@@ -120,14 +128,23 @@ static bool foldConstants(Program &p)
     return changed;
 }
 
+static bool isNarrowable(const Program &p, size_t k)
+{
+    return (p[k].kind == tk::Int32 || p[k].kind == tk::Int32Alt) && k + 1 < p.size() &&
+           (p[k + 1].kind == tk::Drop3 || p[k + 1].kind == tk::Drop2);
+}
+
 static bool narrowConstants(Program &p)
 {
-    Compactor out{p};
+    size_t first = 0;
+    while (first < p.size() && !isNarrowable(p, first))
+        ++first;
+    if (first >= p.size()) return false;
+    Compactor out{p, first};
     bool changed = false;
-    for (size_t k = 0; k < p.size(); ++k) {
+    for (size_t k = first; k < p.size(); ++k) {
         Instruction &i = p[k];
-        const bool constant = i.kind == tk::Int32 || i.kind == tk::Int32Alt;
-        if (constant && k + 1 < p.size() && (p[k + 1].kind == tk::Drop3 || p[k + 1].kind == tk::Drop2)) {
+        if (isNarrowable(p, k)) {
             const int32_t v = i.value;
             i.setKind(p[k + 1].kind == tk::Drop3 ? tk::Bit8 : tk::Bit16);
             i.value = v;
@@ -144,9 +161,14 @@ static bool narrowConstants(Program &p)
 
 static bool mergeConstants(Program &p)
 {
-    Compactor out{p};
+    size_t first = 1;
+    while (first < p.size() &&
+           !(p[first].kind == p[first - 1].kind && (p[first].kind == tk::Bit8 || p[first].kind == tk::Bit16)))
+        ++first;
+    if (first >= p.size()) return false;
+    Compactor out{p, first};
     bool changed = false;
-    for (size_t r = 0; r < p.size(); ++r) {
+    for (size_t r = first; r < p.size(); ++r) {
         out.keep(r);
         // Merged pairs may merge again with what precedes them.
         for (;;) {
@@ -176,13 +198,17 @@ static bool mergeConstants(Program &p)
 // then-part including its ELSE, so that the else-part runs unconditionally.
 static bool foldConditions(Program &p)
 {
-    Compactor out{p};
+    size_t first = 1;
+    while (first < p.size() && !(p[first].kind == tk::If && isConstantPush(p[first - 1])))
+        ++first;
+    if (first >= p.size()) return false;
+    Compactor out{p, first};
     bool changed = false;
     QHash<int32_t, int> dropElseAt; // level -> pending true conditions
     bool skipping = false;
     bool skipElseToo = false;
     int32_t skipLevel = 0;
-    for (size_t r = 0; r < p.size(); ++r) {
+    for (size_t r = first; r < p.size(); ++r) {
         const Instruction &i = p[r];
         if (skipping) {
             if (i.level == skipLevel && (i.kind == tk::EndIf || (skipElseToo && i.kind == tk::Else)))
@@ -219,21 +245,29 @@ static bool foldConditions(Program &p)
 
 // A handler that reaches its END before producing any byte is dropped with its label, so its
 // event table entry stays 0xFFFF.
+// The END that closes the handler whose label is at k, when no byte comes before it; else 0.
+static size_t emptyHandlerEnd(const Program &p, size_t k)
+{
+    if (p[k].kind != tk::Event) return 0;
+    size_t j = k + 1;
+    while (j < p.size() && instructionSize(p[j]) == 0 && p[j].kind != tk::Event && p[j].kind != tk::Procedure)
+        ++j;
+    return j < p.size() && p[j].kind == tk::End && p[j].level == 0 ? j : 0;
+}
+
 static bool dropEmptyHandlers(Program &p)
 {
-    Compactor out{p};
+    size_t first = 0;
+    while (first < p.size() && (p[first].kind != tk::Event || emptyHandlerEnd(p, first) == 0))
+        ++first;
+    if (first >= p.size()) return false;
+    Compactor out{p, first};
     bool changed = false;
-    for (size_t k = 0; k < p.size(); ++k) {
-        if (p[k].kind == tk::Event) {
-            size_t j = k + 1;
-            while (j < p.size() && instructionSize(p[j]) == 0 && p[j].kind != tk::Event &&
-                   p[j].kind != tk::Procedure)
-                ++j;
-            if (j < p.size() && p[j].kind == tk::End && p[j].level == 0) {
-                k = j;
-                changed = true;
-                continue;
-            }
+    for (size_t k = first; k < p.size(); ++k) {
+        if (const size_t end = emptyHandlerEnd(p, k)) {
+            k = end;
+            changed = true;
+            continue;
         }
         out.keep(k);
     }
@@ -244,11 +278,15 @@ static bool dropEmptyHandlers(Program &p)
 // A result copied from the response frame straight into a buffer needs no trip over the stack.
 static bool copyResponsesDirectly(Program &p)
 {
-    Compactor out{p};
+    size_t first = 0;
+    while (first < p.size() && p[first].kind != tk::MsgCall)
+        ++first;
+    if (first >= p.size()) return false;
+    Compactor out{p, first};
     bool changed = false;
     bool inCall = false;
     long pending = -1;
-    for (size_t r = 0; r < p.size(); ++r) {
+    for (size_t r = first; r < p.size(); ++r) {
         Instruction &i = p[r];
         if (i.kind == tk::MsgCall) {
             inCall = true;
@@ -275,15 +313,17 @@ static bool copyResponsesDirectly(Program &p)
     return changed;
 }
 
-bool ScriptCompiler::optimisePass()
+// The rewrites run in their order, round after round, until a whole round changes nothing. A
+// round may stop early: once every rewrite has in turn found nothing since the last change, the
+// rest of the round would find nothing either.
+static void optimise(Program &p)
 {
-    bool changed = foldConstants(m_program);
-    changed |= narrowConstants(m_program);
-    changed |= mergeConstants(m_program);
-    changed |= foldConditions(m_program);
-    changed |= dropEmptyHandlers(m_program);
-    changed |= copyResponsesDirectly(m_program);
-    return changed;
+    using Rewrite = bool (*)(Program &);
+    static const Rewrite rewrites[] = {foldConstants,  narrowConstants,   mergeConstants,
+                                       foldConditions, dropEmptyHandlers, copyResponsesDirectly};
+    const size_t count = sizeof(rewrites) / sizeof(rewrites[0]);
+    for (size_t i = 0, unchanged = 0; unchanged < count; i = (i + 1) % count)
+        unchanged = rewrites[i](p) ? 0 : unchanged + 1;
 }
 
 void ScriptCompiler::numberLevels()
@@ -326,8 +366,7 @@ bool ScriptCompiler::finishProgram()
 {
     gen(tk::End);
     numberLevels();
-    while (optimisePass()) {
-    }
+    optimise(m_program);
     chainEvents();
     if (m_bankSize != 0 && m_endAddress != 0 && !padBanks()) return false;
     assignAddresses();

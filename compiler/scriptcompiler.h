@@ -101,7 +101,6 @@ private:
 
     // Program finishing (optimiser.cpp, layout.cpp)
     void numberLevels();
-    bool optimisePass();
     void chainEvents();
     bool padBanks();
     void assignAddresses();
@@ -132,6 +131,3 @@ private:
     std::vector<Instruction> m_tokens; // the line being translated
     size_t m_pos = 0;
 };
-
-uint32_t instructionSize(const Instruction &instruction);
-void appendInstructionBytes(QByteArray &out, const Instruction &instruction);

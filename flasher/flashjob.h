@@ -37,6 +37,7 @@ public:
     int bytes() const { return m_bytes; }
     int total() const { return m_total; }
     int elapsedMs() const { return m_elapsedMs; }
+    bool erasesKeys() const { return options.eraseKeys; }
 
 public slots:
     void start();

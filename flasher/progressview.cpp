@@ -43,10 +43,11 @@ QString ProgressView::statusText(const FlashJob *job)
         return QStringLiteral("sent, waiting for the module to start");
     case FlashJob::Phase::Done: {
         const double seconds = job->elapsedMs() / 1000.0;
-        return QStringLiteral("booted: %1 bytes in %2 s (%3 KiB/s)")
+        return QStringLiteral("booted: %1 bytes in %2 s (%3 KiB/s)%4")
             .arg(job->total())
             .arg(seconds, 0, 'f', 1)
-            .arg(seconds > 0 ? job->total() / seconds / 1024 : 0.0, 0, 'f', 1);
+            .arg(seconds > 0 ? job->total() / seconds / 1024 : 0.0, 0, 'f', 1)
+            .arg(job->erasesKeys() ? QStringLiteral(", key store erased, MAC kept") : QString());
     }
     case FlashJob::Phase::Failed:
         return QStringLiteral("FAILED: ") + job->reason();
@@ -82,19 +83,19 @@ void ProgressView::printPlain(const FlashJob *job)
 {
     // Failures are told once, in full, on stderr by close().
     if (job->phase() == FlashJob::Phase::Failed) return;
-    if (job->phase() == FlashJob::Phase::Uploading && job->total() == 0) return; // size not known yet
-    QString key = statusText(job);
-    QString text = key;
-    if (job->phase() == FlashJob::Phase::Uploading) {
-        // Every tenth of the image, so a log holds a dozen lines per port, not thousands.
-        const int tenth = job->total() > 0 ? int(qint64(job->bytes()) * 10 / job->total()) : 0;
-        key = QString::number(tenth);
-        text = tenth == 0
-                   ? QStringLiteral("uploading %1 bytes").arg(job->total())
-                   : QStringLiteral("%1% (%2/%3 bytes)").arg(tenth * 10).arg(job->bytes()).arg(job->total());
-    }
+    const bool uploading = job->phase() == FlashJob::Phase::Uploading;
+    if (uploading && job->total() == 0) return; // size not known yet
+    // Every tenth of the image, so a log holds a dozen lines per port, not thousands; the text is made
+    // only when the line is printed, as this runs for every chunk.
+    const int tenth = uploading ? int(qint64(job->bytes()) * 10 / job->total()) : 0;
+    const QString key = uploading ? QString::number(tenth) : QString::number(int(job->phase()) + 100);
     if (lastPlain.value(job) == key) return;
     lastPlain.insert(job, key);
+    const QString text =
+        !uploading ? statusText(job)
+        : tenth == 0
+            ? QStringLiteral("uploading %1 bytes").arg(job->total())
+            : QStringLiteral("%1% (%2/%3 bytes)").arg(tenth * 10).arg(job->bytes()).arg(job->total());
     std::fprintf(out, "%s: %s\n", job->port.toLocal8Bit().constData(), text.toLocal8Bit().constData());
     std::fflush(out);
 }

@@ -1,4 +1,5 @@
 // Arbitrary bytes as a script, line by line through the lexer and the parser.
+#include "fuzz_compiler.h"
 #include "lexer.h"
 #include "syntaxchecker.h"
 #include "tokentable.h"
@@ -7,9 +8,15 @@
 #include <cstddef>
 #include <cstdint>
 
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
+{
+    addCompilerDictionary(argc, argv);
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QByteArray input(reinterpret_cast<const char *>(data), int(size));
+    const QByteArray input = expandCompilerInput(data, size);
     SyntaxChecker parser;
     Lexer lexer;
     int lineNumber = 0;

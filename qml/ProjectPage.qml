@@ -7,6 +7,10 @@ import "."
 ColumnLayout {
     id: page
     spacing: Theme.spacing
+    // Asks for the firmware page, where an upload started here shows its progress.
+    signal showUpload()
+    // Whether a port is open, so an upload can start.
+    property bool portOpen: false
 
     readonly property bool succeeded: !project.building && project.buildOutput.endsWith("\nSuccess")
     readonly property bool failed: !project.building && project.buildOutput.endsWith("\nFailed")
@@ -81,6 +85,17 @@ ColumnLayout {
                     visible: modelData.edit
                     enabled: modelData.path !== ""
                     onClicked: mainobj.editFile(modelData.path)
+                }
+                Button {
+                    text: qsTr("Upload image")
+                    visible: !modelData.edit
+                    enabled: page.portOpen && !mainobj.uploading && project.valid && !project.building
+                    ToolTip.visible: hovered && !page.portOpen
+                    ToolTip.text: qsTr("Open a port to upload.")
+                    onClicked: {
+                        mainobj.uploadFile(project.imageFile)
+                        page.showUpload()
+                    }
                 }
             }
         }

@@ -37,6 +37,7 @@ ColumnLayout {
                 Layout.fillWidth: true
                 placeholderText: qsTr("wifi.dfu built by the project")
                 text: page.projectImage()
+                objectName: "imagePath"
                 selectByMouse: true
             }
             Button {
@@ -46,12 +47,12 @@ ColumnLayout {
         }
         RowLayout {
             Switch {
-                text: qsTr("Hardware flow control (4 chunks in flight)")
+                text: qsTr("Flow control (4 chunks in flight)")
                 checked: mainobj.flowcontrol
                 onToggled: mainobj.flowcontrol = checked
             }
             Switch {
-                text: qsTr("Erase the key store afterwards (keeps the MAC)")
+                text: qsTr("Erase keys afterwards (keeps the MAC)")
                 checked: mainobj.dfuEraseKeys
                 onToggled: mainobj.dfuEraseKeys = checked
             }

@@ -47,7 +47,7 @@ Rectangle {
                     Layout.fillHeight: true
                     currentIndex: tabs.currentIndex
                     // While an upload runs only its own page may send commands.
-                    enabled: !mainobj.uploading || currentIndex === uploadPage.StackLayout.index
+                    enabled: !mainobj.uploading || children[currentIndex] === uploadPage
                     SystemPage {
                         objectName: "systemPage"
                         enabled: connectionBar.attached
@@ -73,7 +73,11 @@ Rectangle {
                         enabled: connectionBar.attached
                         onActivity: feed.add(name, detail, result)
                     }
-                    ProjectPage {}
+                    ProjectPage {
+                        objectName: "projectPage"
+                        portOpen: connectionBar.attached
+                        onShowUpload: tabs.currentIndex = Array.prototype.indexOf.call(uploadPage.parent.children, uploadPage)
+                    }
                     UploadPage { id: uploadPage; onActivity: feed.add(name, detail, result) }
                 }
             }

@@ -227,6 +227,8 @@ def gen_commands(classes):
                   % (m.full_name, arr.name, limit, arr.name))
                 w("        return;")
                 w("    }")
+            # Nobody may be listening (the console flasher): the entry is then not built at all.
+            w("    if (owner->logging()) {")
             w("    QStringList entry;")
             w('    entry << QStringLiteral("%s\\t");' % m.full_name)
             args = []
@@ -246,6 +248,7 @@ def gen_commands(classes):
                     w('    entry << logformat::integer("%s", %s, %d);' % (p.name, p.name, p.size))
                     args.append(p.name)
             w("    emit owner->parsed_message_str(entry);")
+            w("    }")
             w("    send_message(&cls_wifi::transmit_to, owner, %d, {%s});" % (idx, ", ".join(args)))
             w("}")
             w("")

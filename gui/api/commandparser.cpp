@@ -2,11 +2,12 @@
 
 #include "packet.h"
 
-#include <QDomDocument>
-#include <QDomElement>
-#include <QDomNodeList>
 #include <QFile>
+#include <QPair>
 #include <QRegularExpression>
+#include <QVector>
+#include <QXmlStreamReader>
+#include <algorithm>
 
 namespace
 {
@@ -35,51 +36,207 @@ qint32 constantValue(const QString &text)
     return ok ? value : 0;
 }
 
-QDomElement firstDescendant(const QDomElement &parent, const QString &tag)
-{
-    return parent.elementsByTagName(tag).item(0).toElement();
-}
+// Deeper than any real definition file; a document nested further is refused, not read.
+constexpr int maxDepth = 256;
 
-QList<ApiParam> readParams(const QDomElement &holder)
+// One pass over the file with the semantics of a search by element name at any depth: an element counts
+// for every enclosing element that collects it (an event nested in a second class belongs to both), and a
+// message takes the first "params" (or "returns") below it, whatever its depth.
+class DefinitionReader
 {
-    QList<ApiParam> params;
-    if (holder.isNull()) return params;
-    const QDomNodeList list = holder.elementsByTagName(QStringLiteral("param"));
-    for (int i = 0; i < list.size(); ++i) {
-        const QDomElement e = list.item(i).toElement();
-        params.append(ApiParam(e.attribute(QStringLiteral("name")),
-                               ApiParam::type_code(e.attribute(QStringLiteral("type")))));
+public:
+    explicit DefinitionReader(QIODevice *device) : xml(device) { xml.setNamespaceProcessing(false); }
+
+    bool read();
+
+    QString deviceName;
+    int deviceId = 0;
+    QList<ApiClass> classes;
+    // In insertion order: class by class, defines before enums, group by group, members in file order.
+    QList<QPair<QString, qint32>> constants;
+
+private:
+    enum GroupKind { Defines = 0, Enums = 1 };
+
+    // An event or command being read, in one of the classes around it.
+    struct OpenMessage {
+        int depth;
+        int classIndex;
+        bool event;
+        int index;        // in the class's events or commands
+        int params = -1;  // depth of its "params" element while that is open
+        int returns = -1; // the same for "returns"
+        bool hasParams = false;
+        bool hasReturns = false;
+    };
+    struct OpenClass {
+        int depth;
+        int index;
+    };
+    struct OpenGroup {
+        int depth;
+        int classIndex;
+        GroupKind kind;
+        int order;
+        qint32 running = -1;
+    };
+    struct Constant {
+        int classIndex;
+        GroupKind kind;
+        int group;
+        int order;
+        QString key;
+        qint32 value;
+    };
+
+    void start(int depth);
+    void end(int depth);
+    QString attribute(const char *name) const
+    {
+        return xml.attributes().value(QLatin1String(name)).toString();
     }
-    return params;
+    ApiMessage message(int classIndex) const;
+    void addParam(const OpenMessage &open);
+
+    QXmlStreamReader xml;
+    QVector<OpenClass> openClasses;
+    QVector<OpenMessage> openMessages;
+    QVector<OpenGroup> openGroups;
+    QVector<Constant> found;
+    int order = 0;
+};
+
+bool DefinitionReader::read()
+{
+    int depth = 0;
+    while (!xml.atEnd()) {
+        switch (xml.readNext()) {
+        case QXmlStreamReader::StartElement:
+            if (++depth > maxDepth) {
+                xml.raiseError(QStringLiteral("nested too deeply"));
+                return false;
+            }
+            start(depth);
+            break;
+        case QXmlStreamReader::EndElement:
+            end(depth--);
+            break;
+        default:
+            break;
+        }
+    }
+    if (xml.hasError()) return false;
+
+    std::stable_sort(found.begin(), found.end(), [](const Constant &a, const Constant &b) {
+        if (a.classIndex != b.classIndex) return a.classIndex < b.classIndex;
+        if (a.kind != b.kind) return a.kind < b.kind;
+        if (a.group != b.group) return a.group < b.group;
+        return a.order < b.order;
+    });
+    for (const Constant &c : found)
+        constants.append({c.key, c.value});
+    return true;
 }
 
-ApiMessage readMessage(const QDomElement &e, qint32 classId)
+ApiMessage DefinitionReader::message(int classIndex) const
 {
     ApiMessage m;
-    m.script = autoBaseNumber(e.attribute(QStringLiteral("script")));
-    m.index = autoBaseNumber(e.attribute(QStringLiteral("index")));
-    m.class_id = classId;
-    m.name = e.attribute(QStringLiteral("name"));
+    m.script = autoBaseNumber(attribute("script"));
+    m.index = autoBaseNumber(attribute("index"));
+    m.class_id = classIndex;
+    m.name = attribute("name");
     return m;
 }
 
-// Each group numbers its members on from the last value, starting at 0.
-void readConstants(const QDomElement &cls, const QString &className, const QString &groupTag,
-                   const QString &itemTag, bool upperCase, QMap<QString, qint32> &constants)
+void DefinitionReader::start(int depth)
 {
-    const QDomNodeList groups = cls.elementsByTagName(groupTag);
-    for (int g = 0; g < groups.size(); ++g) {
-        qint32 running = -1;
-        const QDomNodeList items = groups.item(g).toElement().elementsByTagName(itemTag);
-        for (int i = 0; i < items.size(); ++i) {
-            const QDomElement e = items.item(i).toElement();
-            const QString text = e.attribute(QStringLiteral("value"));
-            running = text.isEmpty() ? running + 1 : constantValue(text);
-            QString key = className + QLatin1Char('_') + e.attribute(QStringLiteral("name"));
-            if (upperCase) key = key.toUpper();
-            constants.insert(key, running);
+    const QStringRef tag = xml.qualifiedName();
+    if (depth == 1) { // the root, whatever its name
+        deviceName = attribute("device_name");
+        bool ok = false;
+        const int id = attribute("device_id").toInt(&ok, 10);
+        deviceId = ok ? id : 0;
+        return;
+    }
+    if (tag == QLatin1String("class")) {
+        ApiClass cls;
+        cls.name = attribute("name");
+        openClasses.append({depth, classes.size()});
+        classes.append(cls);
+    } else if (tag == QLatin1String("event") || tag == QLatin1String("command")) {
+        const bool event = tag == QLatin1String("event");
+        for (const OpenClass &open : openClasses) {
+            ApiClass &cls = classes[open.index];
+            ApiMessage m = message(open.index);
+            if (event) {
+                m.name = cls.name + QLatin1Char('_') + m.name;
+                openMessages.append({depth, open.index, true, cls.events.size()});
+                cls.events.append(m);
+            } else {
+                m.full_name = QStringLiteral("wifi_cmd_%1_%2").arg(cls.name, m.name);
+                openMessages.append({depth, open.index, false, cls.commands.size()});
+                cls.commands.append(m);
+                cls.responses.append(m);
+            }
+        }
+    } else if (tag == QLatin1String("params") || tag == QLatin1String("returns")) {
+        // Only the first one below a message counts.
+        const bool params = tag == QLatin1String("params");
+        for (OpenMessage &m : openMessages) {
+            if (params && !m.hasParams) {
+                m.hasParams = true;
+                m.params = depth;
+            } else if (!params && !m.event && !m.hasReturns) {
+                m.hasReturns = true;
+                m.returns = depth;
+            }
+        }
+    } else if (tag == QLatin1String("param")) {
+        for (const OpenMessage &m : openMessages)
+            addParam(m);
+    } else if (tag == QLatin1String("defines") || tag == QLatin1String("enums")) {
+        const GroupKind kind = tag == QLatin1String("defines") ? Defines : Enums;
+        const int group = order++;
+        for (const OpenClass &open : openClasses)
+            openGroups.append({depth, open.index, kind, group});
+    } else if (tag == QLatin1String("define") || tag == QLatin1String("enum")) {
+        const GroupKind kind = tag == QLatin1String("define") ? Defines : Enums;
+        const QString text = attribute("value");
+        const QString name = attribute("name");
+        const int at = order++;
+        // Each group numbers its members on from its last value, starting at 0.
+        for (OpenGroup &g : openGroups) {
+            if (g.kind != kind) continue;
+            g.running = text.isEmpty() ? g.running + 1 : constantValue(text);
+            QString key = classes.at(g.classIndex).name + QLatin1Char('_') + name;
+            if (kind == Defines) key = key.toUpper();
+            found.append({g.classIndex, kind, g.order, at, key, g.running});
         }
     }
+}
+
+void DefinitionReader::addParam(const OpenMessage &open)
+{
+    ApiClass &cls = classes[open.classIndex];
+    if (open.params >= 0) {
+        const ApiParam param(attribute("name"), ApiParam::type_code(attribute("type")));
+        (open.event ? cls.events : cls.commands)[open.index].params.append(param);
+    }
+    if (open.returns >= 0)
+        cls.responses[open.index].params.append(
+            ApiParam(attribute("name"), ApiParam::type_code(attribute("type"))));
+}
+
+void DefinitionReader::end(int depth)
+{
+    for (OpenMessage &m : openMessages) {
+        if (m.params == depth) m.params = -1;
+        if (m.returns == depth) m.returns = -1;
+    }
+    auto closes = [depth](const auto &open) { return open.depth == depth; };
+    openMessages.erase(std::remove_if(openMessages.begin(), openMessages.end(), closes), openMessages.end());
+    openGroups.erase(std::remove_if(openGroups.begin(), openGroups.end(), closes), openGroups.end());
+    openClasses.erase(std::remove_if(openClasses.begin(), openClasses.end(), closes), openClasses.end());
 }
 
 } // namespace
@@ -94,50 +251,18 @@ int CommandParser::load(const QString &path)
             QStringLiteral("%1 %2 %3").arg(path, QStringLiteral("file open failed")).arg(int(file.error())));
         return -1;
     }
-    QDomDocument doc;
-    if (!doc.setContent(&file)) {
+    DefinitionReader reader(&file);
+    if (!reader.read()) {
         emit log_message(QStringLiteral("%1 %2").arg(path, QStringLiteral("file read failed")));
         return -1;
     }
 
-    const QDomElement root = doc.documentElement();
-    m_deviceName = root.attribute(QStringLiteral("device_name"));
-    bool ok = false;
-    const int deviceId = root.attribute(QStringLiteral("device_id")).toInt(&ok, 10);
-    m_deviceId = quint8((ok ? deviceId : 0) << 3);
-
-    // A class's id is its position among all classes of the file, however deeply nested.
-    const QDomNodeList classes = root.elementsByTagName(QStringLiteral("class"));
-    for (int c = 0; c < classes.size(); ++c) {
-        const QDomElement ce = classes.item(c).toElement();
-        ApiClass cls;
-        cls.name = ce.attribute(QStringLiteral("name"));
-
-        const QDomNodeList events = ce.elementsByTagName(QStringLiteral("event"));
-        for (int i = 0; i < events.size(); ++i) {
-            const QDomElement e = events.item(i).toElement();
-            ApiMessage event = readMessage(e, c);
-            event.name = cls.name + QLatin1Char('_') + event.name;
-            event.params = readParams(firstDescendant(e, QStringLiteral("params")));
-            cls.events.append(event);
-        }
-
-        const QDomNodeList commands = ce.elementsByTagName(QStringLiteral("command"));
-        for (int i = 0; i < commands.size(); ++i) {
-            const QDomElement e = commands.item(i).toElement();
-            ApiMessage command = readMessage(e, c);
-            command.full_name = QStringLiteral("wifi_cmd_%1_%2").arg(cls.name, command.name);
-            ApiMessage response = command;
-            command.params = readParams(firstDescendant(e, QStringLiteral("params")));
-            response.params = readParams(firstDescendant(e, QStringLiteral("returns")));
-            cls.commands.append(command);
-            cls.responses.append(response);
-        }
-
-        readConstants(ce, cls.name, QStringLiteral("defines"), QStringLiteral("define"), true, m_constants);
-        readConstants(ce, cls.name, QStringLiteral("enums"), QStringLiteral("enum"), false, m_constants);
-        m_classes.append(cls);
-    }
+    m_deviceName = reader.deviceName;
+    m_deviceId = quint8(reader.deviceId << 3);
+    // A later constant of the same name replaces the earlier one.
+    for (const auto &constant : reader.constants)
+        m_constants.insert(constant.first, constant.second);
+    m_classes.append(reader.classes);
     return 0;
 }
 

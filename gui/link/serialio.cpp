@@ -52,16 +52,20 @@ int openDevice(const QString &path)
     if (fd < 0) return -1;
     termios2 t;
     // A tty only; raw at once, so nothing received before the line is set is cooked or echoed.
-    if (::ioctl(fd, TIOCEXCL) != 0 || ::ioctl(fd, TCGETS2, &t) != 0) {
+    if (::ioctl(fd, TIOCEXCL) != 0) {
         const int err = errno;
         ::close(fd);
         errno = err;
         return -1;
     }
-    makeRaw(t);
-    if (::ioctl(fd, TCSETS2, &t) != 0) {
+    bool raw = ::ioctl(fd, TCGETS2, &t) == 0;
+    if (raw) {
+        makeRaw(t);
+        raw = ::ioctl(fd, TCSETS2, &t) == 0;
+    }
+    if (!raw) {
         const int err = errno;
-        ::close(fd);
+        closeDevice(fd);
         errno = err;
         return -1;
     }
@@ -70,7 +74,11 @@ int openDevice(const QString &path)
 
 void closeDevice(int fd)
 {
-    if (fd >= 0) ::close(fd);
+    if (fd < 0) return;
+    // A pty keeps its line while the other end is open, exclusive flag included: without this, no
+    // one but root could open it again.
+    ::ioctl(fd, TIOCNXCL);
+    ::close(fd);
 }
 
 bool setLineSettings(int fd, int baud)

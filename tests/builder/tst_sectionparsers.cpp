@@ -5,7 +5,6 @@
 #include "certificateparser.h"
 #include "console.h"
 #include "fileparser.h"
-#include "sdkroot.h"
 #include "softwareparser.h"
 
 #include <QProcess>
@@ -56,6 +55,20 @@ private slots:
         m_der = readFile(der);
         m_md5 = readFile(md5);
         QCOMPARE(m_md5.size(), 16);
+
+        // The same certificate in the other shapes files come in.
+        const QByteArray text = readFile(pem);
+        const QByteArray begin = "-----BEGIN CERTIFICATE-----", end = "-----END CERTIFICATE-----";
+        QByteArray crlf = text;
+        QByteArray spaced = text;
+        QByteArray x509 = text;
+        QVERIFY(writeFile(m_certs.filePath("crlf.pem"), crlf.replace("\n", "\r\n")));
+        QVERIFY(writeFile(m_certs.filePath("notes.pem"), "Subject: test\n" + text + "notes after\n"));
+        QVERIFY(writeFile(m_certs.filePath("spaces.pem"), spaced.replace(begin + "\n", begin + "   \n")));
+        QVERIFY(writeFile(m_certs.filePath("bad-then-good.pem"), begin + "\nAAAA\n" + end + "\n" + text));
+        QVERIFY(writeFile(m_certs.filePath("trailing.der"), m_der + "more bytes"));
+        QVERIFY(writeFile(m_certs.filePath("x509.pem"), x509.replace(" CERTIFICATE", " X509 CERTIFICATE")));
+        QVERIFY(writeFile(m_certs.filePath("glued.pem"), text.trimmed() + "glued\n"));
     }
 
     // ---- software
@@ -64,7 +77,6 @@ private slots:
     {
         ScratchDir project;
         QTemporaryDir sdk;
-        setSdkRoot(sdk.path());
         QVERIFY(writeFile(sdk.filePath("fw/wifi.juo"), "sdk default"));
         QVERIFY(writeFile(sdk.filePath("fw/other.juo"), "sdk other"));
         QVERIFY(writeFile(project.file("fw/other.juo"), "project other"));
@@ -79,13 +91,13 @@ private slots:
         };
         for (const Case &c : cases) {
             Console console;
-            SoftwareParser parser(console);
+            SoftwareParser parser(console, sdk.path());
             QByteArray out;
             QVERIFY(parser.parse(Xml(c.xml).root(), out));
             QCOMPARE(out, c.block);
         }
         Console console;
-        SoftwareParser parser(console);
+        SoftwareParser parser(console, sdk.path());
         QByteArray out;
         QVERIFY(parser.parse(QDomElement(), out));
         QCOMPARE(out, QByteArray("sdk default"));
@@ -96,13 +108,13 @@ private slots:
         QCOMPARE(out, QByteArray("sdk other"));
 
         Console missing;
-        SoftwareParser p2(missing);
+        SoftwareParser p2(missing, sdk.path());
         QVERIFY(!p2.parse(Xml("<software><binary in='fw/none.juo'/></software>").root(), out));
         QCOMPARE(missing.capturedOut(), " in         :fw/none.juo\nUnable to open:" +
                                             QDir(sdk.path()).filePath("fw/none.juo") + "\n");
         // An absolute path is never looked up under the SDK root.
         Console absolute;
-        SoftwareParser p3(absolute);
+        SoftwareParser p3(absolute, sdk.path());
         QVERIFY(!p3.parse(Xml("<software><binary in='/fw/wifi.juo'/></software>").root(), out));
         QVERIFY(absolute.capturedOut().endsWith("Unable to open:/fw/wifi.juo\n"));
     }
@@ -176,6 +188,16 @@ private slots:
                                                     << "format='x509'";
         QTest::newRow("der") << "cert.der"
                              << "format='der'";
+        QTest::newRow("pem with CRLF line ends") << "crlf.pem"
+                                                 << "";
+        QTest::newRow("pem with text around it") << "notes.pem"
+                                                 << "";
+        QTest::newRow("pem with spaces after the marker") << "spaces.pem"
+                                                          << "";
+        QTest::newRow("pem whose first block does not decode") << "bad-then-good.pem"
+                                                               << "";
+        QTest::newRow("der with bytes after it") << "trailing.der"
+                                                 << "format='der'";
     }
 
     void certificates()
@@ -210,6 +232,11 @@ private slots:
              "Unable to parse certificate file:" + der + "\n"},
             {"<certificates><certificate path='" + m_certs.filePath("key.pem") + "'/></certificates>",
              "Unable to parse certificate file:" + m_certs.filePath("key.pem") + "\n"},
+            // Only the plain certificate markers, each on a line of its own.
+            {"<certificates><certificate path='" + m_certs.filePath("x509.pem") + "'/></certificates>",
+             "Unable to parse certificate file:" + m_certs.filePath("x509.pem") + "\n"},
+            {"<certificates><certificate path='" + m_certs.filePath("glued.pem") + "'/></certificates>",
+             "Unable to parse certificate file:" + m_certs.filePath("glued.pem") + "\n"},
             {"<certificates><certificate/></certificates>", "Expected path for file\n"},
             {"<certificates><certificate path='/no/such.pem'/></certificates>",
              "Unable to open file:/no/such.pem\n"},
@@ -259,7 +286,6 @@ private slots:
         QFETCH(int, pll);
         QFETCH(int, wdt);
         QTemporaryDir sdk;
-        setSdkRoot(sdk.path());
         QByteArray image(12288, char(0xFF));
         // Upper bits that must survive the patches.
         image[0x2FF4] = char(0xA8);
@@ -268,7 +294,7 @@ private slots:
         QVERIFY(writeFile(sdk.filePath("fw/boot.juo"), image));
 
         Console console;
-        BootParser parser(console);
+        BootParser parser(console, sdk.path());
         QByteArray out;
         QVERIFY2(parser.parse(Xml("<bootloader " + attributes + "/>").root(), out),
                  qPrintable(console.capturedErr()));
@@ -314,7 +340,7 @@ private slots:
         ScratchDir dir;
         QVERIFY(writeFile("short.juo", QByteArray(12287, char(0xFF))));
         Console console;
-        BootParser parser(console);
+        BootParser parser(console, dir.path());
         QByteArray out;
         QVERIFY(!parser.parse(Xml("<bootloader " + attributes + "/>").root(), out));
         QCOMPARE(console.capturedErr(), err);

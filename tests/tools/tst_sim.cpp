@@ -161,6 +161,7 @@ private slots:
     void delayedResponses();
     void muteAfterN();
     void hangUpAfterN();
+    void stallAfterN();
     void floodCountsUp();
     void scanStreamKeepsToItsRate();
 };
@@ -169,142 +170,149 @@ void TestSim::behaviours_data()
 {
     QTest::addColumn<Script>("send");
     QTest::addColumn<QByteArray>("expected");
+    auto row = [](const char *name, Script send, const QByteArray &expected) {
+        QTest::newRow(name) << send << QByteArray::fromHex(expected);
+    };
 
     const char *wifiOn = "080203000000"
                          "880203000000";
-    QTest::newRow("system sync") << Script([](cls_wifi &w) { w.system.cmd_sync(); }) << hex("08000100");
-    QTest::newRow("system hello") << Script([](cls_wifi &w) { w.system.cmd_hello(); }) << hex("08000102");
-    QTest::newRow("wifi on") << Script([](cls_wifi &w) { w.sme.cmd_wifi_on(); }) << hex(wifiOn);
-    QTest::newRow("wifi off") << Script([](cls_wifi &w) { w.sme.cmd_wifi_off(); })
-                              << hex("080203010000"
-                                     "880203010000");
-    QTest::newRow("scan refused while off")
-        << Script([](cls_wifi &w) { w.sme.cmd_start_scan(0, {}); }) << hex("080203038101");
-    QTest::newRow("scan of channel 6") << Script([](cls_wifi &w) {
-        w.sme.cmd_wifi_on();
-        w.sme.cmd_start_scan(0, QByteArray("\x06"));
-    })
-                                       << hex(QByteArray(wifiOn) + "080203030000"
-                                                                   "88110302"
-                                                                   "02005e100002"
-                                                                   "06c6ff1e00"
-                                                                   "05"
-                                                                   "4775657374"
-                                                                   "88160302"
-                                                                   "02005e100004"
-                                                                   "06acff0801"
-                                                                   "0a"
-                                                                   "4e65696768626f757273"
-                                                                   "8801030400");
-    QTest::newRow("mac read") << Script([](cls_wifi &w) { w.config.cmd_get_mac(0); })
-                              << hex("08030200000000"
-                                     "8807020000024e57000001");
-    QTest::newRow("mac changed") << Script([](cls_wifi &w) {
-        w.config.cmd_set_mac(1, hw_addr{{0x02, 0, 0, 0, 0, 0xab}});
-        w.config.cmd_get_mac(1);
-    })
-                                 << hex("08030201000001"
-                                        "08030200000001"
-                                        "88070200010200000000ab");
-    QTest::newRow("connect open network") << Script([](cls_wifi &w) {
-        w.sme.cmd_wifi_on();
-        w.sme.cmd_connect_ssid("Guest");
-    })
-                                          << hex(QByteArray(wifiOn) + "080903070000"
-                                                                      "0002005e100002"
-                                                                      "880803050000"
-                                                                      "02005e100002");
-    QTest::newRow("unknown network") << Script([](cls_wifi &w) {
-        w.sme.cmd_wifi_on();
-        w.sme.cmd_connect_ssid("Nowhere");
-    })
-                                     << hex(QByteArray(wifiOn) + "08090307000000000000000000"
-                                                                 "880303088b0100");
-    QTest::newRow("secure network without password") << Script([](cls_wifi &w) {
-        w.sme.cmd_wifi_on();
-        w.sme.cmd_connect_ssid("Workshop");
-    })
-                                                     << hex(QByteArray(wifiOn) + "0809030700000002005e100001"
-                                                                                 "880303088c0100");
-    QTest::newRow("wrong password") << Script([](cls_wifi &w) {
-        w.sme.cmd_set_password("secret");
-        w.sme.cmd_wifi_on();
-        w.sme.cmd_connect_ssid("Workshop");
-    })
-                                    << hex(QByteArray("0801030500") + wifiOn +
-                                           "0809030700000002005e100001"
-                                           "880303088d0100");
-    QTest::newRow("right password") << Script([](cls_wifi &w) {
-        w.sme.cmd_set_password("nw300-demo");
-        w.sme.cmd_wifi_on();
-        w.sme.cmd_connect_bssid(hw_addr{{0x02, 0x00, 0x5e, 0x10, 0x00, 0x01}});
-        w.sme.cmd_get_signal_quality();
-    })
-                                    << hex(QByteArray("0801030500") + wifiOn +
-                                           "0809030600000002005e100001"
-                                           "88080305000002005e100001"
-                                           "08030313000000"
-                                           "88020316d700");
-    QTest::newRow("connect while off")
-        << Script([](cls_wifi &w) { w.sme.cmd_connect_ssid("Guest"); }) << hex("08090307810100000000000000");
-    QTest::newRow("system reset boots") << Script([](cls_wifi &w) { w.system.cmd_reset(0); })
-                                        << hex("08000101"
-                                               "880e0100010003000000110002000500"
-                                               "0300");
-    QTest::newRow("dfu reset into update") << Script([](cls_wifi &w) { w.dfu.cmd_reset(1); })
-                                           << hex("08000000"
-                                                  "8804000002000000");
-    QTest::newRow("flash refused outside update")
-        << Script([](cls_wifi &w) { w.dfu.cmd_flash_set_address(0); }) << hex("080200018101");
-    QTest::newRow("key store") << Script([](cls_wifi &w) {
-        w.flash.cmd_ps_save(0x1234, "ab");
-        w.flash.cmd_ps_load(0x1234);
-        w.flash.cmd_ps_load(0x9999);
-        w.flash.cmd_ps_erase(0x1234);
-        w.flash.cmd_ps_erase(0x1234);
-        w.flash.cmd_ps_load(0x1234);
-    })
-                               << hex("080207030000"
-                                      "080507040000"
-                                      "026162"
-                                      "08030704020300"
-                                      "080207050000"
-                                      "080207050203"
-                                      "08030704020300");
-    QTest::newRow("key dump in key order") << Script([](cls_wifi &w) {
-        w.flash.cmd_ps_save(2, "x");
-        w.flash.cmd_ps_save(1, "yz");
-        w.flash.cmd_ps_dump();
-    })
-                                           << hex("080207030000"
-                                                  "080207030000"
-                                                  "080207010000"
-                                                  "880507000100"
-                                                  "02797a"
-                                                  "88040700020001"
-                                                  "78");
-    QTest::newRow("erase all") << Script([](cls_wifi &w) {
-        w.flash.cmd_ps_save(1, "a");
-        w.flash.cmd_ps_erase_all();
-        w.flash.cmd_ps_load(1);
-    })
-                               << hex("080207030000"
-                                      "080207020000"
-                                      "08030704020300");
-    QTest::newRow("atoi and itoa") << Script([](cls_wifi &w) {
-        w.util.cmd_atoi("-42");
-        w.util.cmd_itoa(1234);
-    })
-                                   << hex("08040c00d6ffffff"
-                                          "08050c010431323334");
-    QTest::newRow("zeroed outputs") << Script([](cls_wifi &w) {
-        w.hardware.cmd_rtc_get_time();
-        w.tcpip.cmd_dhcp_clients();
-        w.ethernet.cmd_close();
-    })
-                                    << hex("080a060c00000000000000000000"
-                                           "08030416000000"
-                                           "08000a01");
+    row(
+        "sync and hello",
+        [](cls_wifi &w) {
+            w.system.cmd_sync();
+            w.system.cmd_hello();
+        },
+        "08000100"
+        "08000102");
+    row(
+        "wifi off", [](cls_wifi &w) { w.sme.cmd_wifi_off(); },
+        "080203010000"
+        "880203010000");
+    row(
+        "refused in the wrong state",
+        [](cls_wifi &w) {
+            w.sme.cmd_start_scan(0, {});
+            w.sme.cmd_connect_ssid("Guest");
+            w.dfu.cmd_flash_set_address(0);
+        },
+        "080203038101"
+        "08090307810100000000000000"
+        "080200018101");
+    row(
+        "scan of channel 6",
+        [](cls_wifi &w) {
+            w.sme.cmd_wifi_on();
+            w.sme.cmd_start_scan(0, QByteArray("\x06"));
+        },
+        QByteArray(wifiOn) + "080203030000"
+                             "8811030202005e10000206c6ff1e00054775657374"
+                             "8816030202005e10000406acff08010a4e65696768626f757273"
+                             "8801030400");
+    row(
+        "mac read", [](cls_wifi &w) { w.config.cmd_get_mac(0); },
+        "08030200000000"
+        "8807020000024e57000001");
+    row(
+        "mac changed",
+        [](cls_wifi &w) {
+            w.config.cmd_set_mac(1, hw_addr{{0x02, 0, 0, 0, 0, 0xab}});
+            w.config.cmd_get_mac(1);
+        },
+        "08030201000001"
+        "08030200000001"
+        "88070200010200000000ab");
+    row(
+        "connect open network",
+        [](cls_wifi &w) {
+            w.sme.cmd_wifi_on();
+            w.sme.cmd_connect_ssid("Guest");
+        },
+        QByteArray(wifiOn) + "0809030700000002005e100002"
+                             "88080305000002005e100002");
+    row(
+        "unknown network",
+        [](cls_wifi &w) {
+            w.sme.cmd_wifi_on();
+            w.sme.cmd_connect_ssid("Nowhere");
+        },
+        QByteArray(wifiOn) + "08090307000000000000000000"
+                             "880303088b0100");
+    // No password, a wrong one, the right one (connecting by address), then the signal of the network joined.
+    row(
+        "passwords",
+        [](cls_wifi &w) {
+            w.sme.cmd_wifi_on();
+            w.sme.cmd_connect_ssid("Workshop");
+            w.sme.cmd_set_password("secret");
+            w.sme.cmd_connect_ssid("Workshop");
+            w.sme.cmd_set_password("nw300-demo");
+            w.sme.cmd_connect_bssid(hw_addr{{0x02, 0x00, 0x5e, 0x10, 0x00, 0x01}});
+            w.sme.cmd_get_signal_quality();
+        },
+        QByteArray(wifiOn) + "0809030700000002005e100001"
+                             "880303088c0100"
+                             "0801030500"
+                             "0809030700000002005e100001"
+                             "880303088d0100"
+                             "0801030500"
+                             "0809030600000002005e100001"
+                             "88080305000002005e100001"
+                             "08030313000000"
+                             "88020316d700");
+    row(
+        "system reset boots", [](cls_wifi &w) { w.system.cmd_reset(0); },
+        "08000101"
+        "880e01000100030000001100020005000300");
+    row(
+        "dfu reset into update", [](cls_wifi &w) { w.dfu.cmd_reset(1); },
+        "08000000"
+        "8804000002000000");
+    row(
+        "key store",
+        [](cls_wifi &w) {
+            w.flash.cmd_ps_save(0x1234, "ab");
+            w.flash.cmd_ps_load(0x1234);
+            w.flash.cmd_ps_load(0x9999);
+            w.flash.cmd_ps_erase(0x1234);
+            w.flash.cmd_ps_erase(0x1234);
+            w.flash.cmd_ps_save(1, "a");
+            w.flash.cmd_ps_erase_all();
+            w.flash.cmd_ps_load(1);
+        },
+        "080207030000"
+        "080507040000026162"
+        "08030704020300"
+        "080207050000"
+        "080207050203"
+        "080207030000"
+        "080207020000"
+        "08030704020300");
+    row(
+        "key dump in key order",
+        [](cls_wifi &w) {
+            w.flash.cmd_ps_save(2, "x");
+            w.flash.cmd_ps_save(1, "yz");
+            w.flash.cmd_ps_dump();
+        },
+        "080207030000"
+        "080207030000"
+        "080207010000"
+        "88050700010002797a"
+        "8804070002000178");
+    row(
+        "atoi, itoa and zeroed outputs",
+        [](cls_wifi &w) {
+            w.util.cmd_atoi("-42");
+            w.util.cmd_itoa(1234);
+            w.hardware.cmd_rtc_get_time();
+            w.tcpip.cmd_dhcp_clients();
+            w.ethernet.cmd_close();
+        },
+        "08040c00d6ffffff"
+        "08050c010431323334"
+        "080a060c00000000000000000000"
+        "08030416000000"
+        "08000a01");
 }
 
 void TestSim::behaviours()
@@ -544,6 +552,28 @@ void TestSim::hangUpAfterN()
     QCOMPARE(host.joined().toHex(), hex("0800010008000102").toHex());
     QCOMPARE(hungUp.count(), 1);
     QVERIFY(!sim.line.isOpen());
+}
+
+void TestSim::stallAfterN()
+{
+    SimOptions options = Sim::quick();
+    options.stallAfter = 1;
+    Sim sim(options);
+    Host host(sim.line.path());
+    host.wifi.system.cmd_sync();
+    QTRY_COMPARE(host.joined().toHex(), QByteArray("08000100"));
+    // Nothing is taken off the line any more: the host's writes fill it and then would block.
+    const QByteArray block(4096, '\0');
+    qint64 accepted = 0;
+    for (int i = 0; i < 1024; ++i) {
+        QTest::qWait(0);
+        const ssize_t n = ::write(host.fd, block.constData(), size_t(block.size()));
+        if (n < 0 && errno == EAGAIN) break;
+        QVERIFY(n > 0);
+        accepted += n;
+    }
+    QVERIFY2(accepted < 1024 * 4096, qPrintable(QString::number(accepted)));
+    QVERIFY(sim.line.isOpen());
 }
 
 void TestSim::floodCountsUp()

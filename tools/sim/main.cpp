@@ -104,12 +104,15 @@ int main(int argc, char *argv[])
          QStringLiteral("ms")},
         {QStringLiteral("mute-after"), QStringLiteral("Answer nothing after <n> received packets."),
          QStringLiteral("n")},
+        {QStringLiteral("stall-after"), QStringLiteral("Stop reading the line after <n> received packets."),
+         QStringLiteral("n")},
         {QStringLiteral("hangup-after"),
          QStringLiteral("Close the line once <n> received packets are answered."), QStringLiteral("n")},
-        {QStringLiteral("flood"), QStringLiteral("Send hardware change_notification events (timestamp "
-                                                 "counting from 0) as fast as the line takes them.")},
+        {QStringLiteral("flood"),
+         QStringLiteral("Send hardware change_notification events (timestamp "
+                        "counting from 0) as fast as the line takes them (not traced).")},
         {QStringLiteral("scan-stream"),
-         QStringLiteral("Send scan_result events at the byte rate of <baud> (10 bits a byte)."),
+         QStringLiteral("Send scan_result events at the byte rate of <baud>, 10 bits a byte (not traced)."),
          QStringLiteral("baud")},
     };
     parser.addOptions(options);
@@ -127,6 +130,7 @@ int main(int argc, char *argv[])
               intOption(parser, QStringLiteral("delay"), &o.delayMs) &&
               intOption(parser, QStringLiteral("mute-after"), &o.muteAfter) &&
               intOption(parser, QStringLiteral("hangup-after"), &o.hangupAfter) &&
+              intOption(parser, QStringLiteral("stall-after"), &o.stallAfter) &&
               intOption(parser, QStringLiteral("scan-stream"), &o.scanStreamBaud);
     if (ok && parser.isSet(QStringLiteral("reject-upload"))) {
         const QStringList parts = parser.value(QStringLiteral("reject-upload")).split(QLatin1Char(':'));

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -112,6 +113,12 @@ bool SimLine::attach(const QString &path, QString *error)
         if (error) *error = systemError(path);
         return false;
     }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
+        if (error) *error = QStringLiteral("%1: not a serial device").arg(path);
+        ::close(fd);
+        return false;
+    }
     if (!rawLine(fd, m_options.baud, error)) {
         ::close(fd);
         return false;
@@ -126,6 +133,7 @@ void SimLine::startIo()
 {
     m_readNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
     connect(m_readNotifier, &QSocketNotifier::activated, this, &SimLine::readReady);
+    m_readNotifier->setEnabled(m_options.stallAfter != 0);
     m_writeNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Write, this);
     m_writeNotifier->setEnabled(m_options.flood);
     connect(m_writeNotifier, &QSocketNotifier::activated, this, &SimLine::writeReady);
@@ -150,6 +158,11 @@ void SimLine::hangUp()
     if (m_slave >= 0) ::close(m_slave);
     m_fd = m_slave = -1;
     emit hungUp();
+}
+
+bool SimLine::hangupCountReached() const
+{
+    return m_options.hangupAfter >= 0 && m_received >= m_options.hangupAfter;
 }
 
 bool SimLine::muted() const
@@ -182,11 +195,17 @@ void SimLine::readReady()
         if (m_in.size() - pos < length) break;
         const QByteArray packet = m_in.mid(pos, length);
         pos += length;
+        // Packets past the hang-up count are not looked at (with a count of 0, not even the first).
+        m_hangupDue = m_hangupDue || hangupCountReached();
         if (m_hangupDue) continue;
         ++m_received;
         emit received(packet);
         if (!muted()) m_device->receive(packet);
-        if (m_options.hangupAfter >= 0 && m_received >= m_options.hangupAfter) m_hangupDue = true;
+        m_hangupDue = hangupCountReached();
+        if (m_fd >= 0 && m_options.stallAfter >= 0 && m_received >= m_options.stallAfter) {
+            m_readNotifier->setEnabled(false); // like a hung module: nothing more is taken off the line
+            break;
+        }
     }
     m_in.remove(0, pos);
     checkHangup();
@@ -229,14 +248,14 @@ void SimLine::append(const QByteArray &packet)
     m_out.append(packet);
 }
 
-// Bytes that no receiver can take for the start of a packet, so a sound one drops them all and loses nothing.
+// Bytes that no receiver can take for the start of a packet, so a sound one drops them all and loses
+// nothing. Bit 3 stays clear: every Wi-Fi header has it set, however loosely a receiver checks the rest.
 QByteArray SimLine::garbage()
 {
     QByteArray noise;
     while (noise.size() < m_options.garbage) {
         m_noise = m_noise * 1664525u + 1013904223u;
-        const auto byte = uint8_t(m_noise >> 24);
-        if (!packet_is_wifi(byte)) noise.append(char(byte));
+        noise.append(char(uint8_t(m_noise >> 24) & ~0x08));
     }
     return noise;
 }

@@ -49,6 +49,7 @@ private:
     void queue(const QByteArray &packet);
     void append(const QByteArray &packet);
     bool muted() const;
+    bool hangupCountReached() const;
     void deviceOutput(const QByteArray &packet);
     void releaseDelayed();
     void scanStreamTick();

@@ -27,6 +27,8 @@ struct SimOptions {
     int muteAfter = -1;
     // After this many received packets have been answered the line is closed (-1: never).
     int hangupAfter = -1;
+    // After this many received packets the line is no longer read, so the host's writes back up (-1: never).
+    int stallAfter = -1;
 
     // Streams for load tests: events as fast as the line takes them, or scan results at the byte rate of
     // this baud rate (10 bits a byte).

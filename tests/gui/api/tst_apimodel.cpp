@@ -82,6 +82,35 @@ private slots:
         QCOMPARE(sme.commands.at(0).class_id, 1);
     }
 
+    void nestedElementsCountForEveryEnclosingOne()
+    {
+        CommandParser parser;
+        QCOMPARE(parser.load(dataFile("nested.xml")), 0);
+        QCOMPARE(parser.classes().size(), 2);
+        const ApiClass &outer = parser.classes().at(0);
+        const ApiClass &inner = parser.classes().at(1);
+
+        // The command's first "params" is the one of the event inside it.
+        QCOMPARE(outer.commands.size(), 1);
+        QCOMPARE(typeCodes(outer.commands.at(0)), QList<int>{3});
+        QCOMPARE(typeCodes(outer.responses.at(0)), QList<int>{1});
+        // The outer class holds its own event and the inner class's, under its own name and id.
+        QCOMPARE(outer.events.size(), 2);
+        QCOMPARE(outer.events.at(0).name, QStringLiteral("outer_inside"));
+        QCOMPARE(typeCodes(outer.events.at(0)), QList<int>{3});
+        QCOMPARE(outer.events.at(1).name, QStringLiteral("outer_e"));
+        QCOMPARE(outer.events.at(1).class_id, 0);
+        QCOMPARE(inner.events.size(), 1);
+        QCOMPARE(inner.events.at(0).name, QStringLiteral("inner_e"));
+        QCOMPARE(inner.events.at(0).class_id, 1);
+        QVERIFY(inner.commands.isEmpty());
+
+        // Group by group: the outer group gives k 4, 5 and 9, then the nested group gives k 0, last.
+        QCOMPARE(parser.constants().size(), 2);
+        QCOMPARE(parser.constants().value(QStringLiteral("OUTER_K"), -1), 0);
+        QCOMPARE(parser.constants().value(QStringLiteral("INNER_K"), -1), 0);
+    }
+
     void constants_data()
     {
         QTest::addColumn<QString>("key");
@@ -164,6 +193,50 @@ private slots:
         QCOMPARE(parser.classes().size(), 2);
         QCOMPARE(parser.deviceName(), QStringLiteral("wifi"));
         QCOMPARE(parser.constants().size(), 12);
+    }
+
+    // Nesting beyond any real file is refused like a broken file, not followed until the stack gives out.
+    void nestingLimit_data()
+    {
+        QTest::addColumn<int>("levels");
+        QTest::addColumn<bool>("loads");
+        QTest::newRow("command at level 256") << 256 << true;
+        QTest::newRow("command at level 257") << 257 << false;
+        QTest::newRow("30000 levels") << 30000 << false;
+    }
+
+    void nestingLimit()
+    {
+        QFETCH(int, levels);
+        QFETCH(bool, loads);
+        QTemporaryDir tmp;
+        const QString path = tmp.filePath(QStringLiteral("deep.xml"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        // The root is level 1, the command inside the class the innermost level.
+        const int wrappers = levels - 3;
+        file.write("<api device_name=\"deep\" device_id=\"2\">");
+        file.write(QByteArray("<w>").repeated(wrappers));
+        file.write("<class name=\"inner\"><command name=\"c\" index=\"3\"/></class>");
+        file.write(QByteArray("</w>").repeated(wrappers));
+        file.write("</api>");
+        file.close();
+
+        CommandParser parser;
+        QSignalSpy log(&parser, &CommandParser::log_message);
+        QCOMPARE(parser.load(path), loads ? 0 : -1);
+        if (loads) {
+            QCOMPARE(log.count(), 0);
+            QCOMPARE(parser.classes().size(), 1);
+            QCOMPARE(parser.classes().at(0).name, QStringLiteral("inner"));
+            QCOMPARE(parser.classes().at(0).commands.value(0).index, 3);
+            QCOMPARE(parser.deviceName(), QStringLiteral("deep"));
+        } else {
+            QCOMPARE(log.count(), 1);
+            QCOMPARE(log.at(0).at(0).toString(), path + " file read failed");
+            QVERIFY(parser.classes().isEmpty());
+            QVERIFY(parser.deviceName().isEmpty());
+        }
     }
 
     void missingFileKnowsNoCommand()

@@ -56,6 +56,7 @@ private slots:
     void encodesCommands();
     void refusesLengthsTheHeaderCannotHold();
     void transmitJoinsBothParts();
+    void decodesWhatItEncodes();
 };
 
 void TestCodec::resynchronisesOneByteAtATime_data()
@@ -354,6 +355,40 @@ void TestCodec::transmitJoinsBothParts()
     wifi.transmit(5, fixed, 3, array);
     QCOMPARE(tx.count(), 1);
     QCOMPARE(tx.at(0).at(0).toByteArray(), hex("080400020301 0203"));
+}
+
+// Every message of the table, with a distinct value in every field and a 3-byte array: decoding the
+// payload gives arguments that encode to the same bytes, and one byte less does not decode.
+void TestCodec::decodesWhatItEncodes()
+{
+    static const uint8_t mac[6] = {0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
+    static const uint8_t bytes[3] = {0xa1, 0xb2, 0xc3};
+    for (int i = 0; i < message_count; ++i) {
+        const MessageDescriptor &d = message_table[i];
+        std::vector<message_arg> args;
+        uint32_t value = 0x01020304u * uint32_t(i + 1);
+        for (uint32_t sig = d.signature; sig != 0; sig >>= 4, value += 0x11111111u) {
+            const unsigned code = sig & 0xf;
+            if (code == sig_hw_addr) {
+                args.emplace_back(static_cast<const void *>(mac));
+            } else if (code == sig_uint8array || code == sig_uint16array) {
+                args.emplace_back(3);
+                args.emplace_back(static_cast<const void *>(bytes));
+            } else {
+                args.emplace_back(value);
+            }
+        }
+        Captured first, second;
+        QCOMPARE(encode_message(capture, &first, d, args.data(), args.size()), send_status::sent);
+        const auto *payload = reinterpret_cast<const uint8_t *>(first.packet.constData()) + 4;
+        const size_t size = size_t(first.packet.size() - 4);
+        std::vector<message_arg> decoded;
+        QVERIFY(decode_message(d, payload, size, decoded));
+        QCOMPARE(decoded.size(), args.size());
+        QCOMPARE(encode_message(capture, &second, d, decoded.data(), decoded.size()), send_status::sent);
+        QCOMPARE(second.packet.toHex(), first.packet.toHex());
+        if (size > 0) QVERIFY(!decode_message(d, payload, size - 1, decoded));
+    }
 }
 
 NW_TEST(TestCodec)

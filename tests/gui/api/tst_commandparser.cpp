@@ -141,6 +141,8 @@ private slots:
                                                   << setMac;
         QTest::newRow("mac upper case") << "config_set_mac 1 02:00:00:00:00:0A" << QByteArray()
                                         << setMac + "unable parse argument '02:00:00:00:00:0A' as address";
+        QTest::newRow("mac eleven digits") << "config_set_mac 1 02000000000" << QByteArray()
+                                           << setMac + "unable parse argument '02:00:00:00:00:0' as address";
         QTest::newRow("mac short") << "config_set_mac 1 020000" << QByteArray()
                                    << setMac + "unable parse argument '02:00:00' as address";
         QTest::newRow("mac no digits")
@@ -258,6 +260,7 @@ private slots:
         QTest::newRow("typing on") << "020" << 3 << mid << "02:0" << 4;
         QTest::newRow("cursor at start") << "0200" << 0 << mid << "02:00" << 0;
         QTest::newRow("colon before cursor") << "0:2" << 3 << mid << "02" << 2;
+        QTest::newRow("eleven digits") << "02000000000" << 11 << mid << "02:00:00:00:00:0" << 16;
         QTest::newRow("complete") << "02:00:00:00:00:01" << 17 << ok << "02:00:00:00:00:01" << 17;
         QTest::newRow("plain digits") << "020000000001" << 12 << ok << "02:00:00:00:00:01" << 17;
         QTest::newRow("misplaced colons") << "0:20:000:0000:01" << 5 << ok << "02:00:00:00:00:01" << 4;

@@ -188,6 +188,8 @@ private slots:
     void everyResponseAndEventDecodes();
     void logEntries_data();
     void logEntries();
+    void resultTexts_data();
+    void resultTexts();
     void commandLogEntries();
     void qmlCommandsConvert_data();
     void qmlCommandsConvert();
@@ -386,6 +388,89 @@ void TestObjects::logEntries()
     wifi.rx_data(packet);
     QCOMPARE(log.count(), 1);
     QCOMPARE(log.at(0).at(0).toStringList(), entry);
+}
+
+// Every code of the result table, and one beside it, as a response's result item shows it.
+void TestObjects::resultTexts_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("0000") << 0x0000 << QStringLiteral("No Error");
+    QTest::newRow("0100") << 0x0100 << QStringLiteral("No error");
+    QTest::newRow("0180") << 0x0180 << QStringLiteral("Command contained invalid parameter");
+    QTest::newRow("0181") << 0x0181 << QStringLiteral("Device is in wrong state to accept command");
+    QTest::newRow("0182") << 0x0182 << QStringLiteral("Device has run out of memory");
+    QTest::newRow("0183") << 0x0183 << QStringLiteral("Feature is not implemented");
+    QTest::newRow("0184") << 0x0184 << QStringLiteral("Command was not recognized");
+    QTest::newRow("0185") << 0x0185 << QStringLiteral("Command or Procedure failed due to timeout");
+    QTest::newRow("0186") << 0x0186 << QStringLiteral("Unspecified error");
+    QTest::newRow("0187") << 0x0187 << QStringLiteral("Hardware failure");
+    QTest::newRow("0188") << 0x0188
+                          << QStringLiteral("Command not accepted, because internal buffers are full");
+    QTest::newRow("0189") << 0x0189 << QStringLiteral("Command or Procedure failed due to disconnection");
+    QTest::newRow("018a") << 0x018a << QStringLiteral("Too many Simultaneous Requests");
+    QTest::newRow("018b") << 0x018b << QStringLiteral("Access Point not found from scanlist");
+    QTest::newRow("018c") << 0x018c << QStringLiteral("Password is invalid or missing");
+    QTest::newRow("018d") << 0x018d << QStringLiteral("WPA/WPA2 authentication has failed");
+    QTest::newRow("018e") << 0x018e << QStringLiteral("Overflow detected");
+    QTest::newRow("018f") << 0x018f << QStringLiteral("Multiple PBC sessions detected");
+    QTest::newRow("0190") << 0x0190 << QStringLiteral("Ethernet cable not connected");
+    QTest::newRow("0191") << 0x0191 << QStringLiteral("Ethernet route not set");
+    QTest::newRow("0192") << 0x0192 << QStringLiteral("Wrong operating mode for this command");
+    QTest::newRow("0193") << 0x0193 << QStringLiteral("Requested resource not found");
+    QTest::newRow("0194") << 0x0194 << QStringLiteral("Requested resource already exists");
+    QTest::newRow("0195") << 0x0195 << QStringLiteral("Current configuration is invalid");
+    QTest::newRow("0196") << 0x0196 << QStringLiteral("Connection to Access Point lost");
+    QTest::newRow("0200") << 0x0200 << QStringLiteral("No error");
+    QTest::newRow("0201") << 0x0201 << QStringLiteral("Out of memory");
+    QTest::newRow("0202") << 0x0202 << QStringLiteral("Buffer handling failed");
+    QTest::newRow("0203") << 0x0203 << QStringLiteral("Timeout");
+    QTest::newRow("0204") << 0x0204 << QStringLiteral("Could not find route");
+    QTest::newRow("0205") << 0x0205 << QStringLiteral("Operation in progress");
+    QTest::newRow("0206") << 0x0206 << QStringLiteral("Illegal value");
+    QTest::newRow("0207") << 0x0207 << QStringLiteral("Operation would block");
+    QTest::newRow("0208") << 0x0208 << QStringLiteral("Address in use");
+    QTest::newRow("0209") << 0x0209 << QStringLiteral("Already connected");
+    QTest::newRow("020a") << 0x020a << QStringLiteral("Connection aborted");
+    QTest::newRow("020b") << 0x020b << QStringLiteral("Connection reset");
+    QTest::newRow("020c") << 0x020c << QStringLiteral("Connection closed");
+    QTest::newRow("020d") << 0x020d << QStringLiteral("Not connected");
+    QTest::newRow("020e") << 0x020e << QStringLiteral("Illegal argument");
+    QTest::newRow("020f") << 0x020f << QStringLiteral("Interface error");
+    QTest::newRow("0210") << 0x0210 << QStringLiteral("Service not running");
+    QTest::newRow("0211") << 0x0211 << QStringLiteral("Service already running");
+    QTest::newRow("0212") << 0x0212 << QStringLiteral("Hostname not set");
+    QTest::newRow("0213") << 0x0213 << QStringLiteral("Hostname conflict detected");
+    QTest::newRow("0280") << 0x0280 << QStringLiteral("Unknown host");
+    QTest::newRow("0301") << 0x0301 << QStringLiteral("Flash reserved for PS store is full");
+    QTest::newRow("0302") << 0x0302 << QStringLiteral("PS key not found");
+    QTest::newRow("0303") << 0x0303
+                          << QStringLiteral(
+                                 "Tried to start i2c write transmission, but it is already in progress.");
+    QTest::newRow("0304") << 0x0304 << QStringLiteral("Acknowledge for i2c was not received.");
+    QTest::newRow("0305") << 0x0305 << QStringLiteral("Access to unopened file");
+    QTest::newRow("0306") << 0x0306 << QStringLiteral("File not in SD card");
+    QTest::newRow("0307") << 0x0307 << QStringLiteral("Disk error or disk full");
+    QTest::newRow("0308") << 0x0308 << QStringLiteral("Writing to flash failed");
+    QTest::newRow("0197 not in the table") << 0x0197 << QString();
+}
+
+void TestObjects::resultTexts()
+{
+    QFETCH(int, code);
+    QFETCH(QString, text);
+    cls_wifi wifi;
+    QSignalSpy log(&wifi, &cls_wifi::parsed_message_str);
+    QByteArray packet = hex("080203000000"); // sme wifi_on response
+    packet[4] = char(code & 0xff);
+    packet[5] = char(code >> 8);
+    wifi.rx_data(packet);
+    QCOMPARE(log.count(), 1);
+    const QString colour = code == 0 ? QStringLiteral("green") : QStringLiteral("red");
+    QCOMPARE(log.at(0).at(0).toStringList().value(1),
+             QStringLiteral(" result:0x%1 [<font color=%2>'%3'</font>]")
+                 .arg(code, 4, 16, QLatin1Char('0'))
+                 .arg(colour, text));
 }
 
 void TestObjects::commandLogEntries()

@@ -1,11 +1,10 @@
-#include "boxanswerer.h"
 #include "cloneprojectdialog.h"
+#include "projecttest.h"
 #include "testmain.h"
 
 #include <QDirIterator>
 #include <QFileDialog>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -15,14 +14,6 @@ namespace
 
 using Button = QMessageBox::StandardButton;
 
-void writeFile(const QString &path, const QByteArray &data)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(data);
-}
-
 // Every file and directory below `root`, with each file's bytes.
 QMap<QString, QByteArray> tree(const QString &root)
 {
@@ -30,49 +21,26 @@ QMap<QString, QByteArray> tree(const QString &root)
     QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
-        const QString path = it.next();
-        const QString rel = QDir(root).relativeFilePath(path);
-        if (it.fileInfo().isDir()) {
-            out.insert(rel + QLatin1Char('/'), QByteArray());
-        } else {
-            QFile f(path);
-            f.open(QIODevice::ReadOnly);
-            out.insert(rel, f.readAll());
-        }
+        const QString rel = QDir(root).relativeFilePath(it.next());
+        QFile f(it.filePath());
+        out.insert(it.fileInfo().isDir() ? rel + '/' : rel, f.open(QIODevice::ReadOnly) ? f.readAll() : "");
     }
     return out;
 }
 
-void makeSource(const QString &src)
-{
-    writeFile(src + "/project.xml", "<project/>");
-    writeFile(src + "/.settings", "hidden");
-    writeFile(src + "/sub/data.bin", QByteArray("\0\1\2\377", 4));
-    writeFile(src + "/sub/deeper/notes.txt", "deep");
-    QDir().mkpath(src + "/empty");
-}
-
-QPushButton *button(CloneProjectDialog &dlg, const char *name)
-{
-    return dlg.findChild<QPushButton *>(QLatin1String(name));
-}
-
 QLineEdit *edit(CloneProjectDialog &dlg, const char *name)
 {
-    return dlg.findChild<QLineEdit *>(QLatin1String(name));
+    return dlg.findChild<QLineEdit *>(name);
 }
 
 // Clicks `browse` and answers its chooser with `dir`, or cancels it when `dir` is empty.
 void choose(CloneProjectDialog &dlg, const char *browse, const QString &dir)
 {
-    QTest::mouseClick(button(dlg, browse), Qt::LeftButton);
+    QTest::mouseClick(dlg.findChild<QPushButton *>(browse), Qt::LeftButton);
     QFileDialog *chooser = dlg.chooser();
-    QVERIFY(chooser->isVisible());
-    QVERIFY(chooser->isModal());
-    if (dir.isEmpty()) {
-        chooser->reject();
-        return;
-    }
+    QVERIFY(chooser->isVisible() && chooser->isModal());
+    QCOMPARE(chooser->fileMode(), QFileDialog::Directory);
+    if (dir.isEmpty()) return chooser->reject();
     chooser->setDirectory(QFileInfo(dir).path());
     chooser->selectFile(dir);
     static_cast<QDialog *>(chooser)->accept();
@@ -87,19 +55,6 @@ class TestCloneProjectDialog : public QObject
     Q_OBJECT
 
 private slots:
-    void widgets()
-    {
-        CloneProjectDialog dlg;
-        QCOMPARE(dlg.windowTitle(), QStringLiteral("Clone Project"));
-        for (const char *name : {"srcButton", "dstButton"})
-            QCOMPARE(button(dlg, name)->text(), QStringLiteral("Browse..."));
-        QCOMPARE(button(dlg, "cloneButton")->text(), QStringLiteral("Clone"));
-        QVERIFY(edit(dlg, "srcEdit") && edit(dlg, "dstEdit"));
-        QFileDialog *chooser = dlg.chooser();
-        QCOMPARE(chooser->fileMode(), QFileDialog::Directory);
-        QVERIFY(chooser->testOption(QFileDialog::ShowDirsOnly));
-    }
-
     void browseButtonsFillTheirOwnEdit()
     {
         QTemporaryDir tmp;
@@ -107,73 +62,79 @@ private slots:
         QDir().mkpath(a);
         QDir().mkpath(b);
         CloneProjectDialog dlg;
-        dlg.setSource(QStringLiteral("/start"));
+        dlg.setSource("/start");
         dlg.show();
-        QPushButton *clone = button(dlg, "cloneButton");
+        auto *clone = dlg.findChild<QPushButton *>("cloneButton");
 
         choose(dlg, "srcButton", QString());
         choose(dlg, "dstButton", QString());
-        QCOMPARE(edit(dlg, "srcEdit")->text(), QStringLiteral("/start"));
-        QCOMPARE(edit(dlg, "dstEdit")->text(), QString());
+        QCOMPARE(edit(dlg, "srcEdit")->text() + edit(dlg, "dstEdit")->text(), QStringLiteral("/start"));
         QVERIFY(!clone->isEnabled());
-
-        // The cancelled choosers must not receive this selection.
+        // The cancelled choosers must not receive the next selections.
         choose(dlg, "srcButton", a);
-        QCOMPARE(edit(dlg, "srcEdit")->text(), a);
-        QCOMPARE(edit(dlg, "dstEdit")->text(), QString());
+        QCOMPARE(edit(dlg, "srcEdit")->text() + edit(dlg, "dstEdit")->text(), a);
         QVERIFY(!clone->isEnabled());
-
         choose(dlg, "dstButton", b);
-        QCOMPARE(edit(dlg, "dstEdit")->text(), b);
-        QCOMPARE(edit(dlg, "srcEdit")->text(), a);
+        QCOMPARE(edit(dlg, "srcEdit")->text() + edit(dlg, "dstEdit")->text(), a + b);
         QVERIFY(clone->isEnabled());
-
-        // Selections after a receiver has run go nowhere.
+        // Once a receiver has run, further selections go nowhere.
         emit dlg.chooser()->fileSelected(tmp.path());
-        QCOMPARE(edit(dlg, "srcEdit")->text(), a);
-        QCOMPARE(edit(dlg, "dstEdit")->text(), b);
+        QCOMPARE(edit(dlg, "srcEdit")->text() + edit(dlg, "dstEdit")->text(), a + b);
     }
 
     void clone_data()
     {
+        QTest::addColumn<QString>("source");      // below the temporary directory; "src" holds a tree
         QTest::addColumn<QString>("target");      // below the temporary directory
-        QTest::addColumn<QByteArray>("existing"); // content of target/project.xml before, none when empty
+        QTest::addColumn<QByteArray>("existing"); // target/project.xml before the clone, none when empty
         QTest::addColumn<QList<Button>>("answers");
-        QTest::addColumn<QStringList>("boxes"); // %1 the target path
+        QTest::addColumn<QStringList>("boxes"); // %1 the target path, %2 the source path
         QTest::addColumn<bool>("completed");
 
-        const QString askDir = QStringLiteral("warning:Directory already exist:\n%1\nOverwrite?");
-        const QString askFile = QStringLiteral("warning:File already exist:\n%1/project.xml\nOverwrite?");
+        const QString askDir = "warning:Directory already exist:\n%1\nOverwrite?";
+        const QString askFile = "warning:File already exist:\n%1/project.xml\nOverwrite?";
+        const QString itself = "critical:Cannot clone a project into itself:\n%1";
+        const QByteArray none;
         QTest::newRow("new target, yes to all")
-            << "copy" << QByteArray() << QList<Button>{QMessageBox::YesToAll} << QStringList{askDir} << true;
+            << "src"
+            << "copy" << none << QList<Button>{QMessageBox::YesToAll} << QStringList{askDir} << true;
         QTest::newRow("new target, yes")
-            << "copy" << QByteArray() << QList<Button>{QMessageBox::Yes} << QStringList{askDir} << true;
+            << "src"
+            << "copy" << none << QList<Button>{QMessageBox::Yes} << QStringList{askDir} << true;
         QTest::newRow("yes, then an existing file asks again")
+            << "src"
             << "copy" << QByteArray("old") << QList<Button>{QMessageBox::Yes, QMessageBox::Yes}
             << QStringList{askDir, askFile} << true;
         QTest::newRow("yes to all overwrites without asking")
+            << "src"
             << "copy" << QByteArray("old") << QList<Button>{QMessageBox::YesToAll} << QStringList{askDir}
             << true;
         QTest::newRow("cancel at the directory")
-            << "copy" << QByteArray() << QList<Button>{QMessageBox::Cancel} << QStringList{askDir} << false;
+            << "src"
+            << "copy" << none << QList<Button>{QMessageBox::Cancel} << QStringList{askDir} << false;
         QTest::newRow("cancel at the file")
+            << "src"
             << "copy" << QByteArray("old") << QList<Button>{QMessageBox::Yes, QMessageBox::Cancel}
             << QStringList{askDir, askFile} << false;
-        QTest::newRow("parent missing") << "no/such/copy" << QByteArray() << QList<Button>{}
+        QTest::newRow("parent missing") << "src"
+                                        << "no/such/copy" << none << QList<Button>{}
                                         << QStringList{"critical:Cannot create directory:\n%1"} << false;
-        QTest::newRow("into itself") << "src/sub/copy" << QByteArray() << QList<Button>{}
-                                     << QStringList{"critical:Cannot clone a project into itself:\n%1"}
+        QTest::newRow("source missing") << "gone"
+                                        << "copy" << none << QList<Button>{}
+                                        << QStringList{"critical:Directory does not exist:\n%2"} << false;
+        QTest::newRow("into itself") << "src"
+                                     << "src/sub/copy" << none << QList<Button>{} << QStringList{itself}
                                      << false;
-        QTest::newRow("onto itself") << "src" << QByteArray() << QList<Button>{}
-                                     << QStringList{"critical:Cannot clone a project into itself:\n%1"}
-                                     << false;
+        QTest::newRow("onto itself") << "src"
+                                     << "src" << none << QList<Button>{} << QStringList{itself} << false;
         QTest::newRow("into itself through a link")
-            << "link/copy" << QByteArray() << QList<Button>{}
-            << QStringList{"critical:Cannot clone a project into itself:\n%1"} << false;
+            << "src"
+            << "link/copy" << none << QList<Button>{} << QStringList{itself} << false;
     }
 
     void clone()
     {
+        QFETCH(QString, source);
         QFETCH(QString, target);
         QFETCH(QByteArray, existing);
         QFETCH(QList<Button>, answers);
@@ -181,30 +142,33 @@ private slots:
         QFETCH(bool, completed);
 
         QTemporaryDir tmp;
-        const QString src = tmp.filePath("src");
-        makeSource(src);
-        QVERIFY(QFile::link(src, tmp.filePath("link")));
-        const auto before = tree(src);
-        const QString dst = tmp.filePath(target);
-        const bool existedBefore = QFileInfo::exists(dst) || !existing.isEmpty();
+        const QString src = tmp.filePath(source), dst = tmp.filePath(target);
+        writeFile(tmp.filePath("src/project.xml"), "<project/>");
+        writeFile(tmp.filePath("src/.settings"), "hidden");
+        writeFile(tmp.filePath("src/sub/data.bin"), QByteArray("\0\1\2\377", 4));
+        writeFile(tmp.filePath("src/sub/deeper/notes.txt"), "deep");
+        QDir().mkpath(tmp.filePath("src/empty"));
+        QVERIFY(QFile::link(tmp.filePath("src"), tmp.filePath("link")));
+        const auto before = tree(tmp.filePath("src"));
         if (!existing.isEmpty()) writeFile(dst + "/project.xml", existing);
+        const bool existedBefore = QFileInfo::exists(dst);
 
         CloneProjectDialog dlg;
         dlg.setSource(src);
         dlg.show();
-        // The chooser only picks existing directories; the target is typed over its choice.
+        // The chooser picks only existing directories; the target is typed over its choice.
         choose(dlg, "dstButton", tmp.path());
         edit(dlg, "dstEdit")->setText(dst);
         QSignalSpy done(&dlg, &CloneProjectDialog::cloneComplete);
         BoxAnswerer answerer(answers);
-        QTest::mouseClick(button(dlg, "cloneButton"), Qt::LeftButton);
+        QTest::mouseClick(dlg.findChild<QPushButton *>("cloneButton"), Qt::LeftButton);
 
         for (QString &box : boxes)
-            box = box.arg(dst);
+            box.replace("%1", dst).replace("%2", src);
         QCOMPARE(answerer.seen, boxes);
         QCOMPARE(done.count(), completed ? 1 : 0);
         QCOMPARE(dlg.isVisible(), !completed);
-        QCOMPARE(tree(src), before);
+        QCOMPARE(tree(tmp.filePath("src")), before);
         if (completed) {
             QCOMPARE(done.first().first().toString(), dst);
             QCOMPARE(tree(dst), before);
@@ -213,19 +177,6 @@ private slots:
         } else if (!existedBefore && answers.isEmpty()) {
             QVERIFY(!QFileInfo::exists(dst)); // refused before anything was created
         }
-    }
-
-    void missingSource()
-    {
-        QTemporaryDir tmp;
-        CloneProjectDialog dlg;
-        dlg.setSource(tmp.filePath("gone"));
-        dlg.show();
-        choose(dlg, "dstButton", tmp.path());
-        BoxAnswerer answerer;
-        QTest::mouseClick(button(dlg, "cloneButton"), Qt::LeftButton);
-        QCOMPARE(answerer.seen, QStringList("critical:Directory does not exist:\n" + tmp.filePath("gone")));
-        QCOMPARE(tree(tmp.path()), (QMap<QString, QByteArray>{}));
     }
 };
 

@@ -1,9 +1,7 @@
-#include "boxanswerer.h"
 #include "hvproject.h"
+#include "projecttest.h"
 #include "testmain.h"
 
-#include <QDir>
-#include <QFile>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -12,24 +10,14 @@
 namespace
 {
 
-void writeFile(const QString &path, const QByteArray &data, bool executable = false)
-{
-    QFile f(path);
-    QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
-    f.write(data);
-    f.close();
-    if (executable) f.setPermissions(f.permissions() | QFile::ExeOwner);
-}
-
 // Saves the way most editors do: a new file renamed over the old one.
 void replaceByRename(const QString &path, const QByteArray &data)
 {
-    const QString tmp = path + QStringLiteral(".new");
-    writeFile(tmp, data);
-    QVERIFY(::rename(QFile::encodeName(tmp).constData(), QFile::encodeName(path).constData()) == 0);
+    writeFile(path + ".new", data);
+    QVERIFY(::rename(QFile::encodeName(path + ".new").constData(), QFile::encodeName(path).constData()) == 0);
 }
 
-QByteArray projectWithHardware(const QByteArray &hw)
+QByteArray withHardware(const QByteArray &hw)
 {
     return "<project><hardware in=\"" + hw + "\"/></project>";
 }
@@ -49,90 +37,64 @@ private slots:
     void readsTheProject_data()
     {
         QTest::addColumn<QByteArray>("xml");
-        QTest::addColumn<QString>("hardware"); // relative to the project's directory unless absolute
-        QTest::addColumn<QString>("script");
-        QTest::addColumn<QString>("image");
-        QTest::addColumn<bool>("valid");
-        QTest::addColumn<QString>("box"); // text after the path's prefix, empty when none
-
-        QTest::newRow("full") << QByteArray("<project><hardware in=\"hw/hardware.xml\"/>"
-                                            "<scripting><Script in=\"no\"/><script in=\"a.script\"/>"
-                                            "<script in=\"b.script\"/></scripting>"
-                                            "<image out=\"out/img.dfu\" out_hex=\"x.hex\"/></project>")
-                              << "hw/hardware.xml"
-                              << "a.script"
-                              << "out/img.dfu" << true << "";
-        QTest::newRow("bare sections")
-            << QByteArray("<project><hardware/><scripting><file in=\"x\"/></scripting></project>") << ""
-            << ""
-            << "wifi.dfu" << true << "";
-        QTest::newRow("script without in, image without out")
-            << QByteArray("<project><scripting><script/></scripting><image/></project>") << ""
-            << ""
-            << "wifi.dfu" << true << "";
-        QTest::newRow("absolute paths kept")
-            << QByteArray("<project><hardware in=\"/abs/hw.xml\"/><image out=\"/abs/out.dfu\"/></project>")
-            << "/abs/hw.xml"
-            << ""
-            << "/abs/out.dfu" << true << "";
-        QTest::newRow("first hardware only")
-            << QByteArray("<project><hardware/><hardware in=\"second.xml\"/></project>") << ""
-            << ""
-            << "wifi.dfu" << true << "";
-        QTest::newRow("root of another case")
-            << QByteArray("<Project><hardware in=\"hw.xml\"/></Project>") << ""
-            << ""
-            << "" << false << "Not a project file:\n";
-        QTest::newRow("not xml") << QByteArray("<project><hardware in=\"hw.xml\">") << ""
-                                 << ""
-                                 << "" << false << "Not a project file:\n";
-        QTest::newRow("nested beyond any project") << "<project>" + QByteArray("<a>").repeated(100000) +
-                                                          QByteArray("</a>").repeated(100000) + "</project>"
-                                                   << ""
-                                                   << ""
-                                                   << "" << false << "Not a project file:\n";
-        QTest::newRow("larger than any project")
-            << "<project>" + QByteArray(5 * 1024 * 1024, ' ') + "</project>"
-            << ""
-            << ""
-            << "" << false << "Not a project file:\n";
-        QTest::newRow("missing file") << QByteArray() << ""
-                                      << ""
-                                      << "" << false << "Failed to open:\n";
+        QTest::addColumn<QString>(
+            "paths"); // hardware|script|image, relative ones below the project's directory
+        QTest::addColumn<QString>(
+            "box"); // the failure box's text before the path; empty when the read succeeds
+        auto row = [](const char *name, const QByteArray &xml, const char *paths, const char *box = "") {
+            QTest::newRow(name) << xml << QString(paths) << QString(box);
+        };
+        row("full",
+            "<project><hardware in=\"hw/hardware.xml\"/><scripting><Script in=\"no\"/><script "
+            "in=\"a.script\"/>"
+            "<script in=\"b.script\"/></scripting><image out=\"out/img.dfu\" out_hex=\"x.hex\"/></project>",
+            "hw/hardware.xml|a.script|out/img.dfu");
+        row("bare sections", "<project><hardware/><scripting><file in=\"x\"/></scripting></project>",
+            "||wifi.dfu");
+        row("script without in, image without out",
+            "<project><scripting><script/></scripting><image/></project>", "||wifi.dfu");
+        row("absolute paths kept",
+            "<project><hardware in=\"/abs/hw.xml\"/><image out=\"/abs/o.dfu\"/></project>",
+            "/abs/hw.xml||/abs/o.dfu");
+        row("first hardware only", "<project><hardware/><hardware in=\"second.xml\"/></project>",
+            "||wifi.dfu");
+        const char *notProject = "Not a project file:\n";
+        row("root of another case", "<Project><hardware in=\"hw.xml\"/></Project>", "||", notProject);
+        row("not xml", "<project><hardware in=\"hw.xml\">", "||", notProject);
+        row("nested beyond any project",
+            "<project>" + QByteArray("<a>").repeated(100000) + QByteArray("</a>").repeated(100000) +
+                "</project>",
+            "||", notProject);
+        row("larger than any project", "<project>" + QByteArray(5 * 1024 * 1024, ' ') + "</project>", "||",
+            notProject);
+        row("missing file", QByteArray(), "||", "Failed to open:\n");
     }
 
     void readsTheProject()
     {
         QFETCH(QByteArray, xml);
-        QFETCH(QString, hardware);
-        QFETCH(QString, script);
-        QFETCH(QString, image);
-        QFETCH(bool, valid);
+        QFETCH(QString, paths);
         QFETCH(QString, box);
-
         QTemporaryDir dir;
-        const QString file = dir.filePath(QStringLiteral("project.xml"));
+        const QString file = dir.filePath("project.xml");
         if (!xml.isEmpty()) writeFile(file, xml);
-        auto resolved = [&dir](const QString &p) {
-            return p.isEmpty() || p.startsWith(QLatin1Char('/')) ? p : dir.path() + QLatin1Char('/') + p;
-        };
 
         HVProject project;
         BoxAnswerer boxes;
         QVERIFY(project.open(file));
+        QStringList expected = paths.split('|');
+        for (QString &p : expected)
+            if (!p.isEmpty() && !p.startsWith('/')) p = dir.filePath(p);
+        QCOMPARE((QStringList{project.hardwareFile(), project.scriptFile(), project.imageFile()}), expected);
         QCOMPARE(project.projectFile(), file);
-        QCOMPARE(project.hardwareFile(), resolved(hardware));
-        QCOMPARE(project.scriptFile(), resolved(script));
-        if (valid) QCOMPARE(project.imageFile(), resolved(image));
-        QCOMPARE(project.valid(), valid);
-        QCOMPARE(boxes.seen,
-                 box.isEmpty() ? QStringList() : QStringList(QStringLiteral("critical:") + box + file));
+        QCOMPARE(project.valid(), box.isEmpty());
+        QCOMPARE(boxes.seen, box.isEmpty() ? QStringList() : QStringList("critical:" + box + file));
     }
 
     void openEmptyNameForgetsTheProject()
     {
         QTemporaryDir dir;
-        const QString file = dir.filePath(QStringLiteral("project.xml"));
+        const QString file = dir.filePath("project.xml");
         writeFile(file,
                   "<project><hardware in=\"hw.xml\"/><scripting><script in=\"s\"/></scripting></project>");
         HVProject project;
@@ -140,27 +102,18 @@ private slots:
         QVERIFY(project.valid());
 
         BoxAnswerer boxes;
-        QSignalSpy hw(&project, &HVProject::hardwareFileChanged);
-        QSignalSpy sc(&project, &HVProject::scriptFileChanged);
-        QSignalSpy pf(&project, &HVProject::projectFileChanged);
         QVERIFY(project.open(QString()));
-        QCOMPARE(project.projectFile(), QString());
-        QCOMPARE(project.hardwareFile(), QString());
-        QCOMPARE(project.scriptFile(), QString());
-        QCOMPARE(hw.count() + sc.count() + pf.count(), 3);
-
-        // No watch is left on the old file.
-        writeFile(file, "broken");
+        QCOMPARE(project.projectFile() + project.hardwareFile() + project.scriptFile(), QString());
+        writeFile(file, "broken"); // no watch is left on the old file
         QTest::qWait(300);
         QCOMPARE(boxes.seen, QStringList());
-        QCOMPARE(project.hardwareFile(), QString());
     }
 
     void rereadsWhenTheFileChanges()
     {
         QTemporaryDir dir;
-        const QString file = dir.filePath(QStringLiteral("project.xml"));
-        writeFile(file, projectWithHardware("one.xml"));
+        const QString file = dir.filePath("project.xml");
+        writeFile(file, withHardware("one.xml"));
         HVProject project;
         BoxAnswerer boxes;
         project.open(file);
@@ -168,27 +121,37 @@ private slots:
             return QTest::qWaitFor([&] { return project.hardwareFile() == dir.filePath(name); }, 5000);
         };
 
-        writeFile(file, projectWithHardware("two.xml"));
+        writeFile(file, withHardware("two.xml"));
         QVERIFY(hardwareBecomes("two.xml"));
-        replaceByRename(file, projectWithHardware("three.xml"));
+        // The watch survives a save by rename: later saves are seen as well.
+        replaceByRename(file, withHardware("three.xml"));
         QVERIFY(hardwareBecomes("three.xml"));
-        // The watch survives the rename: later saves are seen as well.
-        replaceByRename(file, projectWithHardware("four.xml"));
+        replaceByRename(file, withHardware("four.xml"));
         QVERIFY(hardwareBecomes("four.xml"));
-        writeFile(file, projectWithHardware("five.xml"));
+        writeFile(file, withHardware("five.xml"));
         QVERIFY(hardwareBecomes("five.xml"));
+        // A save written in pieces is read once it is whole, without a complaint about the half.
+        QFile slow(file);
+        QVERIFY(slow.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        const QByteArray whole = withHardware("slow.xml");
+        slow.write(whole.left(10));
+        slow.flush();
+        QTest::qWait(20);
+        slow.write(whole.mid(10));
+        slow.close();
+        QVERIFY(hardwareBecomes("slow.xml"));
         QCOMPARE(boxes.seen, QStringList());
 
         // Every failing re-read says so.
-        const QString notProject = QStringLiteral("critical:Not a project file:\n") + file;
-        replaceByRename(file, "<nothing/>");
-        QVERIFY(QTest::qWaitFor([&] { return boxes.seen.contains(notProject); }, 5000));
-        QVERIFY(!project.valid());
-        QCOMPARE(project.hardwareFile(), QString());
-        boxes.seen.clear();
-        replaceByRename(file, "still nothing");
-        QVERIFY(QTest::qWaitFor([&] { return boxes.seen.contains(notProject); }, 5000));
-        replaceByRename(file, projectWithHardware("six.xml"));
+        const QString notProject = "critical:Not a project file:\n" + file;
+        for (const QByteArray &bad : {QByteArray("<nothing/>"), QByteArray("still nothing")}) {
+            boxes.seen.clear();
+            replaceByRename(file, bad);
+            QVERIFY(QTest::qWaitFor([&] { return boxes.seen.contains(notProject); }, 5000));
+            QVERIFY(!project.valid());
+            QCOMPARE(project.hardwareFile(), QString());
+        }
+        replaceByRename(file, withHardware("six.xml"));
         QVERIFY(hardwareBecomes("six.xml"));
         QVERIFY(project.valid());
     }
@@ -199,15 +162,14 @@ private slots:
         QSignalSpy exe(&project, &HVProject::buildExeChanged);
         QSignalSpy root(&project, &HVProject::buildRootChanged);
         QSignalSpy script(&project, &HVProject::scriptExeChanged);
-
-        project.setBuildExe(QStringLiteral("/opt/nw/bin/kirrup"));
+        project.setBuildExe("/opt/nw/bin/kirrup");
         QCOMPARE(project.buildRoot(), QStringLiteral("/opt/nw/bin/.."));
         QCOMPARE(project.scriptExe(), QStringLiteral("/opt/nw/bin/tollan"));
         QCOMPARE(exe.count() + root.count() + script.count(), 3);
 
         // The same path again leaves a hand-set compiler alone.
-        project.setScriptExe(QStringLiteral("/elsewhere/tollan"));
-        project.setBuildExe(QStringLiteral("/opt/nw/bin/kirrup"));
+        project.setScriptExe("/elsewhere/tollan");
+        project.setBuildExe("/opt/nw/bin/kirrup");
         QCOMPARE(project.scriptExe(), QStringLiteral("/elsewhere/tollan"));
         QCOMPARE(exe.count() + root.count() + script.count(), 4);
     }
@@ -215,49 +177,30 @@ private slots:
     void settingsRoundTrip()
     {
         QTemporaryDir dir;
-        const QString file = dir.filePath(QStringLiteral("p.xml"));
-        writeFile(file, projectWithHardware("hw.xml"));
-        const QString ini = dir.filePath(QStringLiteral("velmo.ini"));
-        {
-            QSettings store(ini, QSettings::IniFormat);
-            store.setValue("buildRoot", "/stored/root");
-            store.setValue("buildExe", "/tools/bin/kirrup");
-            store.setValue("scriptExe", "/compilers/tollan");
-            store.setValue("projectFile", file);
-        }
+        const QString file = dir.filePath("p.xml");
+        writeFile(file, withHardware("hw.xml"));
+        QSettings store(dir.filePath("velmo.ini"), QSettings::IniFormat);
+        store.setValue("buildRoot", "/stored/root");
+        store.setValue("buildExe", "/tools/bin/kirrup");
+        store.setValue("scriptExe", "/compilers/tollan");
+        store.setValue("projectFile", file);
 
         HVProject project;
-        QSettings in(ini, QSettings::IniFormat);
-        project.loadSettings(&in);
-        // The stored builder differs from the default, so its directory decides the SDK root;
-        // the stored compiler is read after it and wins.
-        QCOMPARE(project.buildExe(), QStringLiteral("/tools/bin/kirrup"));
+        project.loadSettings(&store);
+        // The stored builder differs from the default, so it moves the SDK root; the stored
+        // compiler comes after it and wins.
         QCOMPARE(project.buildRoot(), QStringLiteral("/tools/bin/.."));
         QCOMPARE(project.scriptExe(), QStringLiteral("/compilers/tollan"));
-        QCOMPARE(project.projectFile(), file);
-        QVERIFY(project.valid());
-        QCOMPARE(project.hardwareFile(), dir.filePath(QStringLiteral("hw.xml")));
+        QCOMPARE(project.hardwareFile(), dir.filePath("hw.xml"));
 
-        const QString ini2 = dir.filePath(QStringLiteral("saved.ini"));
-        {
-            QSettings out(ini2, QSettings::IniFormat);
-            project.saveSettings(&out);
-        }
-        QSettings saved(ini2, QSettings::IniFormat);
-        QCOMPARE(saved.allKeys().size(), 4);
-        QCOMPARE(saved.value("buildRoot").toString(), QStringLiteral("/tools/bin/.."));
-        QCOMPARE(saved.value("buildExe").toString(), QStringLiteral("/tools/bin/kirrup"));
-        QCOMPARE(saved.value("scriptExe").toString(), QStringLiteral("/compilers/tollan"));
-        QCOMPARE(saved.value("projectFile").toString(), file);
-
-        // An empty store keeps the defaults and opens nothing.
-        HVProject fresh;
-        const QString defaultExe = fresh.buildExe();
-        QSettings empty(dir.filePath(QStringLiteral("empty.ini")), QSettings::IniFormat);
-        fresh.loadSettings(&empty);
-        fresh.loadSettings(nullptr);
-        QCOMPARE(fresh.buildExe(), defaultExe);
-        QCOMPARE(fresh.projectFile(), QString());
+        QSettings out(dir.filePath("saved.ini"), QSettings::IniFormat);
+        project.saveSettings(&out);
+        const QStringList keys{"buildExe", "buildRoot", "projectFile", "scriptExe"};
+        QCOMPARE(out.allKeys(), keys);
+        QStringList values;
+        for (const QString &key : keys)
+            values << out.value(key).toString();
+        QCOMPARE(values, (QStringList{"/tools/bin/kirrup", "/tools/bin/..", file, "/compilers/tollan"}));
     }
 
     // A stand-in builder (a shell script) shows what the model hands it and how its end is told.
@@ -265,81 +208,68 @@ private slots:
     {
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("log"); // %1 project file, %2 its directory, %3 SDK root, %4 compiler
-        QTest::addColumn<QStringList>("boxes");
-
-        const QStringList failed{QStringLiteral("critical:Build failed\n")};
+        QTest::addColumn<bool>("fails");
         QTest::newRow("arguments and directory")
-            << QByteArray("echo \"$1|$2|$3|$#\"; pwd") << "%1|%3|%4|3\n%2\n\nSuccess" << QStringList();
+            << QByteArray("echo \"$1|$2|$3|$#\"; pwd") << "%1|%3|%4|3\n%2\n\nSuccess" << false;
         QTest::newRow("errors in arrival order")
             << QByteArray("echo one; echo two >&2; sleep 0.1; echo three; echo four >&2; exit 1")
-            << "one\ntwo\nthree\nfour\n\nFailed" << failed;
-        QTest::newRow("flash full") << QByteArray("echo 'Error, not enough flash.'; exit 255")
-                                    << "Error, not enough flash.\n\nFailed" << failed;
-        QTest::newRow("crash") << QByteArray("printf partial; kill -SEGV $$") << "partial\nFailed" << failed;
+            << "one\ntwo\nthree\nfour\n\nFailed" << true;
+        QTest::newRow("flash full, status -1") << QByteArray("echo 'Error, not enough flash.'; exit 255")
+                                               << "Error, not enough flash.\n\nFailed" << true;
+        QTest::newRow("crash") << QByteArray("printf partial; kill -SEGV $$") << "partial\nFailed" << true;
         QTest::newRow("utf-8 split across writes")
             << QByteArray("printf '\\303'; sleep 0.1; printf '\\244\\n'") << QString::fromUtf8("ä\n\nSuccess")
-            << QStringList();
+            << false;
     }
 
     void buildLog()
     {
         QFETCH(QByteArray, body);
         QFETCH(QString, log);
-        QFETCH(QStringList, boxes);
-
+        QFETCH(bool, fails);
         QTemporaryDir dir;
-        const QString file = dir.filePath(QStringLiteral("p.xml"));
-        writeFile(file, projectWithHardware("hw.xml"));
-        const QString exe = dir.filePath(QStringLiteral("bin/kirrup"));
-        QDir(dir.path()).mkdir(QStringLiteral("bin"));
-        writeFile(exe, "#!/bin/sh\n" + body + "\n", true);
+        const QString file = dir.filePath("p.xml");
+        writeFile(file, withHardware("hw.xml"));
+        writeFile(dir.filePath("bin/kirrup"), "#!/bin/sh\n" + body + "\n", true);
 
         HVProject project;
         project.open(file);
-        project.setBuildExe(exe);
-        BoxAnswerer answerer;
-        QSignalSpy changed(&project, &HVProject::buildOutputChanged);
+        project.setBuildExe(dir.filePath("bin/kirrup"));
+        BoxAnswerer boxes;
         QVERIFY(project.build());
         QVERIFY(waitFinished(project));
-        log.replace(QLatin1String("%1"), file).replace(QLatin1String("%2"), dir.path());
-        log.replace(QLatin1String("%3"), project.buildRoot())
-            .replace(QLatin1String("%4"), project.scriptExe());
+        log.replace("%1", file).replace("%2", dir.path());
+        log.replace("%3", project.buildRoot()).replace("%4", project.scriptExe());
         QCOMPARE(project.buildOutput(), log);
-        QVERIFY(QTest::qWaitFor([&] { return answerer.seen.size() >= boxes.size(); }, 2000));
-        QCOMPARE(answerer.seen, boxes);
-        QVERIFY(changed.count() >= 3); // cleared, output, end line
+        QCOMPARE(boxes.seen, fails ? QStringList("critical:Build failed\n") : QStringList());
     }
 
     void builderThatCannotStart()
     {
         QTemporaryDir dir;
         HVProject project;
-        project.setBuildExe(dir.filePath(QStringLiteral("missing/kirrup")));
+        project.setBuildExe(dir.filePath("missing/kirrup"));
         BoxAnswerer boxes;
         project.build();
         QVERIFY(QTest::qWaitFor([&] { return !boxes.seen.isEmpty(); }, 5000));
-        QVERIFY2(boxes.seen.first().startsWith(QStringLiteral("critical:Build failed\n")),
-                 qPrintable(boxes.seen.first()));
-        QVERIFY(boxes.seen.first().contains(project.buildExe()));
-        QVERIFY(project.buildOutput().startsWith(QStringLiteral("Cannot start ") + project.buildExe()));
-        QVERIFY(project.buildOutput().endsWith(QStringLiteral("\nFailed")));
+        QVERIFY(boxes.seen.first().startsWith("critical:Build failed\nCannot start " + project.buildExe()));
+        QVERIFY(project.buildOutput().startsWith("Cannot start " + project.buildExe() + ": "));
+        QVERIFY(project.buildOutput().endsWith("\nFailed"));
     }
 
     void secondBuildWhileRunningIsRefused()
     {
         QTemporaryDir dir;
-        const QString exe = dir.filePath(QStringLiteral("kirrup"));
-        const QString runs = dir.filePath(QStringLiteral("runs"));
-        writeFile(exe, "#!/bin/sh\necho run >> '" + runs.toUtf8() + "'\necho started\nsleep 0.5\necho done\n",
-                  true);
+        const QString runs = dir.filePath("runs");
+        writeFile(dir.filePath("kirrup"),
+                  "#!/bin/sh\necho run >> '" + runs.toUtf8() + "'\necho started\nsleep 0.5\n", true);
         HVProject project;
-        project.setBuildExe(exe);
+        project.setBuildExe(dir.filePath("kirrup"));
         project.build();
         QVERIFY(QTest::qWaitFor([&] { return project.buildOutput().contains("started"); }, 5000));
         project.build();
-        QVERIFY(project.buildOutput().contains(QStringLiteral("A build is already running.")));
         QVERIFY(waitFinished(project));
-        QVERIFY(project.buildOutput().endsWith(QStringLiteral("done\n\nSuccess")));
+        QCOMPARE(project.buildOutput(), QStringLiteral("started\n\nA build is already running.\n\nSuccess"));
         QFile f(runs);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), QByteArray("run\n"));

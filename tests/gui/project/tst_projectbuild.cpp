@@ -1,5 +1,5 @@
-#include "boxanswerer.h"
 #include "hvproject.h"
+#include "projecttest.h"
 #include "testmain.h"
 
 #include <QDateTime>
@@ -75,10 +75,7 @@ private slots:
         QVERIFY(xml.contains("in=\"hardware.xml\""));
         xml.replace("in=\"hardware.xml\"", "in=\"missing.xml\"");
         const QString broken = tmp.filePath(QStringLiteral("broken.xml"));
-        QFile b(broken);
-        QVERIFY(b.open(QIODevice::WriteOnly));
-        b.write(xml);
-        b.close();
+        writeFile(broken, xml);
 
         HVProject project;
         project.open(broken);

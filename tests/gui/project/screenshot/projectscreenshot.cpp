@@ -55,11 +55,16 @@ int main(int argc, char *argv[])
     project.open(QString::fromLocal8Bit(argv[2]));
     window.show();
 
-    // The last tab is the project page.
+    // Show the tab named "Project".
     QQuickItem *root = window.qmlView()->rootObject();
-    for (QObject *o : root->findChildren<QObject *>()) {
-        if (QByteArray(o->metaObject()->className()).contains("TabBar"))
-            o->setProperty("currentIndex", o->property("count").toInt() - 1);
+    for (QObject *bar : root->findChildren<QObject *>()) {
+        if (!QByteArray(bar->metaObject()->className()).contains("TabBar")) continue;
+        for (int i = 0; i < bar->property("count").toInt(); ++i) {
+            QQuickItem *tab = nullptr;
+            QMetaObject::invokeMethod(bar, "itemAt", Q_RETURN_ARG(QQuickItem *, tab), Q_ARG(int, i));
+            if (tab && tab->property("text").toString() == QLatin1String("Project"))
+                bar->setProperty("currentIndex", i);
+        }
     }
 
     // A failed build asks for a click on its message box; give it one, the log shows the failure.

@@ -1,13 +1,30 @@
-// Answers the message boxes that the code under test shows (they run their own event loop), in
-// order from a list of buttons, and remembers what each box said.
+// Helpers of the project tests: files written in one call, and message boxes answered.
 #pragma once
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QList>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStringList>
 #include <QTimer>
+#include <QtTest>
+
+// Writes `data` to `path`, creating the directories above it.
+inline void writeFile(const QString &path, const QByteArray &data, bool executable = false)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
+    f.write(data);
+    f.close();
+    if (executable) f.setPermissions(f.permissions() | QFile::ExeOwner);
+}
+
+// Answers the message boxes that the code under test shows (they run their own event loop), in
+// order from a list of buttons, and remembers what each box said.
 
 class BoxAnswerer : public QObject
 {

@@ -1,0 +1,4 @@
+!PÃdim x
+procedure p()
+x = |(|1|)|
+end

@@ -1,0 +1,4 @@
+!Ðdim x
+procedure p()
+|x = 1
+|||end

@@ -1,0 +1,4 @@
+! †dim x
+procedure p()
+x = 1|.1|||
+end

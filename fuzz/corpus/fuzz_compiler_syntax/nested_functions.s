@@ -1,0 +1,4 @@
+!èdim x
+procedure p()
+x = |float(|1|,1)|
+end

@@ -1,0 +1,145 @@
+// nwflash as a user runs it, against simulated modules on pseudo-terminals served by this test's
+// event loop.
+#include "simdevice.h"
+#include "simline.h"
+#include "testmain.h"
+#include "uploadfixtures.h"
+
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+
+using namespace fixtures;
+
+namespace
+{
+
+struct Module {
+    explicit Module(const SimOptions &o) : device(o), line(&device, o) { line.openPty(); }
+    // A command packet handed to the module as if it came over the line (its answer goes unread).
+    void preset(const QByteArray &command) { device.receive(command); }
+    SimDevice device;
+    SimLine line;
+};
+
+} // namespace
+
+class TestNwflash : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir.isValid());
+        qRegisterMetaType<QProcess::ExitStatus>();
+    }
+
+    void run_data()
+    {
+        QTest::addColumn<QStringList>("flags");
+        QTest::addColumn<int>("modules");
+        QTest::addColumn<bool>("updateState"); // the module starts in its update state
+        QTest::addColumn<int>("rejectUpload");
+        QTest::addColumn<int>("muteAfter");
+        QTest::addColumn<int>("hangupAfter");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("stderrHas");
+
+        QTest::newRow("window 4") << QStringList{"-w", "4"} << 1 << true << 0 << -1 << -1 << 0 << "";
+        QTest::newRow("window 1") << QStringList{"-w", "1"} << 1 << true << 0 << -1 << -1 << 0 << "";
+        QTest::newRow("two modules at once") << QStringList{} << 2 << true << 0 << -1 << -1 << 0 << "";
+        QTest::newRow("reset into the update state first")
+            << QStringList{"--enter-dfu"} << 1 << false << 0 << -1 << -1 << 0 << "";
+        QTest::newRow("erase keys, keep the MAC")
+            << QStringList{"-e"} << 1 << true << 0 << -1 << -1 << 0 << "";
+        // The 100th chunk starts at 99 * 128.
+        QTest::newRow("chunk rejected") << QStringList{} << 1 << true << 100 << -1 << -1 << 1
+                                        << "rejected the data at offset 12672: result 0x";
+        // Set-address and 49 chunks answered, then silence.
+        QTest::newRow("module falls silent")
+            << QStringList{"-t", "0.5"} << 1 << true << 0 << 50 << -1 << 1 << "no response from the module";
+        QTest::newRow("port lost") << QStringList{} << 1 << true << 0 << -1 << 200 << 1 << "lost";
+    }
+    void run()
+    {
+        QFETCH(QStringList, flags);
+        QFETCH(int, modules);
+        QFETCH(bool, updateState);
+        QFETCH(int, rejectUpload);
+        QFETCH(int, muteAfter);
+        QFETCH(int, hangupAfter);
+        QFETCH(int, status);
+        QFETCH(QString, stderrHas);
+
+        const QByteArray content = image();
+        const QString file = dir.filePath("wifi.dfu");
+        QVERIFY(writeFile(file, content));
+        SimOptions o;
+        o.startInUpdateState = updateState;
+        o.rejectUpload = rejectUpload;
+        o.rejectResult = 0x0186;
+        o.muteAfter = muteAfter;
+        o.hangupAfter = hangupAfter;
+        std::vector<std::unique_ptr<Module>> sims;
+        QStringList args = flags << file;
+        const QByteArray mac = QByteArray::fromHex("021122334455");
+        for (int i = 0; i < modules; ++i) {
+            sims.push_back(std::make_unique<Module>(o));
+            QVERIFY(sims.back()->line.isOpen());
+            args << sims.back()->line.path();
+            // A key and a MAC of the module's own, which the erase must not take.
+            sims.back()->preset(packet(false, 7, 3, u16(0x10) + QByteArray::fromHex("03616263")));
+            sims.back()->preset(cmdSetMac(0, mac));
+        }
+
+        QProcess flasher;
+        QSignalSpy ended(&flasher, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
+        flasher.start(QStringLiteral(NW_SDK_DIR "/bin/nwflash"), args);
+        QVERIFY(ended.wait(60000));
+        const QString err = QString::fromLocal8Bit(flasher.readAllStandardError());
+        QVERIFY2(flasher.exitCode() == status, qPrintable(err));
+        QVERIFY2(err.contains(stderrHas), qPrintable(err));
+        if (status != 0) return;
+        for (const auto &sim : sims) {
+            QVERIFY(sim->device.flash() == content);
+            QCOMPARE(sim->device.keys().isEmpty(), flags.contains("-e"));
+            QCOMPARE(QByteArray(reinterpret_cast<const char *>(sim->device.mac().addr), 6), mac);
+        }
+    }
+
+    void refusals_data()
+    {
+        QTest::addColumn<bool>("goodImage");
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("stderrHas");
+        QTest::newRow("wrong CRC") << false << ""
+                                   << "not a valid image";
+        QTest::newRow("port cannot be opened") << true << "/dev/nw-no-such-port"
+                                               << "No such file or directory";
+    }
+    void refusals()
+    {
+        QFETCH(bool, goodImage);
+        QFETCH(QString, port);
+        QFETCH(QString, stderrHas);
+        QVERIFY(writeFile(dir.filePath("r.dfu"), goodImage ? image() : image(512000, 0, 1000, 0x1234)));
+        Module sim{SimOptions()};
+        QProcess flasher;
+        QSignalSpy ended(&flasher, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
+        flasher.start(QStringLiteral(NW_SDK_DIR "/bin/nwflash"),
+                      {dir.filePath("r.dfu"), port.isEmpty() ? sim.line.path() : port});
+        QVERIFY(ended.wait(30000));
+        const QString err = QString::fromLocal8Bit(flasher.readAllStandardError());
+        QCOMPARE(flasher.exitCode(), 1);
+        QVERIFY2(err.contains(stderrHas), qPrintable(err));
+        QCOMPARE(sim.line.packetsReceived(), 0);
+    }
+};
+
+NW_TEST(TestNwflash)
+#include "tst_nwflash.moc"

@@ -1,0 +1,120 @@
+// The window's upload end to end: velmo's own objects attached to a simulated module on a pty.
+#include "logview.h"
+#include "mainwindow.h"
+#include "simdevice.h"
+#include "simline.h"
+#include "testmain.h"
+#include "uploadfixtures.h"
+
+#include <QCheckBox>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace fixtures;
+
+namespace
+{
+
+class FixedPorts : public PortEnumerator
+{
+public:
+    bool presentPorts(QList<PortInfo> *ports) override
+    {
+        ports->clear();
+        return true;
+    }
+};
+
+} // namespace
+
+class TestUploadWindow : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir.isValid());
+        // The window reads and writes its settings: not the user's.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+    }
+
+    void upload_data()
+    {
+        QTest::addColumn<bool>("flowcontrol");
+        QTest::addColumn<int>("rejectUpload");
+        QTest::addColumn<int>("muteAfter");
+        QTest::addColumn<int>("hangupAfter");
+        QTest::addColumn<QString>("redLine"); // empty: the upload succeeds
+        QTest::newRow("window 4") << true << 0 << -1 << -1 << "";
+        QTest::newRow("window 1") << false << 0 << -1 << -1 << "";
+        QTest::newRow("chunk rejected") << true << 7 << -1 << -1 << "<font color=red>DFU Failed</font>";
+        QTest::newRow("module falls silent")
+            << true << 0 << 30 << -1 << "<font color=red>DFU Failed: no response from the module</font>";
+        QTest::newRow("port lost") << true << 0 << -1 << 300
+                                   << "<font color=red>DFU Failed: the port was closed</font>";
+    }
+    void upload()
+    {
+        QFETCH(bool, flowcontrol);
+        QFETCH(int, rejectUpload);
+        QFETCH(int, muteAfter);
+        QFETCH(int, hangupAfter);
+        QFETCH(QString, redLine);
+
+        SimOptions o;
+        o.startInUpdateState = true;
+        o.rejectUpload = rejectUpload;
+        o.muteAfter = muteAfter;
+        o.hangupAfter = hangupAfter;
+        SimDevice device(o);
+        SimLine line(&device, o);
+        QVERIFY(line.openPty());
+        const QByteArray content = image();
+        const QString file = dir.filePath("wifi.dfu");
+        QVERIFY(writeFile(file, content));
+
+        MainWindow w(std::make_unique<FixedPorts>());
+        auto *comm = w.findChild<QCheckBox *>(QStringLiteral("checkLogHex"));
+        auto *text = w.findChild<QCheckBox *>(QStringLiteral("checkLogText"));
+        w.uploader().setResponseTimeout(500);
+        w.setFlowcontrol(flowcontrol);
+        w.open_port(QStringLiteral("sim"), line.path(), 115200);
+
+        // Mid-upload the chunk traffic is kept out of the log.
+        bool quietMidway = false;
+        connect(&w, &MainWindow::upload_progress, this, [&](int bytes, int total) {
+            if (bytes == total / 2) quietMidway = !comm->isChecked() && !text->isChecked();
+        });
+        QSignalSpy finished(&w, &MainWindow::upload_finished);
+        w.uploadFile(file);
+        QVERIFY(w.uploading());
+        QVERIFY(finished.wait(60000));
+        QCOMPARE(finished.count(), 1);
+        QVERIFY(!w.uploading());
+        QVERIFY(comm->isChecked() && text->isChecked());
+
+        int redLines = 0;
+        for (const QStringList &entry : w.findChild<LogView *>(QStringLiteral("textDebug"))->logEntries())
+            redLines += entry.join(QString()).contains("DFU Failed");
+        if (redLine.isEmpty()) {
+            QCOMPARE(finished[0][0].toBool(), true);
+            QVERIFY(quietMidway);
+            QVERIFY(device.flash() == content);
+            QCOMPARE(redLines, 0);
+        } else {
+            QCOMPARE(finished[0][0].toBool(), false);
+            QCOMPARE(redLines, 1);
+            bool found = false;
+            for (const QStringList &entry : w.findChild<LogView *>(QStringLiteral("textDebug"))->logEntries())
+                found = found || entry.join(QString()).contains(redLine);
+            QVERIFY2(found, qPrintable(redLine));
+        }
+    }
+};
+
+NW_TEST(TestUploadWindow)
+#include "tst_uploadwindow.moc"
