@@ -1,13 +1,17 @@
 // The window's costs on the GUI thread.
 //   bench_app --benchmark_filter=Flush    addLine + flush of 1000 lines into a pane holding 10000 rows;
 //                                        the counter "paneMB" is the memory of a full pane
+//   bench_app --benchmark_filter=Stamp   a log line's timestamp: the cached clock against local time
+//                                        looked up for every line
 //   bench_app --benchmark_filter=Packet  one received 19-byte event through the window with the shipped
 //                                        interface and logging on: decode, signals, log entry, "RX:" line
+#include "logclock.h"
 #include "logview.h"
 #include "mainwindow.h"
 #include "simdevice.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <benchmark/benchmark.h>
 #include <cstdio>
 #include <unistd.h>
@@ -48,6 +52,21 @@ void Flush(benchmark::State &state)
 }
 BENCHMARK(Flush)->Unit(benchmark::kMillisecond);
 
+void StampCached(benchmark::State &state)
+{
+    LogClock clock;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(clock.prefix());
+}
+BENCHMARK(StampCached);
+
+void StampLocalTime(benchmark::State &state)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(MainWindow::timestampPrefix(QDateTime::currentDateTime()));
+}
+BENCHMARK(StampLocalTime);
+
 class NoPorts : public PortEnumerator
 {
 public:
@@ -75,8 +94,9 @@ void Packet(benchmark::State &state)
         log->flush();
     }
     // Per packet, in microseconds of the benchmark's CPU time.
-    state.counters["us/packet"] = benchmark::Counter(double(state.iterations()) * double(packets.size()) / 1e6,
-                                                     benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["us/packet"] =
+        benchmark::Counter(double(state.iterations()) * double(packets.size()) / 1e6,
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(Packet)->Unit(benchmark::kMillisecond);
 

@@ -82,7 +82,9 @@ Rectangle {
             color: bar.attached ? Theme.attached : (bar.openError ? Theme.failed : Theme.heading)
             implicitHeight: 26
             implicitWidth: stateText.implicitWidth + 34
-            Layout.maximumWidth: 360
+            // Shrinks, eliding its text, before the bar runs out of room.
+            Layout.fillWidth: true
+            Layout.maximumWidth: implicitWidth
             Rectangle {
                 width: 10
                 height: 10
@@ -116,6 +118,7 @@ Rectangle {
         portBox.editText = chosenPort
     }
     function addPort(name, port) {
+        if (ports.count >= Theme.maxRows) return
         ports.append({ name: name, port: port })
         var i = portBox.find(chosenPort)
         if (i >= 0 || chosenPort === "") {
@@ -132,7 +135,9 @@ Rectangle {
 
     Connections {
         target: mainobj
-        function onBaud_rate(text, value) { bauds.append({ text: text, value: value }) }
+        function onBaud_rate(text, value) {
+            if (bauds.count < Theme.maxRows) bauds.append({ text: text, value: value })
+        }
         function onSelect_baud_rate(value) {
             for (var i = 0; i < bauds.count; ++i)
                 if (bauds.get(i).value === value) baudBox.currentIndex = i

@@ -76,7 +76,9 @@ Rectangle {
                     ProjectPage {
                         objectName: "projectPage"
                         portOpen: connectionBar.attached
-                        onShowUpload: tabs.currentIndex = Array.prototype.indexOf.call(uploadPage.parent.children, uploadPage)
+                        onShowUpload: {
+                            tabs.currentIndex = Array.prototype.indexOf.call(uploadPage.parent.children, uploadPage)
+                        }
                     }
                     UploadPage { id: uploadPage; onActivity: feed.add(name, detail, result) }
                 }

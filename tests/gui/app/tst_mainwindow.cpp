@@ -579,6 +579,20 @@ Item {
         QCOMPARE(view->logEntries().size(), 0);
     }
 
+    // The flow chart's shortcut works while the interface has the keyboard, as it has at start.
+    void flowChartShortcutFromTheInterface()
+    {
+        auto w = makeWindow();
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        w->activateWindow();
+        log(*w)->clearLog();
+        w->debugPrintList({"wifi_rsp_sme_wifi_off\t"});
+        QApplication::clipboard()->setText(QStringLiteral("stale"));
+        QTest::keyClick(w->qmlView(), Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("B -> A: wifi_rsp_sme_wifi_off\t\n\n"));
+    }
+
     // Every published object, by its name, is the window's own.
     void contextProperties()
     {
