@@ -42,6 +42,23 @@ private slots:
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
     }
 
+    void noPortSendsNothing()
+    {
+        const QString file = dir.filePath("np.dfu");
+        QVERIFY(writeFile(file, image()));
+        MainWindow w(std::make_unique<FixedPorts>());
+        QSignalSpy tx(&w.api(), &cls_wifi::tx_data);
+        QSignalSpy finished(&w, &MainWindow::upload_finished);
+        w.uploadFile(file);
+        QVERIFY(tx.isEmpty());
+        QCOMPARE(finished.count(), 1);
+        QVERIFY(w.findChild<LogView *>(QStringLiteral("textDebug"))
+                    ->logEntries()
+                    .last()
+                    .join(QString())
+                    .contains("<font color=red>DFU Failed: no port is open</font>"));
+    }
+
     void upload_data()
     {
         QTest::addColumn<bool>("flowcontrol");
