@@ -24,6 +24,8 @@ public:
 
 protected:
     void addInput(const QString &path) { m_inputs.append(path); }
+    // Appends the bytes behind their length as a little-endian 32-bit word.
+    static void appendSized(QByteArray &block, const QByteArray &bytes);
 
     Console &console;
 

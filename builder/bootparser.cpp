@@ -1,7 +1,6 @@
 #include "bootparser.h"
 
 #include "console.h"
-#include "sdkroot.h"
 #include "xmlfile.h"
 
 #include <QFile>
@@ -32,30 +31,24 @@ void setLowBits(QByteArray &image, int offset, int mask, int value)
 
 bool BootParser::parse(const QDomElement &node, QByteArray &out)
 {
-    const QString path = node.attribute(QStringLiteral("in"), sdkRoot() + QStringLiteral("/fw/boot.juo"));
-    bool ok = true;
+    const QString path = node.attribute(QStringLiteral("in"), m_sdkRoot + QStringLiteral("/fw/boot.juo"));
+    // A decimal attribute, read only when present; false after "failed to parse" and its name.
+    auto decimal = [&](const char *name, int &value) {
+        if (!node.hasAttribute(QLatin1String(name))) return true;
+        bool parsed = false;
+        value = node.attribute(QLatin1String(name)).toInt(&parsed, 10);
+        if (!parsed) console.err(QStringLiteral("failed to parse ") + QLatin1String(name));
+        return parsed;
+    };
 
     int wdtps = 13;
-    if (node.hasAttribute(QStringLiteral("WDTPS"))) {
-        wdtps = node.attribute(QStringLiteral("WDTPS")).toInt(&ok, 10);
-        if (!ok) {
-            console.err(QStringLiteral("failed to parse WDTPS"));
-            return false;
-        }
-        if (wdtps < 0 || wdtps > 20) {
-            console.err(QStringLiteral("invalid postscaler:") + QString::number(wdtps));
-            return false;
-        }
+    if (!decimal("WDTPS", wdtps)) return false;
+    if (wdtps < 0 || wdtps > 20) {
+        console.err(QStringLiteral("invalid postscaler:") + QString::number(wdtps));
+        return false;
     }
-
     int frequency = 8;
-    if (node.hasAttribute(QStringLiteral("oscillator"))) {
-        frequency = node.attribute(QStringLiteral("oscillator")).toInt(&ok, 10);
-        if (!ok) {
-            console.err(QStringLiteral("failed to parse oscillator"));
-            return false;
-        }
-    }
+    if (!decimal("oscillator", frequency)) return false;
     int code = -1;
     for (int i = 0; i < 8; ++i) {
         if (oscillators[i] == frequency) code = i;
@@ -68,6 +61,7 @@ bool BootParser::parse(const QDomElement &node, QByteArray &out)
     const QString macText = node.attribute(QStringLiteral("default_mac"), QStringLiteral("02a4c0ffffff"));
     QByteArray mac;
     for (int i = 0; i < 6; ++i) {
+        bool ok = false;
         const QString pair = macText.mid(2 * i, 2);
         const uint byte = pair.toUInt(&ok, 16);
         if (!ok || pair.size() != 2 || !isHexDigit(pair.at(0)) || !isHexDigit(pair.at(1))) {

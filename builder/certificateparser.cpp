@@ -5,7 +5,6 @@
 
 #include <QCryptographicHash>
 #include <QFile>
-#include <QtEndian>
 #include <dlfcn.h>
 #include <openssl/opensslv.h>
 #include <openssl/x509.h>
@@ -121,10 +120,7 @@ bool CertificateParser::parse(const QDomElement &node, QByteArray &out)
         }
         block.append(char(16));
         block.append(QCryptographicHash::hash(encoded, QCryptographicHash::Md5));
-        char length[4];
-        qToLittleEndian<quint32>(quint32(encoded.size()), length);
-        block.append(length, 4);
-        block.append(encoded);
+        appendSized(block, encoded);
         console.out(QStringLiteral("CERT  :") + path + QStringLiteral("  size:") +
                     QString::number(content.size()));
     }

@@ -5,7 +5,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QtEndian>
 
 bool FileParser::parse(const QDomElement &node, QByteArray &out)
 {
@@ -37,10 +36,7 @@ bool FileParser::parse(const QDomElement &node, QByteArray &out)
             console.err(QStringLiteral("Read error while reading file:") + path);
             return false;
         }
-        char size[4];
-        qToLittleEndian<quint32>(quint32(content.size()), size);
-        block.append(size, 4);
-        block.append(content);
+        appendSized(block, content);
         console.out(QStringLiteral("FILE  :") + name + QStringLiteral("  size:") +
                     QString::number(content.size()));
     }

@@ -73,40 +73,27 @@ bool HardwareParser::parse(const QDomElement &node, QByteArray &out)
     if (node.hasAttribute(QStringLiteral("in"))) {
         const QString path = node.attribute(QStringLiteral("in"));
         addInput(path);
-        if (XmlFile::load(path, included, console) != XmlFile::Loaded) return false;
-        section = included.documentElement();
-        if (section.tagName() != QLatin1String("hardware")) {
-            console.err(QStringLiteral("Expected hardware tag as root of ") + path);
+        if (XmlFile::load(path, QStringLiteral("hardware"), included, console) != XmlFile::Loaded)
             return false;
-        }
+        section = included.documentElement();
     }
 
+    static const struct {
+        const char *tag;
+        bool (HardwareParser::*parse)(const QDomElement &);
+    } elements[] = {
+        {"port", &HardwareParser::parsePort},     {"uart", &HardwareParser::parseUart},
+        {"spi", &HardwareParser::parseSpi},       {"i2c", &HardwareParser::parseI2c},
+        {"timer", &HardwareParser::parseTimer},   {"adc", &HardwareParser::parseAdc},
+        {"usb", &HardwareParser::parseUsb},       {"sleep", &HardwareParser::parseSleep},
+        {"notify", &HardwareParser::parseNotify}, {"ethernet", &HardwareParser::parseEthernet},
+        {"sdhc", &HardwareParser::parseSdhc},
+    };
+    // Unknown tags are passed over.
     for (QDomElement e = section.firstChildElement(); !e.isNull(); e = e.nextSiblingElement()) {
-        const QString tag = e.tagName();
-        bool ok = true;
-        if (tag == QLatin1String("port"))
-            ok = parsePort(e);
-        else if (tag == QLatin1String("uart"))
-            ok = parseUart(e);
-        else if (tag == QLatin1String("spi"))
-            ok = parseSpi(e);
-        else if (tag == QLatin1String("i2c"))
-            ok = parseI2c(e);
-        else if (tag == QLatin1String("timer"))
-            ok = parseTimer(e);
-        else if (tag == QLatin1String("adc"))
-            ok = parseAdc(e);
-        else if (tag == QLatin1String("usb"))
-            ok = parseUsb(e);
-        else if (tag == QLatin1String("sleep"))
-            ok = parseSleep(e);
-        else if (tag == QLatin1String("notify"))
-            ok = parseNotify(e);
-        else if (tag == QLatin1String("ethernet"))
-            ok = parseEthernet(e);
-        else if (tag == QLatin1String("sdhc"))
-            ok = parseSdhc(e);
-        if (!ok) return false;
+        for (const auto &element : elements) {
+            if (e.tagName() == QLatin1String(element.tag) && !(this->*element.parse)(e)) return false;
+        }
     }
 
     for (int k = 0; k < 6; ++k) {

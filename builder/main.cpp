@@ -4,7 +4,6 @@
 
 #include <QCoreApplication>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace
@@ -45,10 +44,5 @@ int main(int argc, char **argv)
     const QString root = argc > 2 ? QString::fromLocal8Bit(argv[2]) : programDir + QStringLiteral("/..");
     const QString compiler =
         argc > 3 ? QString::fromLocal8Bit(argv[3]) : programDir + QStringLiteral("/tollan");
-    const int status = ProjectBuilder(console).buildProject(input, compiler, root);
-    // Both files are committed and every line is flushed. Tearing down Qt and its libraries would
-    // only page in their clean-up code, about a millisecond of a build, so the process ends here.
-    std::fflush(stdout);
-    std::fflush(stderr);
-    std::_Exit(status);
+    return ProjectBuilder(console).buildProject(input, compiler, root);
 }

@@ -6,17 +6,15 @@
 #include "fileparser.h"
 #include "hardwareparser.h"
 #include "intelhexwriter.h"
+#include "replacedfile.h"
 #include "scriptingparser.h"
-#include "sdkroot.h"
 #include "softwareparser.h"
 #include "usbparser.h"
 #include "xmlfile.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <cstring>
-#include <fcntl.h>
 #include <zlib.h>
 
 namespace
@@ -48,29 +46,6 @@ void notEnoughFlash(Console &console, qint64 required)
     console.out(QStringLiteral("Error, not enough flash."));
     console.out(QStringLiteral("required:") + QString::number(required));
     console.out(QStringLiteral("Flash   :") + QString::number(ProjectBuilder::FlashSize));
-}
-
-// Writes all bytes. A short write is continued, so that when the disk is full the failing write
-// leaves the system's reason in the file's error string.
-bool writeAll(QSaveFile &file, const QByteArray &bytes)
-{
-    qint64 done = 0;
-    while (done < bytes.size()) {
-        const qint64 n = file.write(bytes.constData() + done, bytes.size() - done);
-        if (n <= 0) return false;
-        done += n;
-    }
-    return true;
-}
-
-// Starts writing a finished file's pages to disk, so that the flushes in the commits overlap with the
-// rest of the writing instead of running one after the other.
-void startWriteback(QSaveFile &file)
-{
-    file.flush();
-#ifdef SYNC_FILE_RANGE_WRITE
-    sync_file_range(file.handle(), 0, 0, SYNC_FILE_RANGE_WRITE);
-#endif
 }
 
 // The path a file is known by whatever way it is named: links resolved, for a file not yet there
@@ -172,95 +147,119 @@ bool ProjectBuilder::printMemoryReport(Console &console, const Sizes &sizes)
     return true;
 }
 
-int ProjectBuilder::buildProject(const QString &input, const QString &compilerPath, const QString &root)
+int ProjectBuilder::writeImages(Console &console, const QString &out, const QString &outHex,
+                                const QByteArray &hexText, const QByteArray &flash)
 {
-    setSdkRoot(root);
+    // Both files are replaced together only once the build has succeeded, so a failed build leaves
+    // the previous pair as it was.
+    ReplacedFile hexFile(outHex);
+    ReplacedFile dfuFile(out);
+    if (!hexFile.open()) {
+        console.err(QStringLiteral("Unable to open:") + outHex);
+        return 1;
+    }
+    if (!dfuFile.open()) {
+        console.err(QStringLiteral("Unable to open:") + out);
+        return 1;
+    }
+    const bool hexWritten = hexFile.write(hexText);
+    if (!hexWritten || !dfuFile.write(flash)) {
+        console.err(QStringLiteral("Unable to write:") + outHex + QStringLiteral(", ") + out +
+                    QStringLiteral(": ") + (hexWritten ? dfuFile : hexFile).errorString());
+        return 1;
+    }
+    if (!hexFile.commit()) {
+        console.err(QStringLiteral("Unable to write:") + outHex + QStringLiteral(": ") +
+                    hexFile.errorString());
+        return 1;
+    }
+    if (!dfuFile.commit()) {
+        console.err(QStringLiteral("Unable to write:") + out + QStringLiteral(": ") + dfuFile.errorString());
+        return 1;
+    }
+    return 0;
+}
+
+void ProjectBuilder::placeUsb(const QByteArray &block)
+{
+    // Directly below the table; a block too large for that is refused by the fit check.
+    const qint64 at = TableOffset - block.size();
+    if (at >= 0) std::memcpy(m_flash.data() + at, block.constData(), size_t(block.size()));
+    setRecord(UsbRecord, quint32(CachedFlashBase + at), block);
+}
+
+int ProjectBuilder::buildProject(const QString &input, const QString &compilerPath, const QString &sdkRoot)
+{
     m_flash = LargeBuffer(FlashSize);
     std::memset(m_flash.data(), 0xFF, FlashSize);
     m_boot.clear();
     m_table = QByteArray(TableSize, '\0');
     m_offset = 0;
-    QString out = QStringLiteral("wifi.dfu");
-    QString outHex = QStringLiteral("wifi.hex");
 
     QDomDocument project;
-    if (XmlFile::load(input, project, m_console) != XmlFile::Loaded) return 1;
-    const QDomElement top = project.documentElement();
-    if (top.tagName() != QLatin1String("project")) {
-        m_console.err(QStringLiteral("Do not know how to parse document type:") + top.tagName());
+    if (XmlFile::load(input, QStringLiteral("project"), project, m_console, XmlFile::DocumentType) !=
+        XmlFile::Loaded)
         return 1;
-    }
-    auto section = [&top](const char *name) { return top.firstChildElement(QLatin1String(name)); };
+    const QDomElement top = project.documentElement();
 
     // The names are known before anything runs, so a clash is refused before the compiler writes
     // its report; the inputs the sections name are checked once they are all known.
-    const QDomElement image = section("image");
-    if (!image.isNull()) {
-        out = image.attribute(QStringLiteral("out"), out);
-        outHex = image.attribute(QStringLiteral("out_hex"), outHex);
-    }
+    const QDomElement image = top.firstChildElement(QStringLiteral("image"));
+    const QString out = image.attribute(QStringLiteral("out"), QStringLiteral("wifi.dfu"));
+    const QString outHex = image.attribute(QStringLiteral("out_hex"), QStringLiteral("wifi.hex"));
     QStringList inputs{input, QLatin1String(ScriptingParser::ReportName),
                        QLatin1String(ScriptingParser::ListingName)};
     if (outputsClash(m_console, out, outHex, inputs)) return 1;
 
-    Sizes sizes;
-    QByteArray block;
-    SoftwareParser software(m_console);
-    if (!software.parse(section("software"), block)) return 1;
-    place(block, SoftwareRecord);
-    sizes.software = block.size();
-
+    SoftwareParser software(m_console, sdkRoot);
     HardwareParser hardware(m_console);
-    QByteArray hardwareBlock;
-    if (!hardware.parse(section("hardware"), hardwareBlock)) return 1;
-    place(hardwareBlock, HardwareRecord);
-    sizes.hardware = hardwareBlock.size();
-
-    ScriptingParser scripting(m_console, compilerPath);
-    block.clear();
-    if (!scripting.parse(section("scripting"), block)) return 1;
-    m_console.out(QString());
-    place(block, ScriptRecord);
-    sizes.script = block.size();
-
+    ScriptingParser scripting(m_console, compilerPath, sdkRoot);
     FileParser files(m_console);
-    block.clear();
-    if (!files.parse(section("files"), block)) return 1;
-    m_console.out(QString());
-    place(block, FilesRecord);
-    sizes.files = block.size();
-
     CertificateParser certificates(m_console);
-    block.clear();
-    if (!certificates.parse(section("certificates"), block)) return 1;
-    place(block, CertificatesRecord);
-    sizes.certificates = block.size();
-
-    BootParser boot(m_console);
-    if (!boot.parse(section("bootloader"), m_boot)) return 1;
-
+    BootParser boot(m_console, sdkRoot);
+    Sizes sizes;
+    QByteArray hardwareBlock;
+    // In this order; the first five blocks follow each other in the flash, the bootloader's is the
+    // boot flash image.
+    struct Section {
+        const char *name;
+        BaseParser &parser;
+        int record; // -1: not placed
+        qint64 *size;
+        QByteArray *keep;
+        bool blankLineAfter;
+    } const sections[] = {
+        {"software", software, SoftwareRecord, &sizes.software, nullptr, false},
+        {"hardware", hardware, HardwareRecord, &sizes.hardware, &hardwareBlock, false},
+        {"scripting", scripting, ScriptRecord, &sizes.script, nullptr, true},
+        {"files", files, FilesRecord, &sizes.files, nullptr, true},
+        {"certificates", certificates, CertificatesRecord, &sizes.certificates, nullptr, false},
+        {"bootloader", boot, -1, nullptr, &m_boot, false},
+    };
+    for (const Section &s : sections) {
+        QByteArray block;
+        if (!s.parser.parse(top.firstChildElement(QLatin1String(s.name)), block)) return 1;
+        inputs << s.parser.inputs();
+        if (s.blankLineAfter) m_console.out(QString());
+        if (s.record >= 0) {
+            place(block, s.record);
+            *s.size = block.size();
+        }
+        if (s.keep) *s.keep = block;
+    }
     const qint64 forwardEnd = m_offset;
+
     const QString usbPath = hardware.usbDescriptorPath();
     if (!usbPath.isEmpty()) {
         QDomDocument usbFile;
-        if (XmlFile::load(usbPath, usbFile, m_console) != XmlFile::Loaded) return 1;
-        if (usbFile.documentElement().tagName() != QLatin1String("usb")) {
-            m_console.err(QStringLiteral("Expected usb tag as root of ") + usbPath);
-            return 1;
-        }
+        if (XmlFile::load(usbPath, QStringLiteral("usb"), usbFile, m_console) != XmlFile::Loaded) return 1;
         USBParser usb(m_console);
-        block.clear();
+        QByteArray block;
         if (!usb.parse(usbFile.documentElement(), block)) return 1;
         inputs << usbPath << usb.inputs();
+        placeUsb(block);
         sizes.usb = block.size();
-        const qint64 at = TableOffset - block.size();
-        if (at >= 0) std::memcpy(m_flash.data() + at, block.constData(), size_t(block.size()));
-        setRecord(UsbRecord, quint32(CachedFlashBase + at), block);
     }
-
-    const BaseParser *const parsers[] = {&software, &hardware, &scripting, &files, &certificates, &boot};
-    for (const BaseParser *parser : parsers)
-        inputs << parser->inputs();
     if (outputsClash(m_console, out, outHex, inputs)) return 1;
 
     if (!storeFallbackSettings(m_boot, hardwareBlock))
@@ -269,9 +268,7 @@ int ProjectBuilder::buildProject(const QString &input, const QString &compilerPa
     putWord(m_table, VersionWord, LayoutVersion);
     std::memcpy(m_flash.data() + TableOffset, m_table.constData(), TableSize);
     const QByteArray flash = flashImage();
-
     const IntelHexWriter hex = intelHex(m_boot, flash);
-    const QByteArray hexText = hex.text();
 
     m_console.out(QString());
     if (!printMemoryReport(m_console, sizes)) return -1;
@@ -281,36 +278,5 @@ int ProjectBuilder::buildProject(const QString &input, const QString &compilerPa
         notEnoughFlash(m_console, layoutEnd);
         return -1;
     }
-
-    // Both files are replaced together only once the build has succeeded, so a failed build leaves
-    // the previous pair as it was.
-    QSaveFile hexFile(outHex);
-    QSaveFile dfuFile(out);
-    if (!hexFile.open(QIODevice::WriteOnly)) {
-        m_console.err(QStringLiteral("Unable to open:") + outHex);
-        return 1;
-    }
-    if (!dfuFile.open(QIODevice::WriteOnly)) {
-        m_console.err(QStringLiteral("Unable to open:") + out);
-        return 1;
-    }
-    const bool hexWritten = writeAll(hexFile, hexText);
-    if (hexWritten) startWriteback(hexFile);
-    if (!hexWritten || !writeAll(dfuFile, flash)) {
-        m_console.err(QStringLiteral("Unable to write:") + outHex + QStringLiteral(", ") + out +
-                      QStringLiteral(": ") + (hexWritten ? dfuFile : hexFile).errorString());
-        return 1;
-    }
-    startWriteback(dfuFile);
-    if (!hexFile.commit()) {
-        m_console.err(QStringLiteral("Unable to write:") + outHex + QStringLiteral(": ") +
-                      hexFile.errorString());
-        return 1;
-    }
-    if (!dfuFile.commit()) {
-        m_console.err(QStringLiteral("Unable to write:") + out + QStringLiteral(": ") +
-                      dfuFile.errorString());
-        return 1;
-    }
-    return 0;
+    return writeImages(m_console, out, outHex, hex.text(), flash);
 }

@@ -55,8 +55,13 @@ public:
     // Stores the hardware block in the boot flash for the bootloader, if that room is still erased.
     static bool storeFallbackSettings(QByteArray &bootImage, const QByteArray &hardware);
 
+    // Writes both files through temporary files and replaces the old pair; the exit status.
+    static int writeImages(Console &console, const QString &out, const QString &outHex,
+                           const QByteArray &hexText, const QByteArray &flash);
+
 private:
     void place(const QByteArray &block, int recordOffset);
+    void placeUsb(const QByteArray &block);
     void setRecord(int recordOffset, quint32 location, const QByteArray &block);
 
     Console &m_console;

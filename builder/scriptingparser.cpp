@@ -1,7 +1,6 @@
 #include "scriptingparser.h"
 
 #include "console.h"
-#include "sdkroot.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,8 +10,8 @@
 #include <QTextStream>
 #include <QtEndian>
 
-ScriptingParser::ScriptingParser(Console &console, const QString &compilerPath)
-    : BaseParser(console), m_compilerPath(compilerPath)
+ScriptingParser::ScriptingParser(Console &console, const QString &compilerPath, const QString &sdkRoot)
+    : BaseParser(console), m_compilerPath(compilerPath), m_sdkRoot(sdkRoot)
 {
 }
 
@@ -55,7 +54,7 @@ bool ScriptingParser::parse(const QDomElement &node, QByteArray &out)
          e = e.nextSiblingElement(QStringLiteral("script"))) {
         const QString in = e.attribute(QStringLiteral("in"));
         const QString api =
-            e.attribute(QStringLiteral("api"), sdkRoot() + QStringLiteral("/api/wifiapi.xml"));
+            e.attribute(QStringLiteral("api"), m_sdkRoot + QStringLiteral("/api/wifiapi.xml"));
         const QString constants = e.attribute(QStringLiteral("const"));
         const QString debug = e.attribute(QStringLiteral("debug"));
         stack = e.attribute(QStringLiteral("stack"), QStringLiteral("512")).toUInt(nullptr, 0);

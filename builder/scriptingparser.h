@@ -10,7 +10,7 @@
 class ScriptingParser : public BaseParser
 {
 public:
-    ScriptingParser(Console &console, const QString &compilerPath);
+    ScriptingParser(Console &console, const QString &compilerPath, const QString &sdkRoot);
 
     bool parse(const QDomElement &node, QByteArray &out) override;
 
@@ -20,4 +20,5 @@ public:
 
 private:
     QString m_compilerPath;
+    QString m_sdkRoot;
 };

@@ -1,7 +1,6 @@
 #include "softwareparser.h"
 
 #include "console.h"
-#include "sdkroot.h"
 #include "xmlfile.h"
 
 #include <QDir>
@@ -16,7 +15,7 @@ bool SoftwareParser::parse(const QDomElement &node, QByteArray &out)
         written = e.attribute(QStringLiteral("in"), QStringLiteral("fw/wifi.juo"));
 
     QString path = written;
-    if (!QFileInfo::exists(path) && QFileInfo(path).isRelative()) path = QDir(sdkRoot()).filePath(written);
+    if (!QFileInfo::exists(path) && QFileInfo(path).isRelative()) path = QDir(m_sdkRoot).filePath(written);
     console.out(QStringLiteral(" in         :") + written);
 
     QFile file(path);

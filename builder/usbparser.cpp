@@ -45,11 +45,7 @@ bool USBParser::parse(const QDomElement &node, QByteArray &out)
         const QString path = node.attribute(QStringLiteral("descriptor"));
         addInput(path);
         QDomDocument doc;
-        if (XmlFile::load(path, doc, console) != XmlFile::Loaded) return false;
-        if (doc.documentElement().tagName() != QLatin1String("usb")) {
-            console.err(QStringLiteral("Expected usb tag as root of ") + path);
-            return false;
-        }
+        if (XmlFile::load(path, QStringLiteral("usb"), doc, console) != XmlFile::Loaded) return false;
         if (!read(doc.documentElement())) return false;
     } else if (!read(node)) {
         return false;

@@ -95,7 +95,8 @@ XmlFile::Result XmlFile::parse(const QByteArray &text, const QString &path, QDom
     return Loaded;
 }
 
-XmlFile::Result XmlFile::load(const QString &path, QDomDocument &doc, Console &console)
+XmlFile::Result XmlFile::load(const QString &path, const QString &root, QDomDocument &doc, Console &console,
+                              RootMessage message)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -104,7 +105,15 @@ XmlFile::Result XmlFile::load(const QString &path, QDomDocument &doc, Console &c
     }
     QByteArray text;
     if (!readAll(file, text, console)) return ParseFailed;
-    return parse(text, path, doc, console);
+    const Result parsed = parse(text, path, doc, console);
+    if (parsed != Loaded) return parsed;
+    const QString found = doc.documentElement().tagName();
+    if (found == root) return Loaded;
+    if (message == DocumentType)
+        console.err(QStringLiteral("Do not know how to parse document type:") + found);
+    else
+        console.err(QStringLiteral("Expected ") + root + QStringLiteral(" tag as root of ") + path);
+    return WrongRoot;
 }
 
 bool XmlFile::openPath(const QDomElement &element, QFile &file, Console &console)

@@ -12,7 +12,10 @@ class Console;
 namespace XmlFile
 {
 
-enum Result { Loaded, OpenFailed, ParseFailed };
+enum Result { Loaded, OpenFailed, ParseFailed, WrongRoot };
+// How a root element of another name is reported: "Expected <root> tag as root of " and the path, or
+// (the project file) "Do not know how to parse document type:" and the name found.
+enum RootMessage { ExpectedTag, DocumentType };
 
 // Deeper documents are refused before the DOM is built: it recurses once per level, and real files
 // nest a handful of levels.
@@ -20,9 +23,11 @@ const int MaxDepth = 1000;
 // No input file can be larger than the program flash it is placed in.
 const qint64 MaxInputSize = 512000;
 
-// Loads the file into doc. On failure prints "Unable to open:" with the path, or the parser's
-// error line with path, line and column, to standard error.
-Result load(const QString &path, QDomDocument &doc, Console &console);
+// Loads the file into doc and checks that its root element is named root (case-sensitive). On failure
+// prints, to standard error, "Unable to open:" with the path, the parser's error line with path, line
+// and column, or the root message.
+Result load(const QString &path, const QString &root, QDomDocument &doc, Console &console,
+            RootMessage message = ExpectedTag);
 // The same for text already read; path names it in the error line.
 Result parse(const QByteArray &text, const QString &path, QDomDocument &doc, Console &console);
 

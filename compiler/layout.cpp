@@ -1,30 +1,10 @@
 // Placing the program: bank padding, addresses and the resolution of every target.
 #include "consoleoutput.h"
+#include "encoder.h"
 #include "scriptcompiler.h"
 
 #include <QHash>
 #include <algorithm>
-
-uint32_t instructionSize(const Instruction &i)
-{
-    switch (i.kind) {
-    case tk::Int32:
-    case tk::Int32Alt:
-    case tk::Id:
-    case tk::Bit8:
-        if (i.value >= 0 && i.value <= 255) return 2;
-        break;
-    case tk::IString:
-        return uint32_t(std::max(i.text.size(), 4)) + 2;
-    case tk::ConstMemory:
-        return uint32_t(std::max(i.text.size(), 4));
-    case tk::Padding:
-        return uint32_t(i.value);
-    default:
-        break;
-    }
-    return i.length;
-}
 
 static bool isTerminator(const Instruction &i)
 {

@@ -97,18 +97,15 @@ const Lexer::Word &Lexer::word(int start, int length)
     const size_t mask = m_slots.size() - 1;
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
         Slot &slot = m_slots[i];
-        if (slot.index < 0) {
-            slot.hash = hash;
-            slot.index = int32_t(m_words.size());
+        if (!slot.word) {
             const QByteArray text(bytes, length);
             m_words.push_back({text, TokenTable::findSource(text.constData(), length)});
+            slot = {hash, &m_words.back()};
             return m_words.back();
         }
-        if (slot.hash == hash) {
-            const Word &w = m_words[size_t(slot.index)];
-            if (w.text.size() == length && std::memcmp(w.text.constData(), bytes, size_t(length)) == 0)
-                return w;
-        }
+        if (slot.hash == hash && slot.word->text.size() == length &&
+            std::memcmp(slot.word->text.constData(), bytes, size_t(length)) == 0)
+            return *slot.word;
     }
 }
 
@@ -117,9 +114,9 @@ void Lexer::growWordTable()
     std::vector<Slot> slots(std::max<size_t>(256, m_slots.size() * 2));
     const size_t mask = slots.size() - 1;
     for (const Slot &old : m_slots) {
-        if (old.index < 0) continue;
+        if (!old.word) continue;
         size_t i = old.hash & mask;
-        while (slots[i].index >= 0)
+        while (slots[i].word)
             i = (i + 1) & mask;
         slots[i] = old;
     }

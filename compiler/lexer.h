@@ -51,7 +51,7 @@ private:
     // one compare, with no allocation.
     struct Slot {
         uint32_t hash = 0;
-        int32_t index = -1; // into m_words, -1 when free
+        const Word *word = nullptr; // null when free
     };
     std::deque<Word> m_words; // stable addresses: callers hold a reference for one token
     std::vector<Slot> m_slots;

@@ -1,6 +1,7 @@
 // Finishing the program: the final END, if-nesting, the rewrites repeated until nothing
 // changes, and event chaining. Every rewrite first looks, without writing, for the first place
 // it applies; from there on it is one linear pass that compacts the list in place.
+#include "encoder.h"
 #include "scriptcompiler.h"
 
 #include <QHash>
@@ -257,7 +258,7 @@ static size_t emptyHandlerEnd(const Program &p, size_t k)
 static bool dropEmptyHandlers(Program &p)
 {
     size_t first = 0;
-    while (first < p.size() && emptyHandlerEnd(p, first) == 0)
+    while (first < p.size() && (p[first].kind != tk::Event || emptyHandlerEnd(p, first) == 0))
         ++first;
     if (first >= p.size()) return false;
     Compactor out{p, first};

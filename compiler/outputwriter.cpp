@@ -1,5 +1,6 @@
 // The byte-code file, the listing and the variable memory report.
 #include "consoleoutput.h"
+#include "encoder.h"
 #include "scriptcompiler.h"
 #include "tokentable.h"
 
@@ -7,81 +8,18 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <algorithm>
+#include <climits>
 #include <cstring>
-
-static void appendLittleEndian(QByteArray &out, uint32_t value, int bytes)
-{
-    for (int b = 0; b < bytes; ++b)
-        out += char((value >> (8 * b)) & 0xFF);
-}
-
-void appendInstructionBytes(QByteArray &out, const Instruction &i)
-{
-    const uint32_t v = uint32_t(i.value);
-    switch (i.kind) {
-    case tk::Int32:
-    case tk::Int32Alt:
-    case tk::Id:
-        if (i.value >= 0 && i.value <= 255) {
-            out += char(0x36);
-            out += char(v);
-        } else {
-            out += char(0x1B);
-            appendLittleEndian(out, v, 4);
-        }
-        return;
-    case tk::ConstAddress:
-        out += char(0x1B);
-        appendLittleEndian(out, v, 4);
-        return;
-    case tk::Bit8:
-    case tk::MsgCall:
-    case tk::Pack:
-    case tk::FrameToStack:
-    case tk::FrameToStackSigned:
-        out += char(i.opcode);
-        out += char(v);
-        return;
-    case tk::Bit16:
-    case tk::If:
-    case tk::While:
-    case tk::Goto:
-    case tk::Else:
-    case tk::EndWhile:
-    case tk::Gosub:
-    case tk::ConstToStackBuffer:
-        out += char(i.opcode);
-        appendLittleEndian(out, v, 2);
-        return;
-    case tk::Evt:
-    case tk::Cls:
-        appendLittleEndian(out, v, 2);
-        return;
-    case tk::IString:
-        out += char(0x18);
-        out += char(std::max(i.text.size(), 4));
-        out += i.text;
-        if (i.text.size() < 4) out.append(4 - i.text.size(), '\0');
-        return;
-    case tk::ConstMemory:
-        out += i.text;
-        if (i.text.size() < 4) out.append(4 - i.text.size(), '\0');
-        return;
-    case tk::Padding:
-        if (i.value > 0) out.append(i.value, char(0xFF));
-        return;
-    default:
-        if (i.opcode != 0) out += char(i.opcode);
-        return;
-    }
-}
 
 QByteArray ScriptCompiler::programBytes() const
 {
-    QByteArray out;
-    if (!m_program.empty()) out.reserve(int(m_program.back().address + instructionSize(m_program.back())));
+    uint64_t total = 0;
     for (const Instruction &i : m_program)
-        appendInstructionBytes(out, i);
+        total += instructionSize(i);
+    QByteArray out(int(std::min<uint64_t>(total, INT_MAX)), Qt::Uninitialized);
+    char *end = out.data();
+    for (const Instruction &i : m_program)
+        end = encodeInstruction(i, end);
     return out;
 }
 
@@ -108,11 +46,10 @@ QByteArray ScriptCompiler::listingText() const
         (m_endAddress == 0 || m_program.empty()) ? 0 : m_endAddress - m_program.back().address;
     QByteArray text;
     text.reserve(int(std::min<size_t>(m_program.size() * 48, 1u << 30)));
-    QByteArray bytes;
-    bytes.reserve(16); // kept between instructions
+    QByteArray bytes; // kept between instructions
     for (const Instruction &i : m_program) {
-        bytes.resize(0);
-        appendInstructionBytes(bytes, i);
+        bytes.resize(int(instructionSize(i)));
+        encodeInstruction(i, bytes.data());
         appendNumber(text, i.sequence, 10);
         text += '\t';
         appendNumber(text, uint32_t(base + i.address), 16);

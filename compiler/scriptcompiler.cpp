@@ -151,7 +151,8 @@ bool ScriptCompiler::compileFile(const QString &path)
     bool ok = true;
     int begin = 0;
     for (size_t k = 0; ok && k < ends.size(); ++k) {
-        ok = compileLine(QByteArray(lines.constData() + begin, ends[k] - begin), int(k) + 1);
+        // The lexer copies what it keeps, so the line can view the buffer.
+        ok = compileLine(QByteArray::fromRawData(lines.constData() + begin, ends[k] - begin), int(k) + 1);
         begin = ends[k];
     }
     m_currentFile = previousFile;

@@ -131,6 +131,3 @@ private:
     std::vector<Instruction> m_tokens; // the line being translated
     size_t m_pos = 0;
 };
-
-uint32_t instructionSize(const Instruction &instruction);
-void appendInstructionBytes(QByteArray &out, const Instruction &instruction);

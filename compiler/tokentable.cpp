@@ -10,7 +10,7 @@ static_assert(TK_LOGICAL_OR == 1 && TK_EOL == 18 && TK_MEMCMP == 43,
               "the grammar's terminal numbering changed");
 
 // Table order matters: keyword lookup and the display-name lookup take the first match.
-static const TokenRow kRows[] = {
+static constexpr TokenRow kRows[] = {
     {0, "EOL", "\n", 0x00, 0, 0, "", TK_EOL},
     {1, "SUM", "+", 0x02, 1, 0, "+", TK_SUM},
     {2, "DEC", "-", 0x03, 1, 0, "-", TK_SUB},
@@ -95,13 +95,13 @@ static const TokenRow kRows[] = {
     {83, "Invalid", "", 0x00, 0, 0, "invalid", 0},
 };
 
-static const int kRowCount = int(sizeof(kRows) / sizeof(kRows[0]));
-static const int kKindLimit = tk::Invalid + 1;
+static constexpr int kRowCount = int(sizeof(kRows) / sizeof(kRows[0]));
+static constexpr int kKindLimit = tk::Invalid + 1;
 
 // Kind -> row index; equal to the linear search because every kind occurs once.
 struct KindIndex {
-    int row[kKindLimit];
-    KindIndex()
+    int row[kKindLimit] = {};
+    constexpr KindIndex()
     {
         for (int &i : row)
             i = kRowCount - 1;
@@ -109,7 +109,7 @@ struct KindIndex {
             row[kRows[r].kind] = r;
     }
 };
-static const KindIndex kKindIndex;
+static constexpr KindIndex kKindIndex{};
 
 const TokenRow &TokenTable::row(int32_t kind)
 {

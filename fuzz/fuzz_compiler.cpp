@@ -1,6 +1,7 @@
 // Arbitrary bytes as a script through the whole compile: translation, finishing and the byte
 // code and listing built in memory. Imports are left out: they would read arbitrary files.
 #include "fuzz_compiler.h"
+#include "encoder.h"
 #include "scriptcompiler.h"
 
 #include <QByteArray>

@@ -9,7 +9,7 @@ ColumnLayout {
     spacing: Theme.spacing
     // Asks for the firmware page, where an upload started here shows its progress.
     signal showUpload()
-    // Whether a port is open: set by the window's attached signal.
+    // Whether a port is open, so an upload can start.
     property bool portOpen: false
 
     readonly property bool succeeded: !project.building && project.buildOutput.endsWith("\nSuccess")
@@ -153,10 +153,5 @@ ColumnLayout {
                 })
             }
         }
-    }
-
-    Connections {
-        target: mainobj
-        function onAttached(open, port, baud) { page.portOpen = open }
     }
 }

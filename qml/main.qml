@@ -73,7 +73,11 @@ Rectangle {
                         enabled: connectionBar.attached
                         onActivity: feed.add(name, detail, result)
                     }
-                    ProjectPage { onShowUpload: tabs.currentIndex = Array.prototype.indexOf.call(uploadPage.parent.children, uploadPage) }
+                    ProjectPage {
+                        objectName: "projectPage"
+                        portOpen: connectionBar.attached
+                        onShowUpload: tabs.currentIndex = Array.prototype.indexOf.call(uploadPage.parent.children, uploadPage)
+                    }
                     UploadPage { id: uploadPage; onActivity: feed.add(name, detail, result) }
                 }
             }

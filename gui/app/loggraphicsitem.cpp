@@ -14,6 +14,15 @@ LogGraphicsItem::~LogGraphicsItem()
     delete textItem;
 }
 
+void LogGraphicsItem::reuse(const QString &newHtml)
+{
+    html = newHtml;
+    if (!textItem) return;
+    prepareGeometryChange();
+    delete textItem;
+    textItem = nullptr;
+}
+
 QRectF LogGraphicsItem::boundingRect() const
 {
     return textItem ? textItem->boundingRect() : rect;

@@ -16,6 +16,9 @@ public:
     LogGraphicsItem(const QString &html, const QRectF &rect, LogView *view = nullptr);
     ~LogGraphicsItem() override;
 
+    // The row shows `html` instead, laid out again when next painted.
+    void reuse(const QString &newHtml);
+
     QRectF boundingRect() const override;
     void paint(QPainter *painter, const QStyleOptionGraphicsItem *option, QWidget *widget) override;
 

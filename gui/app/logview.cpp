@@ -69,27 +69,30 @@ void LogView::addLine(const QString &timestamp, const QStringList &log)
 void LogView::flush()
 {
     const int pending = pendingLines.size();
+    const int excess = int(rows.size()) + pending - maxRows;
     // Lines that this flush would trim straight away never become rows: a burst costs at most
     // maxRows rows, however long it was.
     const int skipped = qMax(0, pending - maxRows);
     nextY += skipped * rowHeight;
     for (int i = skipped; i < pending; ++i) {
-        auto *row = new LogGraphicsItem(pendingLines.at(i), QRectF(0, 0, rowWidth, rowHeight), this);
+        LogGraphicsItem *row;
+        if (int(rows.size()) < maxRows) {
+            row = new LogGraphicsItem(pendingLines.at(i), QRectF(0, 0, rowWidth, rowHeight), this);
+            logScene->addItem(row);
+        } else {
+            // The oldest row goes and a new one comes: the scene keeps the item and its place in
+            // the scene's lists, which taking it out and adding another would each search and shift.
+            row = rows.front();
+            rows.pop_front();
+            row->reuse(pendingLines.at(i));
+        }
         row->setPos(0, nextY);
         nextY += rowHeight;
-        logScene->addItem(row);
         rows.push_back(row);
     }
 
-    const int excess = int(rows.size()) + skipped - maxRows;
     if (excess > 0) {
         rowRect = QRectF(0, nextY - maxRows * rowHeight, widestRow, maxRows * rowHeight);
-        while (int(rows.size()) > maxRows) {
-            LogGraphicsItem *oldest = rows.front();
-            rows.pop_front();
-            logScene->removeItem(oldest);
-            delete oldest;
-        }
         // Normally as many entries go as rows; after a clear with lines pending there are fewer
         // entries than rows, and none of those logged since the clear may go.
         if (entries.size() > maxRows) entries.erase(entries.begin(), entries.end() - maxRows);

@@ -21,6 +21,8 @@ public:
     ~LogView() override;
 
     void clearLog();
+    // Whether the pane follows the newest row.
+    bool scrolling() const { return scrollEnabled; }
 
     // A row's text has been laid out `width` pixels wide: the scene grows to show all of it.
     void rowLaidOut(qreal width);

@@ -63,6 +63,10 @@ HVProject::HVProject(QObject *parent)
     m_buildRoot = appDir + QStringLiteral("/..");
     m_scriptExe = toolPath(appDir, "tollan");
 
+    rereadTimer.setSingleShot(true);
+    rereadTimer.setInterval(150);
+    connect(&rereadTimer, &QTimer::timeout, this, &HVProject::readProject);
+
     // One pipe for both streams: the builder's errors land in the log where it wrote them.
     process.setProcessChannelMode(QProcess::MergedChannels);
     connect(&process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
@@ -144,6 +148,7 @@ bool HVProject::open(const QString &fname)
 
     delete watcher;
     watcher = nullptr;
+    rereadTimer.stop();
     if (fname.isEmpty()) return true;
 
     watcher = new QFileSystemWatcher(this);
@@ -164,14 +169,14 @@ void HVProject::fileChanged(const QString &path)
         else
             watcher->addPath(QFileInfo(path).absolutePath());
     }
-    readProject();
+    rereadTimer.start();
 }
 
 void HVProject::directoryChanged(const QString &path)
 {
     if (!watcher || !QFileInfo::exists(m_projectFile)) return;
     watcher->removePath(path);
-    if (watcher->addPath(m_projectFile)) readProject();
+    if (watcher->addPath(m_projectFile)) rereadTimer.start();
 }
 
 void HVProject::readProject()

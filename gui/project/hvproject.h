@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QProcess>
 #include <QString>
+#include <QTimer>
 #include <memory>
 
 class QFileSystemWatcher;
@@ -91,4 +92,6 @@ private:
     QProcess process;
     std::unique_ptr<QTextDecoder> decoder;
     QFileSystemWatcher *watcher = nullptr;
+    // Gathers the change notices of one save into one re-read, after the writing has ended.
+    QTimer rereadTimer;
 };

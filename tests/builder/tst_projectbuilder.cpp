@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstring>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 using namespace fixtures;
 
@@ -671,6 +672,31 @@ private slots:
                                                QString::fromLocal8Bit(std::strerror(EFBIG)) + "\n");
         QCOMPARE(readFile("wifi.hex"), QByteArray("previous hex"));
         QVERIFY(!QFile::exists("wifi.dfu"));
+        QCOMPARE(QDir().entryList({"wifi*"}, QDir::Files), QStringList{"wifi.hex"});
+    }
+
+    void outputsReplacedInPlace()
+    {
+        // A replaced output keeps its permissions, a new one gets what the mask allows, and an output
+        // that is a link replaces the file it points to.
+        Workspace ws;
+        QDir().mkpath("images");
+        writeFile("images/flash.bin", "old");
+        QVERIFY(QFile::setPermissions("images/flash.bin",
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+        QVERIFY(QFile::link("images/flash.bin", "flash.lnk"));
+        const mode_t mask = umask(022);
+        const int status =
+            ws.build("<project><hardware/><image out='flash.lnk' out_hex='new.hex'/></project>");
+        umask(mask);
+        QCOMPARE(status, 0);
+        QVERIFY(QFileInfo("flash.lnk").isSymLink());
+        QCOMPARE(readFile("images/flash.bin").size(), 512000);
+        QCOMPARE(QFile::permissions("images/flash.bin") & 0x7077,
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+        QCOMPARE(QFile::permissions("new.hex") & 0x7077,
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+        QCOMPARE(QDir("images").entryList(QDir::Files), QStringList{"flash.bin"});
     }
 
     void exampleProjectWithTheCompiler()

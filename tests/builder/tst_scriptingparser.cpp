@@ -3,7 +3,6 @@
 
 #include "console.h"
 #include "scriptingparser.h"
-#include "sdkroot.h"
 
 #include <QtTest>
 
@@ -48,7 +47,7 @@ private slots:
     {
         QFETCH(QString, xml);
         Console console;
-        ScriptingParser parser(console, "/nonexistent/tollan");
+        ScriptingParser parser(console, "/nonexistent/tollan", QString());
         QByteArray out("x");
         QVERIFY(parser.parse(xml.isEmpty() ? QDomElement() : Xml(xml).root(), out));
         QCOMPARE(out, QByteArray(8, '\0'));
@@ -61,7 +60,7 @@ private slots:
         QVERIFY(writeFile("api.xml", "<api/>"));
         const QString compiler = writeCompilerDouble(dir.path(), 0);
         Console console;
-        ScriptingParser parser(console, compiler);
+        ScriptingParser parser(console, compiler, QString());
         QByteArray out;
         QVERIFY(
             parser.parse(Xml("<scripting><script in='main.script' api='api.xml' stack='0x400' debug='debug'/>"
@@ -102,9 +101,8 @@ private slots:
         QFETCH(QString, constantsLine);
         ScratchDir dir;
         QTemporaryDir sdk;
-        setSdkRoot(sdk.path());
         Console console;
-        ScriptingParser parser(console, writeCompilerDouble(dir.path(), 0));
+        ScriptingParser parser(console, writeCompilerDouble(dir.path(), 0), sdk.path());
         QByteArray out;
         QVERIFY(parser.parse(Xml("<scripting><script in='s' " + attributes + "/></scripting>").root(), out));
         const QStringList args = QString::fromUtf8(readFile("args.txt")).split('\n', Qt::SkipEmptyParts);
@@ -119,7 +117,7 @@ private slots:
     {
         ScratchDir dir;
         Console console;
-        ScriptingParser parser(console, writeCompilerDouble(dir.path(), 0));
+        ScriptingParser parser(console, writeCompilerDouble(dir.path(), 0), QString());
         QByteArray out;
         QVERIFY(parser.parse(Xml("<scripting><script in='s' stack='big'/></scripting>").root(), out));
         QCOMPARE(word(out, 0), 0u);
@@ -142,7 +140,7 @@ private slots:
         ScratchDir dir;
         if (!left.isEmpty()) QVERIFY(writeFile("variable_memory_usage.txt", left));
         Console console;
-        ScriptingParser parser(console, writeCompilerDouble(dir.path(), 0, false));
+        ScriptingParser parser(console, writeCompilerDouble(dir.path(), 0, false), QString());
         QByteArray out;
         QVERIFY(!parser.parse(Xml("<scripting><script in='s'/></scripting>").root(), out));
         QVERIFY2(console.capturedOut().endsWith(
@@ -158,7 +156,7 @@ private slots:
         QVERIFY(writeFile(compiler, "#!/bin/sh\n: > variable_memory_usage.txt\n"));
         QFile::setPermissions(compiler, QFile::permissions(compiler) | QFile::ExeOwner);
         Console console;
-        ScriptingParser parser(console, compiler);
+        ScriptingParser parser(console, compiler, QString());
         QByteArray out;
         QVERIFY(!parser.parse(Xml("<scripting><script in='s'/></scripting>").root(), out));
         QVERIFY(console.capturedOut().endsWith(
@@ -169,7 +167,7 @@ private slots:
     {
         ScratchDir dir;
         Console console;
-        ScriptingParser parser(console, writeCompilerDouble(dir.path(), 3));
+        ScriptingParser parser(console, writeCompilerDouble(dir.path(), 3), QString());
         QByteArray out;
         QVERIFY(!parser.parse(Xml("<scripting><script in='s'/></scripting>").root(), out));
         QVERIFY(console.capturedOut().endsWith("compiling\nscript compiler failed\n"));
@@ -180,7 +178,7 @@ private slots:
         ScratchDir dir;
         const QString missing = dir.file("no-such-compiler");
         Console console;
-        ScriptingParser parser(console, missing);
+        ScriptingParser parser(console, missing, QString());
         QByteArray out;
         QVERIFY(!parser.parse(Xml("<scripting><script in='s'/></scripting>").root(), out));
         QVERIFY(

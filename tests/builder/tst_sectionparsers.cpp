@@ -5,7 +5,6 @@
 #include "certificateparser.h"
 #include "console.h"
 #include "fileparser.h"
-#include "sdkroot.h"
 #include "softwareparser.h"
 
 #include <QProcess>
@@ -78,7 +77,6 @@ private slots:
     {
         ScratchDir project;
         QTemporaryDir sdk;
-        setSdkRoot(sdk.path());
         QVERIFY(writeFile(sdk.filePath("fw/wifi.juo"), "sdk default"));
         QVERIFY(writeFile(sdk.filePath("fw/other.juo"), "sdk other"));
         QVERIFY(writeFile(project.file("fw/other.juo"), "project other"));
@@ -93,13 +91,13 @@ private slots:
         };
         for (const Case &c : cases) {
             Console console;
-            SoftwareParser parser(console);
+            SoftwareParser parser(console, sdk.path());
             QByteArray out;
             QVERIFY(parser.parse(Xml(c.xml).root(), out));
             QCOMPARE(out, c.block);
         }
         Console console;
-        SoftwareParser parser(console);
+        SoftwareParser parser(console, sdk.path());
         QByteArray out;
         QVERIFY(parser.parse(QDomElement(), out));
         QCOMPARE(out, QByteArray("sdk default"));
@@ -110,13 +108,13 @@ private slots:
         QCOMPARE(out, QByteArray("sdk other"));
 
         Console missing;
-        SoftwareParser p2(missing);
+        SoftwareParser p2(missing, sdk.path());
         QVERIFY(!p2.parse(Xml("<software><binary in='fw/none.juo'/></software>").root(), out));
         QCOMPARE(missing.capturedOut(), " in         :fw/none.juo\nUnable to open:" +
                                             QDir(sdk.path()).filePath("fw/none.juo") + "\n");
         // An absolute path is never looked up under the SDK root.
         Console absolute;
-        SoftwareParser p3(absolute);
+        SoftwareParser p3(absolute, sdk.path());
         QVERIFY(!p3.parse(Xml("<software><binary in='/fw/wifi.juo'/></software>").root(), out));
         QVERIFY(absolute.capturedOut().endsWith("Unable to open:/fw/wifi.juo\n"));
     }
@@ -288,7 +286,6 @@ private slots:
         QFETCH(int, pll);
         QFETCH(int, wdt);
         QTemporaryDir sdk;
-        setSdkRoot(sdk.path());
         QByteArray image(12288, char(0xFF));
         // Upper bits that must survive the patches.
         image[0x2FF4] = char(0xA8);
@@ -297,7 +294,7 @@ private slots:
         QVERIFY(writeFile(sdk.filePath("fw/boot.juo"), image));
 
         Console console;
-        BootParser parser(console);
+        BootParser parser(console, sdk.path());
         QByteArray out;
         QVERIFY2(parser.parse(Xml("<bootloader " + attributes + "/>").root(), out),
                  qPrintable(console.capturedErr()));
@@ -343,7 +340,7 @@ private slots:
         ScratchDir dir;
         QVERIFY(writeFile("short.juo", QByteArray(12287, char(0xFF))));
         Console console;
-        BootParser parser(console);
+        BootParser parser(console, dir.path());
         QByteArray out;
         QVERIFY(!parser.parse(Xml("<bootloader " + attributes + "/>").root(), out));
         QCOMPARE(console.capturedErr(), err);

@@ -1,6 +1,7 @@
 #include "compilertest.h"
 #include "testmain.h"
 
+#include <QProcess>
 #include <QTest>
 
 class ApiReaderTest : public QObject
@@ -161,6 +162,42 @@ private slots:
         QCOMPARE(c.loadApiDefinitions(api, QString()), !refused);
         QCOMPARE(c.apiRefused(), refused);
         if (!refused) QCOMPARE(int(c.program().size()), 1 + std::max(script.toInt(), 0) + 1);
+    }
+
+    // The shipped API file read by an independent reader (Python's ElementTree): one handler per
+    // event with as many parameters as that reader counts, and every constant loaded. Class
+    // table, event tables, parameter counts, constant names, values and order must all agree.
+    void shippedFileRoundTrip()
+    {
+        const QString api = QStringLiteral(NW_SOURCE_DIR "/sdk/api/wifiapi.xml");
+        QProcess oracle;
+        oracle.start(QStringLiteral("python3"),
+                     {QStringLiteral(NW_SOURCE_DIR "/tests/compiler/apioracle.py"), api});
+        QVERIFY(oracle.waitForFinished(60000));
+        QCOMPARE(oracle.exitCode(), 0);
+        QByteArray script, code, report;
+        int section = 0;
+        for (const QByteArray &line : oracle.readAllStandardOutput().split('\n')) {
+            if (line == "----") {
+                ++section;
+                continue;
+            }
+            (section == 0 ? script : section == 1 ? code : report) += line + '\n';
+        }
+        QTemporaryDir dir;
+        writeFile(dir, "all.s", script);
+        QProcess tollan;
+        tollan.setWorkingDirectory(dir.path());
+        tollan.start(QStringLiteral(NW_TOLLAN), {"all.s", "out.bin", api});
+        QVERIFY(tollan.waitForFinished(60000));
+        QCOMPARE(tollan.readAllStandardOutput(), QByteArray());
+        QCOMPARE(tollan.exitCode(), 0);
+        QFile bin(dir.filePath("out.bin"));
+        QVERIFY(bin.open(QIODevice::ReadOnly));
+        QCOMPARE(bin.readAll().toHex() + '\n', code);
+        QFile usage(dir.filePath("variable_memory_usage.txt"));
+        QVERIFY(usage.open(QIODevice::ReadOnly));
+        QCOMPARE(usage.readAll() + '\n', report);
     }
 
     void unknownTypeIsUint8()

@@ -1,4 +1,5 @@
 #include "compilertest.h"
+#include "encoder.h"
 #include "testmain.h"
 
 #include <QTest>
@@ -11,6 +12,7 @@ static const QByteArray kHeader = "0400ffffffffffff";
 struct Compiled {
     bool ok = false;
     QByteArray hex;
+    uint32_t end = 0; // the final address: where the last instruction's bytes end
     QVector<ReportedError> errors;
 };
 
@@ -25,6 +27,7 @@ static Compiled compileScript(const QByteArray &script, bool pack = false, uint3
     Compiled r;
     r.ok = c.compileFile(writeFile(dir, "main.s", script)) && c.finishProgram();
     r.hex = c.programBytes().toHex();
+    if (!c.program().empty()) r.end = c.program().back().address + instructionSize(c.program().back());
     r.errors = c.errors;
     return r;
 }
@@ -107,6 +110,8 @@ private slots:
             qWarning() << e.message << e.line << e.detail;
         QVERIFY(c.ok);
         QCOMPARE(c.hex, expected);
+        // The encoder writes exactly the bytes the addresses were laid out for.
+        QCOMPARE(uint32_t(c.hex.size() / 2), c.end);
     }
 
     // Two classes with one event each, both script id 0, no handler: 4 + 4 bytes and the END.

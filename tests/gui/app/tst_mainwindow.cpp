@@ -1,14 +1,23 @@
 #include "logview.h"
 #include "mainwindow.h"
+#include "portmonitor.h"
 #include "pty.h"
 #include "testmain.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QDir>
+#include <QGraphicsView>
 #include <QLineEdit>
+#include <QMimeData>
+#include <QPushButton>
+#include <QQmlEngine>
 #include <QQuickItem>
 #include <QQuickView>
 #include <QSettings>
+#include <QSplitter>
 #include <QTemporaryDir>
 #include <QToolTip>
 #include <QtTest>
@@ -55,6 +64,11 @@ QStringList untimed(const QList<QStringList> &entries)
         }
     }
     return out;
+}
+
+QQuickItem *item(MainWindow &w, const char *name)
+{
+    return w.qmlView()->rootObject()->findChild<QQuickItem *>(QLatin1String(name));
 }
 
 const QString wifiOnRsp =
@@ -132,27 +146,115 @@ Item {
         QCOMPARE(w->flowcontrol(), true);
     }
 
+    // The shipped interface, driven through a session, without a single QML warning or error.
     void builtInInterfaceLoadsCleanly()
     {
         QStringList warnings;
         static QStringList *sink;
         sink = &warnings;
         QtMessageHandler previous =
-            qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &msg) {
-                if (type != QtDebugMsg && msg.contains(QLatin1String("qml"))) sink->append(msg);
+            qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context, const QString &msg) {
+                const QString category = QString::fromLatin1(context.category);
+                if (type != QtDebugMsg && type != QtInfoMsg &&
+                    (msg.contains(QLatin1String("qml")) || category == "qml" || category == "js"))
+                    sink->append(msg);
             });
         {
             auto w = makeWindow({{"ttyS0", "/dev/ttyS0"}});
             QCOMPARE(w->qmlView()->status(), QQuickView::Ready);
             QVERIFY(w->qmlView()->rootObject());
+            QVERIFY(w->qmlView()->errors().isEmpty());
+            connect(w->qmlView()->engine(), &QQmlEngine::warnings, w.get(),
+                    [&](const QList<QQmlError> &list) {
+                        for (const QQmlError &e : list)
+                            warnings.append(e.toString());
+                    });
             QCOMPARE(w->windowTitle(), QStringLiteral("Halvane NW300 GUI"));
-            // Responses reach the interface's handlers without a script error.
-            emit w->api().sme.qml_rsp_wifi_on(0x181);
-            emit w->api().system.qml_evt_boot(1, 2, 3, 4, 5, 6, 7);
+            w->show();
+            QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+            emit w->open_failed("Could not open /dev/ttyS0: Permission denied");
             emit w->attached(true, "ttyS0", "115200");
+            // Responses and events reach the interface's handlers without a script error.
+            emit w->api().sme.qml_rsp_wifi_on(0x181);
+            emit w->api().sme.qml_evt_wifi_is_on(0);
+            emit w->api().sme.qml_rsp_start_scan(0);
+            emit w->api().sme.qml_evt_scan_result("0a0b0c0d0e0f", 6, -40, 20, 1, "4e57");
+            emit w->api().sme.qml_evt_scanned(0);
+            emit w->api().system.qml_evt_boot(1, 2, 3, 4, 5, 6, 7);
+            emit w->api().config.qml_evt_mac_address(0, "020000000001");
+            emit w->api().flash.qml_evt_ps_key(3, "6869");
+            w->copyFlowChart();
+            QTest::qWait(200);
+            emit w->attached(false, "", "");
+            QTest::qWait(100);
         }
         qInstallMessageHandler(previous);
         QCOMPARE(warnings, QStringList());
+    }
+
+    // What the shipped interface shows follows the port: pages need it, results carry their text,
+    // networks are one row each, and the previous module's data goes with its port.
+    void shippedInterfaceFollowsThePort()
+    {
+        auto w = makeWindow({{"USB serial", "/dev/ttyUSB0"}});
+        QQuickItem *wifiPage = item(*w, "wifiPage");
+        QQuickItem *networks = item(*w, "networkList");
+        QQuickItem *radio = item(*w, "radioStatus");
+        QVERIFY(wifiPage && networks && radio);
+        for (const char *page : {"systemPage", "wifiPage", "networkPage", "hardwarePage", "storagePage"})
+            QCOMPARE(item(*w, page)->isEnabled(), false);
+
+        emit w->attached(true, "USB serial", "115200");
+        QCOMPARE(wifiPage->isEnabled(), true);
+
+        // The formatter's text for 0x0181.
+        emit w->api().sme.qml_rsp_wifi_on(0x181);
+        QCOMPARE(radio->property("text").toString(),
+                 QStringLiteral("0x0181 Device is in wrong state to accept command"));
+        emit w->api().sme.qml_rsp_wifi_on(0);
+        QCOMPARE(radio->property("text").toString(), QStringLiteral("OK"));
+
+        // The same access point twice, then 300 others: one row each, at most 200.
+        emit w->api().sme.qml_evt_scan_result("0a0b0c0d0e0f", 6, -40, 20, 1, "4e57");
+        emit w->api().sme.qml_evt_scan_result("0a0b0c0d0e0f", 6, -38, 20, 1, "4e57");
+        QCOMPARE(networks->property("count").toInt(), 1);
+        for (int i = 0; i < 300; ++i) {
+            const QString bssid = QString::number(0x020000000000LL + i, 16).rightJustified(12, QChar(48));
+            emit w->api().sme.qml_evt_scan_result(bssid, 1, -70, 5, 0, "");
+        }
+        QCOMPARE(networks->property("count").toInt(), 200);
+
+        emit w->attached(false, "", "");
+        QCOMPARE(wifiPage->isEnabled(), false);
+        QCOMPARE(networks->property("count").toInt(), 0);
+        QCOMPARE(radio->property("text").toString(), QString());
+    }
+
+    void portChoiceKeptAcrossListings_data()
+    {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("typed path") << -1 << "/dev/pts/77"
+                                    << "/dev/pts/77";
+        QTest::newRow("listed port") << 1 << ""
+                                     << "USB serial";
+        QTest::newRow("nothing chosen") << -1 << ""
+                                        << "ttyS0";
+    }
+
+    void portChoiceKeptAcrossListings()
+    {
+        QFETCH(int, row);
+        QFETCH(QString, typed);
+        QFETCH(QString, shown);
+        auto w = makeWindow({{"ttyS0", "/dev/ttyS0"}, {"USB serial", "/dev/ttyUSB0"}});
+        QQuickItem *box = item(*w, "portBox");
+        QVERIFY(box);
+        box->setProperty("currentIndex", row);
+        if (row < 0) box->setProperty("editText", typed);
+        w->refresh_ports();
+        QCOMPARE(box->property("editText").toString(), shown);
     }
 
     void traffic_data()
@@ -305,6 +407,7 @@ Item {
         QCOMPARE(failed.count(), 1);
         const QString reason = failed.first().first().toString();
         QVERIFY2(reason.startsWith(QLatin1String("Could not open /nonexistent/<tty>")), qPrintable(reason));
+        QVERIFY2(reason.contains(QString::fromLocal8Bit(strerror(ENOENT))), qPrintable(reason));
         // Shown whatever the filters say, and the path cannot inject markup.
         QCOMPARE(untimed(view->logEntries()),
                  QStringList("<font color=red>" + reason.toHtmlEscaped() + "</font>"));
@@ -382,6 +485,152 @@ Item {
         check(*w, "checkLogHex")->setChecked(true);
         w->debugPrintHex("i");
         QCOMPARE(untimed(view->logEntries()), (QStringList{"always", "x|y", "e", "f|g", "i"}));
+    }
+
+    void widgets_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("className");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("command line") << "lineCommand"
+                                      << "QLineEdit"
+                                      << "Enter command or hex string to send here";
+        QTest::newRow("label") << "label_10"
+                               << "QLabel"
+                               << "Show:";
+        QTest::newRow("comm") << "checkLogHex"
+                              << "QCheckBox"
+                              << "Comm";
+        QTest::newRow("text") << "checkLogText"
+                              << "QCheckBox"
+                              << "Text";
+        QTest::newRow("scroll") << "checkLogScroll"
+                                << "QCheckBox"
+                                << "Scroll";
+        QTest::newRow("copy") << "pushLogCopy"
+                              << "QPushButton"
+                              << "Copy to Clipboard";
+        QTest::newRow("clear") << "pushLogClear"
+                               << "QPushButton"
+                               << "Clear";
+        QTest::newRow("log pane") << "textDebug"
+                                  << "LogView"
+                                  << "";
+        QTest::newRow("interface frame") << "frame"
+                                         << "QWidget"
+                                         << "";
+        QTest::newRow("splitter") << "splitter"
+                                  << "QSplitter"
+                                  << "";
+    }
+
+    // The window as built from its form: names, kinds, texts, sizes, and what is checked at start.
+    void widgets()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, className);
+        QFETCH(QString, text);
+        auto w = makeWindow();
+        QCOMPARE(w->size(), QSize(1100, 704));
+        // Below the central widget: the project dialogs have widgets of the same names.
+        QCOMPARE(w->centralWidget()->objectName(), QStringLiteral("centralWidget"));
+        QWidget *widget = w->centralWidget()->findChild<QWidget *>(name);
+        QVERIFY(widget);
+        QCOMPARE(QString::fromLatin1(widget->metaObject()->className()), className);
+        if (auto *edit = qobject_cast<QLineEdit *>(widget))
+            QCOMPARE(edit->placeholderText(), text);
+        else if (!text.isEmpty())
+            QCOMPARE(widget->property("text").toString(), text);
+        if (auto *box = qobject_cast<QCheckBox *>(widget)) QCOMPARE(box->isChecked(), true);
+        if (name == "frame") QCOMPARE(widget->minimumSize(), QSize(800, 550));
+        if (name == "splitter") QCOMPARE(static_cast<QSplitter *>(widget)->orientation(), Qt::Vertical);
+        if (name == "textDebug")
+            QCOMPARE(static_cast<QGraphicsView *>(widget)->viewportUpdateMode(),
+                     QGraphicsView::MinimalViewportUpdate);
+    }
+
+    // Each log control reaches the log pane.
+    void logControls()
+    {
+        auto w = makeWindow();
+        LogView *view = log(*w);
+        view->clearLog();
+        w->debugPrint("plain");
+        w->debugPrintList({"wifi_cmd_sme_wifi_on\t"});
+
+        QApplication::clipboard()->clear();
+        QTest::mouseClick(w->findChild<QPushButton *>("pushLogCopy"), Qt::LeftButton);
+        QVERIFY(QApplication::clipboard()->mimeData()->html().contains(QLatin1String("plain<br><br />")));
+
+        auto *action = w->findChild<QAction *>("actionLogToFlowChart");
+        QVERIFY(action && w->actions().contains(action));
+        QCOMPARE(action->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+F")));
+        QCOMPARE(action->text(), QStringLiteral("logToFlowChart"));
+        action->trigger();
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("A -> B: wifi_cmd_sme_wifi_on\t\n\n"));
+
+        QCOMPARE(view->scrolling(), true);
+        QTest::mouseClick(check(*w, "checkLogScroll"), Qt::LeftButton);
+        QCOMPARE(view->scrolling(), false);
+        QTest::mouseClick(check(*w, "checkLogScroll"), Qt::LeftButton);
+        QCOMPARE(view->scrolling(), true);
+
+        QTest::mouseClick(w->findChild<QPushButton *>("pushLogClear"), Qt::LeftButton);
+        QCOMPARE(view->logEntries().size(), 0);
+    }
+
+    // Every published object, by its name, is the window's own.
+    void contextProperties()
+    {
+        QFile qml(work.filePath("main.qml"));
+        QVERIFY(qml.open(QIODevice::WriteOnly));
+        qml.write("import QtQuick 2.15\nItem { property var found: ({ wifi: wifi, sme: sme, dfu: dfu, "
+                  "system: system,"
+                  " tcpip: tcpip, endpoint: endpoint, config: config, flash: flash, hardware: hardware,"
+                  " i2c: i2c, https: https, mainobj: mainobj, comm: comm }) }\n");
+        qml.close();
+        auto w = makeWindow();
+        const QVariantMap found = w->qmlView()->rootObject()->property("found").toMap();
+        cls_wifi &api = w->api();
+        const QMap<QString, QObject *> expected{{"wifi", &api},
+                                                {"sme", &api.sme},
+                                                {"dfu", &api.dfu},
+                                                {"system", &api.system},
+                                                {"tcpip", &api.tcpip},
+                                                {"endpoint", &api.endpoint},
+                                                {"config", &api.config},
+                                                {"flash", &api.flash},
+                                                {"hardware", &api.hardware},
+                                                {"i2c", &api.i2c},
+                                                {"https", &api.https},
+                                                {"mainobj", w.get()},
+                                                {"comm", &w->connection()}};
+        QCOMPARE(found.keys(), expected.keys());
+        for (auto it = expected.begin(); it != expected.end(); ++it)
+            QVERIFY2(found.value(it.key()).value<QObject *>() == it.value(), qPrintable(it.key()));
+    }
+
+    // The hot-plug monitor of the system's ports lists them anew when it reports a change.
+    void portMonitorRefreshesTheList()
+    {
+        MainWindow w;
+        auto *monitor = w.connection().findChild<PortMonitor *>();
+        QVERIFY(monitor);
+        QSignalSpy cleared(&w.connection(), &HVConnection::ClearDevices);
+        emit monitor->devicesChanged();
+        QCOMPARE(cleared.count(), 1);
+    }
+
+    // The destructor saves what the interface changed, without saveSettings.
+    void settingsWrittenAtDestruction()
+    {
+        QSettings().setValue("dfuEraseKeys", false);
+        {
+            auto w = makeWindow();
+            w->setProperty("dfuEraseKeys", true);
+        }
+        QCOMPARE(QSettings().value("dfuEraseKeys").toBool(), true);
+        QSettings().setValue("dfuEraseKeys", false);
     }
 
     void eraseKeysSetting()

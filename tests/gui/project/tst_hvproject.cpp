@@ -130,6 +130,16 @@ private slots:
         QVERIFY(hardwareBecomes("four.xml"));
         writeFile(file, withHardware("five.xml"));
         QVERIFY(hardwareBecomes("five.xml"));
+        // A save written in pieces is read once it is whole, without a complaint about the half.
+        QFile slow(file);
+        QVERIFY(slow.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        const QByteArray whole = withHardware("slow.xml");
+        slow.write(whole.left(10));
+        slow.flush();
+        QTest::qWait(20);
+        slow.write(whole.mid(10));
+        slow.close();
+        QVERIFY(hardwareBecomes("slow.xml"));
         QCOMPARE(boxes.seen, QStringList());
 
         // Every failing re-read says so.
