@@ -4,6 +4,10 @@
 // (user + system, as the kernel accounts it to the child) and page faults.
 //
 //   build-dir/bench/bench_builder [rounds] [kirrup]
+//   build-dir/bench/bench_builder --instructions [kirrup]
+//
+// The second form counts each process's instructions under valgrind's callgrind instead (kirrup's
+// own, not the compiler's it starts): a figure that the other load on a shared machine does not move.
 //
 // Rows: kirrup without the script compiler (the example without its scripting section), the same
 // without certificates too (no TLS library start-up), the same in a tmpfs folder (the commits' disk
@@ -87,6 +91,23 @@ bool run(const std::string &directory, const std::vector<std::string> &argv, Sam
     return spawned && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+// The instructions the program executes, as callgrind counts them; -1 when it cannot be run.
+long long instructions(const std::string &directory, const std::vector<std::string> &argv)
+{
+    QTemporaryDir logs;
+    const std::string log = logs.filePath(QStringLiteral("callgrind.log")).toStdString();
+    std::vector<std::string> command{"valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null",
+                                     "--log-file=" + log};
+    command.insert(command.end(), argv.begin(), argv.end());
+    Sample ignored;
+    if (!run(directory, command, ignored)) return -1;
+    QFile file(QString::fromStdString(log));
+    if (!file.open(QIODevice::ReadOnly)) return -1;
+    const QByteArray text = file.readAll();
+    const int at = text.indexOf("Collected : ");
+    return at < 0 ? -1 : text.mid(at + 12, text.indexOf('\n', at) - at - 12).trimmed().toLongLong();
+}
+
 template <typename T> T median(std::vector<T> values)
 {
     std::sort(values.begin(), values.end());
@@ -145,7 +166,8 @@ int main(int argc, char **argv)
         QCoreApplication app(argc, argv);
         return 0;
     }
-    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 25;
+    const bool countInstructions = argc > 1 && std::strcmp(argv[1], "--instructions") == 0;
+    const int rounds = argc > 1 && !countInstructions ? std::max(1, std::atoi(argv[1])) : 25;
     const std::string kirrup = argc > 2 ? argv[2] : KIRRUP_PATH;
     const std::string sdk = NW_SDK_DIR;
     const std::string none = "/nonexistent/tollan";
@@ -186,6 +208,22 @@ int main(int argc, char **argv)
     const size_t objcopy = cases.size() - 1;
     cases.push_back({"floor: QCoreApplication, QtCore only", onDisk, {FLOOR_PATH}, {}});
     cases.push_back({"floor: QCoreApplication, kirrup's libs", onDisk, {selfPath(), "--floor"}, {}});
+
+    if (countInstructions) {
+        std::printf("%-40s %14s %12s\n", "", "instructions", "vs objcopy");
+        std::vector<long long> counts;
+        for (const Case &c : cases)
+            counts.push_back(instructions(c.directory, c.argv));
+        for (size_t k = 0; k < cases.size(); ++k) {
+            if (counts[k] < 0) {
+                std::fprintf(stderr, "bench_builder: %s failed under valgrind\n", cases[k].name);
+                return 1;
+            }
+            std::printf("%-40s %14lld %11.2fx\n", cases[k].name, counts[k],
+                        double(counts[k]) / counts[objcopy]);
+        }
+        return 0;
+    }
 
     // One round unmeasured to fill the caches, then the rounds, each in a rotated order.
     for (int round = -1; round < rounds; ++round) {

@@ -16,6 +16,10 @@ ReplacedFile::ReplacedFile(const QString &name) : m_target(name)
 
 bool ReplacedFile::open()
 {
+    if (m_target.isEmpty() || QFileInfo(m_target).isDir()) {
+        m_error = QStringLiteral("not a file name");
+        return false;
+    }
     m_file.setFileTemplate(m_target + QStringLiteral(".XXXXXX"));
     if (!m_file.open()) {
         m_error = m_file.errorString();

@@ -675,6 +675,31 @@ private slots:
         QCOMPARE(QDir().entryList({"wifi*"}, QDir::Files), QStringList{"wifi.hex"});
     }
 
+    void outputThatCannotBeAFile_data()
+    {
+        QTest::addColumn<QString>("image");
+        QTest::addColumn<QString>("err");
+        QTest::newRow("empty name") << "out=''"
+                                    << "Unable to open:\n";
+        QTest::newRow("a folder") << "out_hex='images'"
+                                  << "Unable to open:images\n";
+        QTest::newRow("in a missing folder") << "out='none/x.dfu'"
+                                             << "Unable to open:none/x.dfu\n";
+    }
+
+    void outputThatCannotBeAFile()
+    {
+        QFETCH(QString, image);
+        QFETCH(QString, err);
+        Workspace ws;
+        QDir().mkpath("images");
+        QCOMPARE(ws.build("<project><hardware/><image " + image + "/></project>"), 1);
+        QCOMPARE(ws.console.capturedErr(), err);
+        QCOMPARE(QDir().entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot),
+                 QStringList({"images", "project.xml"}));
+        QVERIFY(QDir("images").isEmpty());
+    }
+
     void outputsReplacedInPlace()
     {
         // A replaced output keeps its permissions, a new one gets what the mask allows, and an output
