@@ -8,6 +8,7 @@ import "."
 // state, upload, and see the module start the new firmware (or why it did not).
 ColumnLayout {
     id: page
+    objectName: "uploadPage"
     signal activity(string name, string detail, int result)
     // Whether a port is open: set by the window's attached signal.
     property bool portOpen: false

@@ -7,6 +7,10 @@
 #include "uploadfixtures.h"
 
 #include <QCheckBox>
+#include <QQmlContext>
+#include <QQmlExpression>
+#include <QQuickItem>
+#include <QQuickView>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -40,6 +44,23 @@ private slots:
         QVERIFY(dir.isValid());
         // The window reads and writes its settings: not the user's.
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+    }
+
+    void noPortSendsNothing()
+    {
+        const QString file = dir.filePath("np.dfu");
+        QVERIFY(writeFile(file, image()));
+        MainWindow w(std::make_unique<FixedPorts>());
+        QSignalSpy tx(&w.api(), &cls_wifi::tx_data);
+        QSignalSpy finished(&w, &MainWindow::upload_finished);
+        w.uploadFile(file);
+        QVERIFY(tx.isEmpty());
+        QCOMPARE(finished.count(), 1);
+        QVERIFY(w.findChild<LogView *>(QStringLiteral("textDebug"))
+                    ->logEntries()
+                    .last()
+                    .join(QString())
+                    .contains("<font color=red>DFU Failed: no port is open</font>"));
     }
 
     void upload_data()
@@ -84,10 +105,21 @@ private slots:
         w.setFlowcontrol(flowcontrol);
         w.open_port(QStringLiteral("sim"), line.path(), 115200);
 
-        // Mid-upload the chunk traffic is kept out of the log.
+        // Mid-upload the chunk traffic is kept out of the log, and only the upload's page takes input.
+        QQuickItem *root = w.qmlView()->rootObject();
+        auto showPage = [root](const char *name) {
+            auto *page = root->findChild<QQuickItem *>(QLatin1String(name));
+            const int index = page->parentItem()->childItems().indexOf(page);
+            QQmlExpression(qmlContext(root), root, QStringLiteral("tabs.currentIndex = %1").arg(index))
+                .evaluate();
+            return page->isEnabled();
+        };
+        QVERIFY(showPage("uploadPage"));
         bool quietMidway = false;
         connect(&w, &MainWindow::upload_progress, this, [&](int bytes, int total) {
-            if (bytes == total / 2) quietMidway = !comm->isChecked() && !text->isChecked();
+            if (bytes == total / 2)
+                quietMidway = !comm->isChecked() && !text->isChecked() && showPage("uploadPage") &&
+                              !showPage("systemPage");
         });
         QSignalSpy finished(&w, &MainWindow::upload_finished);
         w.uploadFile(file);
@@ -103,6 +135,7 @@ private slots:
         if (redLine.isEmpty()) {
             QCOMPARE(finished[0][0].toBool(), true);
             QVERIFY(quietMidway);
+            QVERIFY(showPage("systemPage"));
             QVERIFY(device.flash() == content);
             QCOMPARE(redLines, 0);
         } else {
