@@ -1,6 +1,7 @@
 #include "uartdev.h"
 
 #include "messagecounts.h"
+#include "packet.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
@@ -11,13 +12,11 @@
 
 namespace
 {
-constexpr int headerSize = 4;
-constexpr int maxPayload = 2047; // 11-bit length field
+constexpr int headerSize = packet_header_size;
 
 int packetSize(const char *header)
 {
-    const auto *h = reinterpret_cast<const unsigned char *>(header);
-    return headerSize + (h[0] & 7) * 256 + h[1];
+    return headerSize + packet_payload_length(reinterpret_cast<const uint8_t *>(header));
 }
 
 QString readFailure(int error)
@@ -82,7 +81,7 @@ bool UartDev::isKnownHeader(const unsigned char *header)
 
 void UartDev::run()
 {
-    char buffer[headerSize + maxPayload];
+    char buffer[packet_max_size];
     int need = headerSize;
     readErrno = 0;
     for (;;) {
@@ -90,7 +89,7 @@ void UartDev::run()
         if (readExact(need, buffer + headerSize - need) < 0) break;
         const auto *header = reinterpret_cast<const unsigned char *>(buffer);
         if (isKnownHeader(header)) {
-            const int length = (header[0] & 7) * 256 + header[1];
+            const int length = packet_payload_length(header);
             if (length != 0 && readExact(length, buffer + headerSize) <= 0) break;
             if (!queuePacket(buffer, headerSize + length)) break;
             need = headerSize;
