@@ -67,21 +67,12 @@ void StampLocalTime(benchmark::State &state)
 }
 BENCHMARK(StampLocalTime);
 
-class NoPorts : public PortEnumerator
-{
-public:
-    bool presentPorts(QList<PortInfo> *ports) override
-    {
-        ports->clear();
-        return true;
-    }
-};
 
 // The window's flush timer runs every 100 ms; at 100 000 packets a second that is one flush per 10000
 // packets, which the loop below does itself.
 void Packet(benchmark::State &state)
 {
-    MainWindow window(std::make_unique<NoPorts>());
+    MainWindow window(std::make_unique<FixedPortEnumerator>());
     auto *log = window.findChild<LogView *>(QStringLiteral("textDebug"));
     SimDevice device;
     std::vector<QByteArray> packets;

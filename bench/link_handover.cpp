@@ -24,11 +24,6 @@
 namespace
 {
 
-class NoPorts : public PortEnumerator
-{
-public:
-    bool presentPorts(QList<PortInfo> *) override { return true; }
-};
 
 long residentKb()
 {
@@ -71,7 +66,7 @@ int main(int argc, char **argv)
     event.append(QByteArray(payload, 'e'));
     const QByteArray chunk = event.repeated(std::max(1, 65536 / event.size()));
 
-    UartHVConnection comm(std::make_unique<NoPorts>());
+    UartHVConnection comm(std::make_unique<FixedPortEnumerator>());
     qint64 delivered = 0;
     QObject::connect(&comm, &HVConnection::RxData, [&](const QByteArray &p) {
         delivered += p.size() == event.size();

@@ -23,18 +23,6 @@
 namespace
 {
 
-class SimulatorPort : public PortEnumerator
-{
-public:
-    explicit SimulatorPort(const QString &path) : path(path) {}
-    bool presentPorts(QList<PortInfo> *ports) override
-    {
-        *ports = {{QStringLiteral("Simulated NW300"), path}};
-        return true;
-    }
-    QString path;
-};
-
 QByteArray makeImage()
 {
     QByteArray image(512000, char(0xff));
@@ -91,7 +79,8 @@ int main(int argc, char *argv[])
     if (!f.open(QIODevice::WriteOnly) || f.write(makeImage()) != 512000) return 1;
     f.close();
 
-    MainWindow w(std::make_unique<SimulatorPort>(line.path()));
+    MainWindow w(std::make_unique<FixedPortEnumerator>(
+        QList<PortInfo>{{QStringLiteral("Simulated NW300"), line.path()}}));
     w.show();
     w.open_port(QStringLiteral("Simulated NW300"), line.path(), 115200);
 

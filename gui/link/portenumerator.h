@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <utility>
 
 // A serial port that is present: the name shown to the user and the device path that opens it.
 struct PortInfo {
@@ -24,4 +25,21 @@ class SystemPortEnumerator : public PortEnumerator
 {
 public:
     bool presentPorts(QList<PortInfo> *ports) override;
+};
+
+// A list that the caller gives and may change, for programs and tests that must not see the machine's
+// ports; while `available` is false the list cannot be had.
+class FixedPortEnumerator : public PortEnumerator
+{
+public:
+    explicit FixedPortEnumerator(QList<PortInfo> list = {}) : list(std::move(list)) {}
+    bool presentPorts(QList<PortInfo> *ports) override
+    {
+        if (!available) return false;
+        *ports = list;
+        return true;
+    }
+
+    QList<PortInfo> list;
+    bool available = true;
 };

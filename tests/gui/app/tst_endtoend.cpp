@@ -14,15 +14,6 @@
 namespace
 {
 
-class NoPorts : public PortEnumerator
-{
-public:
-    bool presentPorts(QList<PortInfo> *ports) override
-    {
-        ports->clear();
-        return true;
-    }
-};
 
 // The message name of each decoded entry, and "RX"/"TX" for the raw lines, in log order.
 QStringList kinds(const QList<QStringList> &entries)
@@ -62,7 +53,7 @@ private slots:
         SimLine line(&device, SimOptions());
         QVERIFY(line.openPty());
 
-        MainWindow w(std::make_unique<NoPorts>());
+        MainWindow w(std::make_unique<FixedPortEnumerator>());
         auto *log = w.findChild<LogView *>(QStringLiteral("textDebug"));
         QQuickItem *root = w.qmlView()->rootObject();
         QVERIFY(log && root);

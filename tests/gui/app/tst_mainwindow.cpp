@@ -28,21 +28,10 @@
 namespace
 {
 
-class FixedPorts : public PortEnumerator
-{
-public:
-    explicit FixedPorts(QList<PortInfo> list) : list(std::move(list)) {}
-    bool presentPorts(QList<PortInfo> *ports) override
-    {
-        *ports = list;
-        return true;
-    }
-    QList<PortInfo> list;
-};
 
 std::unique_ptr<MainWindow> makeWindow(QList<PortInfo> ports = {})
 {
-    return std::make_unique<MainWindow>(std::make_unique<FixedPorts>(std::move(ports)));
+    return std::make_unique<MainWindow>(std::make_unique<FixedPortEnumerator>(std::move(ports)));
 }
 
 // A log entry without its timestamp: a one-text line as its text, a decoded message as its items

@@ -18,23 +18,10 @@
 namespace
 {
 
-class FixedPorts : public PortEnumerator
-{
-public:
-    bool presentPorts(QList<PortInfo> *out) override
-    {
-        if (!available) return false;
-        *out = list;
-        return true;
-    }
-
-    QList<PortInfo> list;
-    bool available = true;
-};
 
 // A connection on a fixed port list, with the order of its discovery signals written down.
 struct Link {
-    FixedPorts *ports = new FixedPorts;
+    FixedPortEnumerator *ports = new FixedPortEnumerator;
     UartHVConnection comm{std::unique_ptr<PortEnumerator>(ports)};
     QStringList events;
 

@@ -17,21 +17,6 @@
 
 using namespace fixtures;
 
-namespace
-{
-
-class FixedPorts : public PortEnumerator
-{
-public:
-    bool presentPorts(QList<PortInfo> *ports) override
-    {
-        ports->clear();
-        return true;
-    }
-};
-
-} // namespace
-
 class TestUploadWindow : public QObject
 {
     Q_OBJECT
@@ -50,7 +35,7 @@ private slots:
     {
         const QString file = dir.filePath("np.dfu");
         QVERIFY(writeFile(file, image()));
-        MainWindow w(std::make_unique<FixedPorts>());
+        MainWindow w(std::make_unique<FixedPortEnumerator>());
         QSignalSpy tx(&w.api(), &cls_wifi::tx_data);
         QSignalSpy finished(&w, &MainWindow::upload_finished);
         w.uploadFile(file);
@@ -98,7 +83,7 @@ private slots:
         const QString file = dir.filePath("wifi.dfu");
         QVERIFY(writeFile(file, content));
 
-        MainWindow w(std::make_unique<FixedPorts>());
+        MainWindow w(std::make_unique<FixedPortEnumerator>());
         auto *comm = w.findChild<QCheckBox *>(QStringLiteral("checkLogHex"));
         auto *text = w.findChild<QCheckBox *>(QStringLiteral("checkLogText"));
         w.uploader().setResponseTimeout(500);

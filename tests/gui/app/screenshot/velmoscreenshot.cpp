@@ -16,17 +16,6 @@ namespace
 {
 
 // The module's port, listed as the system would list an adapter.
-class OnePort : public PortEnumerator
-{
-public:
-    explicit OnePort(QString path) : path(std::move(path)) {}
-    bool presentPorts(QList<PortInfo> *ports) override
-    {
-        *ports = {{QStringLiteral("NW300 module (simulated)"), path}};
-        return true;
-    }
-    QString path;
-};
 
 void settle(int ms)
 {
@@ -52,7 +41,8 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("velmo88"));
 
     const QString port = QString::fromLocal8Bit(argv[2]);
-    MainWindow window(std::make_unique<OnePort>(port));
+    MainWindow window(std::make_unique<FixedPortEnumerator>(
+        QList<PortInfo>{{QStringLiteral("NW300 module (simulated)"), port}}));
     window.show();
     window.open_port(QStringLiteral("NW300 module (simulated)"), port, 115200);
     if (!window.connection().device()) {

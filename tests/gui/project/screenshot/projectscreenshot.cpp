@@ -16,15 +16,6 @@
 namespace
 {
 
-class NoPorts : public PortEnumerator
-{
-public:
-    bool presentPorts(QList<PortInfo> *ports) override
-    {
-        ports->clear();
-        return true;
-    }
-};
 
 void settle(int ms)
 {
@@ -49,7 +40,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setOrganizationName(QStringLiteral("Halvane"));
     QCoreApplication::setApplicationName(QStringLiteral("velmo88"));
 
-    MainWindow window(std::make_unique<NoPorts>());
+    MainWindow window(std::make_unique<FixedPortEnumerator>());
     HVProject &project = window.projectModel();
     project.setBuildExe(QString::fromLocal8Bit(argv[3]) + QStringLiteral("/kirrup"));
     project.open(QString::fromLocal8Bit(argv[2]));

@@ -13,15 +13,6 @@
 namespace
 {
 
-class NoPorts : public PortEnumerator
-{
-public:
-    bool presentPorts(QList<PortInfo> *ports) override
-    {
-        ports->clear();
-        return true;
-    }
-};
 
 ProjectSettingsDialog *settingsDialog()
 {
@@ -52,7 +43,7 @@ class TestMainWindowProject : public QObject
 
     std::unique_ptr<MainWindow> makeWindow()
     {
-        return std::make_unique<MainWindow>(std::make_unique<NoPorts>());
+        return std::make_unique<MainWindow>(std::make_unique<FixedPortEnumerator>());
     }
 
 private slots:
