@@ -7,6 +7,7 @@
 #   tools/flood-velmo.sh build 60 --scan-stream 921600     scan results at the byte rate of 921600 baud
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/tools/lib/nwsim.sh"
 build=$(cd "${1:-$root/build}" && pwd)
 seconds=${2:-60}
 shift 2 || shift $# || true
@@ -56,15 +57,7 @@ Item {
 }
 QML
 
-"$bin/nwsim" "${stream[@]}" >"$work/sim.log" 2>&1 &
-sim=$!
-port=
-for _ in $(seq 100); do
-  port=$(head -n 1 "$work/sim.log")
-  [ -n "$port" ] && break
-  sleep 0.05
-done
-[ -n "$port" ] || { echo "nwsim printed no port" >&2; exit 1; }
+start_nwsim "$bin/nwsim" "$work/sim.log" "${stream[@]}" || exit 1
 
 (cd "$work" && XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=offscreen exec "$bin/velmo" --port "$port" \
   >"$work/velmo.log" 2>&1) &

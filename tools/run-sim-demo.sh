@@ -3,6 +3,7 @@
 # Usage: tools/run-sim-demo.sh [build-dir] [nwsim options...]   (for example: build -v to see its trace)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/tools/lib/nwsim.sh"
 build=${1:-$root/build}
 shift || true
 bin=$build/sdk/bin
@@ -14,26 +15,17 @@ for program in nwsim velmo; do
 done
 
 log=$(mktemp "${TMPDIR:-/tmp}/nwsim.XXXXXX")
-"$bin/nwsim" "$@" >"$log" &
-sim=$!
+sim=
 tracer=
 cleanup() {
   [ -n "$tracer" ] && kill "$tracer" 2>/dev/null || true
-  kill "$sim" 2>/dev/null || true
-  wait "$sim" 2>/dev/null || true
+  [ -n "$sim" ] && kill "$sim" 2>/dev/null || true
+  [ -n "$sim" ] && wait "$sim" 2>/dev/null || true
   rm -f "$log"
 }
 trap cleanup EXIT
 
-# The module prints the path of its pseudo-terminal on its first line.
-port=
-for _ in $(seq 100); do
-  port=$(head -n 1 "$log")
-  [ -n "$port" ] && break
-  kill -0 "$sim" 2>/dev/null || { echo "nwsim did not start" >&2; exit 1; }
-  sleep 0.05
-done
-[ -n "$port" ] || { echo "nwsim printed no port" >&2; exit 1; }
+start_nwsim "$bin/nwsim" "$log" "$@" || exit 1
 echo "simulated module on $port"
 # Whatever else the module prints (its trace with -v) goes to this terminal.
 tail -n +2 -f "$log" &

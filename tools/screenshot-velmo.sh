@@ -4,6 +4,7 @@
 # Usage: tools/screenshot-velmo.sh [build-dir] [out.png]   (default: build, build/velmo.png)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/tools/lib/nwsim.sh"
 build=$(cd "${1:-$root/build}" && pwd)
 out=$(realpath -m "${2:-$build/velmo.png}")
 
@@ -19,15 +20,7 @@ trap cleanup EXIT
 # The window's command line reads the API definition from the working directory.
 cp "$build/sdk/api/wifiapi.xml" "$work/wifi.xml"
 
-"$build/sdk/bin/nwsim" >"$work/sim.log" 2>&1 &
-sim=$!
-port=
-for _ in $(seq 100); do
-  port=$(head -n 1 "$work/sim.log")
-  [ -n "$port" ] && break
-  sleep 0.05
-done
-[ -n "$port" ] || { echo "nwsim printed no port" >&2; exit 1; }
+start_nwsim "$build/sdk/bin/nwsim" "$work/sim.log" || exit 1
 
 cd "$work"
 xvfb-run -a -s "-screen 0 1280x800x24" "$build/tests/gui/app/velmo_screenshot" "$out" "$port"
