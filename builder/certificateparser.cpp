@@ -27,7 +27,7 @@ const Crypto &crypto()
     static const Crypto loaded = [] {
         Crypto c;
         void *library = dlopen("libcrypto.so." QT_STRINGIFY(OPENSSL_SHLIB_VERSION),
-                               RTLD_LAZY | RTLD_LOCAL | RTLD_DEEPBIND);
+                               RTLD_LAZY | RTLD_LOCAL);
         if (library) {
             c.d2i = reinterpret_cast<decltype(c.d2i)>(dlsym(library, "d2i_X509"));
             c.i2d = reinterpret_cast<decltype(c.i2d)>(dlsym(library, "i2d_X509"));
