@@ -6,8 +6,6 @@
 
 #include <QHash>
 
-using Program = std::vector<Instruction>;
-
 // The rewrites compact the list in place: the kept part never outruns the part being read.
 // Everything before `w` at the start is kept as it is.
 struct Compactor {
@@ -368,7 +366,8 @@ bool ScriptCompiler::finishProgram()
     numberLevels();
     optimise(m_program);
     chainEvents();
-    if (m_bankSize != 0 && m_endAddress != 0 && !padBanks()) return false;
-    assignAddresses();
-    return resolveTargets() && checkProgramSize();
+    if (m_bankSize != 0 && m_endAddress != 0 && !padBanks(m_program, m_bankSize, m_endAddress, &m_sequence))
+        return false;
+    assignAddresses(m_program);
+    return resolveTargets(m_program, m_sequence) && checkProgramSize(m_program, m_endAddress);
 }

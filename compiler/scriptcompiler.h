@@ -8,6 +8,7 @@
 
 #include "apidefinitions.h"
 #include "instruction.h"
+#include "layout.h"
 #include "lexer.h"
 #include "symbols.h"
 #include "syntaxchecker.h"
@@ -17,9 +18,6 @@
 #include <QStringList>
 #include <memory>
 #include <vector>
-
-// Byte-code addresses are 16 bits wide: a program and its tables hold at most this many bytes.
-constexpr int64_t kAddressSpace = 0x10000;
 
 class ScriptCompiler
 {
@@ -102,10 +100,6 @@ private:
     // Program finishing (optimiser.cpp, layout.cpp)
     void numberLevels();
     void chainEvents();
-    bool padBanks();
-    void assignAddresses();
-    bool checkProgramSize() const;
-    bool resolveTargets();
 
     QString m_currentFile;
     QByteArray m_currentLine;
