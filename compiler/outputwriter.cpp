@@ -143,10 +143,10 @@ bool ScriptCompiler::writeOutput(const QString &outputPath, const QString &listi
 
 bool ScriptCompiler::writeVariableUsage(const QString &path) const
 {
-    const QVector<Symbol> &globals = m_globals.symbols();
+    const QVector<tollan::Symbol> &globals = m_globals.symbols();
     const uint32_t total = globals.isEmpty() ? 0 : globals.last().address + globals.last().size;
     QByteArray text = QByteArray::number(total) + '\n';
-    for (const Symbol &s : globals)
+    for (const tollan::Symbol &s : globals)
         text += QByteArray::number(s.address) + ':' + QByteArray::number(s.size) + '\t' + s.name + '\n';
     QString reason;
     const Written report = writeWhole(path, text, &reason);

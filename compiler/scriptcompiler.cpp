@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <sys/mman.h>
 
+using namespace tollan;
+
 ScriptCompiler::ScriptCompiler() = default;
 ScriptCompiler::~ScriptCompiler() = default;
 

@@ -2,8 +2,9 @@
 // the scripts it imports) into byte code for the module's script interpreter. One file per
 // phase: driver (scriptcompiler.cpp, commandline.cpp), API reader (apidefinitions), lexer and
 // token table, syntax checker over the Lemon grammar (grammar.y), statement translator
-// (translator.cpp, expression.cpp), optimiser and layout (optimiser.cpp, layout.cpp) and
-// output writers (outputwriter.cpp).
+// (translator.cpp, expression.cpp), optimiser and layout (optimiser.cpp, layout.cpp), the
+// encoder (encoder.cpp) and output writers (outputwriter.cpp). The API and symbol models live
+// in namespace tollan.
 #pragma once
 
 #include "apidefinitions.h"
@@ -47,7 +48,7 @@ public:
 
     const std::vector<Instruction> &program() const { return m_program; }
     const QStringList &compiledFiles() const { return m_compiledFiles; }
-    const QVector<Symbol> &globals() const { return m_globals.symbols(); }
+    const QVector<tollan::Symbol> &globals() const { return m_globals.symbols(); }
 
 protected:
     virtual void reportError(const QByteArray &message, int line, const QByteArray &detail);
@@ -64,14 +65,14 @@ private:
     bool translateReturn();
     bool translateCall();
     bool translateArgument(int type);
-    bool translateResults(const ApiMessage &response);
+    bool translateResults(const tollan::ApiMessage &response);
     bool translateAssignment();
     bool translateMemory(int32_t kind);
     bool translateCondition(int32_t kind);
     bool translateImport();
-    bool declareGlobal(Symbol symbol);
-    bool appendGlobal(const Symbol &symbol);
-    bool declareParameter(Symbol symbol);
+    bool declareGlobal(tollan::Symbol symbol);
+    bool appendGlobal(const tollan::Symbol &symbol);
+    bool declareParameter(tollan::Symbol symbol);
     bool checkCollision(const QByteArray &name);
 
     // Expressions, loads and stores (expression.cpp)
@@ -81,12 +82,12 @@ private:
     bool expression();
     Parsed parseOperand();
     bool parseFunction(int32_t kind);
-    const Symbol *findNamed(bool *parenthesised);
+    const tollan::Symbol *findNamed(bool *parenthesised);
     bool loadVariable();
     bool storeTarget(bool isResult);
-    bool slice(const Symbol &symbol, bool constantData);
+    bool slice(const tollan::Symbol &symbol, bool constantData);
     bool bufferArgument(bool destination);
-    const Symbol *lookupVariable(const QByteArray &name) const;
+    const tollan::Symbol *lookupVariable(const QByteArray &name) const;
 
     // Token cursor over the line being translated
     const Instruction &peek(int ahead = 0) const;
@@ -103,12 +104,12 @@ private:
 
     QString m_currentFile;
     QByteArray m_currentLine;
-    ApiDefinitions m_api;
+    tollan::ApiDefinitions m_api;
     Lexer m_lexer;
     std::unique_ptr<SyntaxChecker> m_parser;
-    SymbolList m_globals;
-    ProcedureTable m_procedures;
-    Scope m_scope;
+    tollan::SymbolList m_globals;
+    tollan::ProcedureTable m_procedures;
+    tollan::Scope m_scope;
     bool m_export = false;
     std::vector<Instruction> m_program;
     QStringList m_compiledFiles;

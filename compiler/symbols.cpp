@@ -1,5 +1,8 @@
 #include "symbols.h"
 
+namespace tollan
+{
+
 Symbol &SymbolList::append(Symbol symbol)
 {
     symbol.address = m_symbols.isEmpty() ? 0 : m_symbols.last().address + m_symbols.last().size;
@@ -53,3 +56,5 @@ void ProcedureTable::clear()
     m_procedures.clear();
     m_index.clear();
 }
+
+} // namespace tollan

@@ -2,6 +2,8 @@
 // are resolved and checked, and instructions are emitted.
 #include "scriptcompiler.h"
 
+using namespace tollan;
+
 static const int kMaxImportDepth = 1000;
 
 bool ScriptCompiler::translateLine()
@@ -69,6 +71,7 @@ bool ScriptCompiler::translateStatement()
 
 bool ScriptCompiler::translateDim()
 {
+    // sourceElement ::= exports DIM declarations EOL.
     if (m_scope.open) return fail("only global variables or buffers are supported");
     take();
     for (;;) {
@@ -99,6 +102,7 @@ bool ScriptCompiler::translateDim()
 
 bool ScriptCompiler::translateConst()
 {
+    // sourceElement ::= exports CONSTANT const_declarations EOL.
     if (m_scope.open) return fail("only global constants are supported");
     take();
     for (;;) {
@@ -133,6 +137,7 @@ bool ScriptCompiler::translateConst()
 
 bool ScriptCompiler::translateEvent()
 {
+    // sourceElement ::= EVENT IDENTIFIER LEFT_P declarations RIGHT_P EOL commands END.
     if (m_scope.open) return fail("expecting end before event");
     take();
     if (peek().kind != tk::Id) return need(tk::Id);
@@ -161,6 +166,7 @@ bool ScriptCompiler::translateEvent()
 
 bool ScriptCompiler::translateProcedure()
 {
+    // sourceElement ::= exports PROCEDURE IDENTIFIER LEFT_P declarations RIGHT_P EOL commands END.
     if (m_scope.open) return fail("expecting end before procedure");
     take();
     if (peek().kind != tk::Id) return need(tk::Id);
@@ -203,6 +209,7 @@ bool ScriptCompiler::translateProcedure()
 
 bool ScriptCompiler::translateEnd()
 {
+    // command ::= IF ... END IF | WHILE ... END WHILE; sourceElement ::= ... commands END.
     take();
     if (peek().kind == tk::If) {
         take();
@@ -223,6 +230,7 @@ bool ScriptCompiler::translateEnd()
 
 bool ScriptCompiler::translateReturn()
 {
+    // "return" has no rule: the parser never sees it, so the line reads as command ::= EOL.
     take();
     if (!m_scope.open) return fail("syntax error");
     gen(m_scope.isEvent ? tk::End : tk::Return);
@@ -231,6 +239,7 @@ bool ScriptCompiler::translateReturn()
 
 bool ScriptCompiler::translateCall()
 {
+    // command ::= CALL IDENTIFIER LEFT_P parameters RIGHT_P [LEFT_P parameters RIGHT_P] EOL.
     take();
     if (peek().kind != tk::Id) return need(tk::Id);
     const QByteArray name = take().text;
@@ -268,6 +277,7 @@ bool ScriptCompiler::translateCall()
 
 bool ScriptCompiler::translateArgument(int type)
 {
+    // parameter ::= expr | . (an empty argument stands for the next one's length)
     if (type < ty::Uint8 || type > ty::Uint16Array) return fail("parameter not supported");
     const Instruction &first = peek();
     if (first.kind == tk::Comma || first.kind == tk::RightP) {
@@ -310,6 +320,7 @@ bool ScriptCompiler::translateArgument(int type)
 
 bool ScriptCompiler::translateResults(const ApiMessage &response)
 {
+    // The second parameter list of a call: the variables that receive the response.
     int32_t offset = 0;
     bool hasPrevious = false;
     bool previousIsBuffer = false;
@@ -343,6 +354,7 @@ bool ScriptCompiler::translateResults(const ApiMessage &response)
 
 bool ScriptCompiler::translateAssignment()
 {
+    // command ::= variable EQ expr EOL.
     // The target is resolved after the expression: skip over it first.
     const size_t target = m_pos;
     if (peek().kind != tk::Id) return need(tk::Id);
@@ -369,6 +381,7 @@ bool ScriptCompiler::translateAssignment()
 
 bool ScriptCompiler::translateMemory(int32_t kind)
 {
+    // command ::= MEMCPY|MEMSET LEFT_P expr COMMA expr COMMA expr RIGHT_P.
     take();
     if (!need(tk::LeftP) || !bufferArgument(true) || !need(tk::Comma)) return false;
     if (!(kind == tk::Memcpy ? bufferArgument(false) : expression())) return false;
@@ -379,6 +392,7 @@ bool ScriptCompiler::translateMemory(int32_t kind)
 
 bool ScriptCompiler::translateCondition(int32_t kind)
 {
+    // command ::= IF expr THEN|EOL commands [ELSE commands] END IF | WHILE expr EOL commands END WHILE.
     take();
     if (kind == tk::While) gen(tk::BeginWhile);
     const Parsed r = parseExpression();
@@ -390,6 +404,7 @@ bool ScriptCompiler::translateCondition(int32_t kind)
 
 bool ScriptCompiler::translateImport()
 {
+    // sourceElement ::= IMPORT ISTRING.
     take();
     if (peek().kind != tk::IString) return need(tk::IString);
     const QString path = QString::fromUtf8(take().text);
