@@ -159,7 +159,10 @@ static Pairs pairTargets(const Program &program, int32_t sequenceCount)
     return pairs;
 }
 
-// The address an instruction jumps to or refers to; -1 when it has none.
+static const int64_t kNoTarget = -2;
+
+// The address an instruction jumps to or refers to: -1 when it is missing, kNoTarget for an
+// instruction that refers to nothing.
 static int64_t targetAddress(const Program &program, const Pairs &pairs, size_t k)
 {
     const Instruction &i = program[k];
@@ -196,25 +199,7 @@ static int64_t targetAddress(const Program &program, const Pairs &pairs, size_t 
         return addressAt(j) | (i.kind == tk::ConstAddress ? 0x40000000 : 0);
     }
     default:
-        return -1;
-    }
-}
-
-static bool hasTarget(int32_t kind)
-{
-    switch (kind) {
-    case tk::If:
-    case tk::Else:
-    case tk::BeginWhile:
-    case tk::While:
-    case tk::Goto:
-    case tk::Gosub:
-    case tk::Evt:
-    case tk::ConstToStackBuffer:
-    case tk::ConstAddress:
-        return true;
-    default:
-        return false;
+        return kNoTarget;
     }
 }
 
@@ -241,16 +226,23 @@ bool resolveTargets(Program &program, int32_t sequenceCount)
     const Pairs pairs = pairTargets(program, sequenceCount);
     for (size_t k = 0; k < program.size(); ++k) {
         Instruction &i = program[k];
-        if (!hasTarget(i.kind)) continue;
-        // A loop's end jumps back to its BEGINWHILE; every other target is the instruction's own.
-        const bool loop = i.kind == tk::BeginWhile;
-        const int64_t target =
-            loop ? (pairs.partner[k] < 0 ? -1 : i.address) : targetAddress(program, pairs, k);
-        if (target < 0) {
-            printLine(missingTarget(i));
-            return false;
+        if (i.kind == tk::BeginWhile) {
+            // The loop's end jumps back here.
+            const int32_t end = pairs.partner[k];
+            if (end >= 0) {
+                program[size_t(end)].value = int32_t(i.address);
+                continue;
+            }
+        } else {
+            const int64_t target = targetAddress(program, pairs, k);
+            if (target == kNoTarget) continue;
+            if (target >= 0) {
+                i.value = int32_t(target);
+                continue;
+            }
         }
-        program[loop ? size_t(pairs.partner[k]) : k].value = int32_t(target);
+        printLine(missingTarget(i));
+        return false;
     }
     return true;
 }

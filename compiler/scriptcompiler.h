@@ -59,6 +59,9 @@ private:
     bool translateStatement();
     bool translateDim();
     bool translateConst();
+    bool translateGlobals(const char *insideBody, bool (ScriptCompiler::*readRest)(tollan::Symbol &));
+    bool readVariable(tollan::Symbol &s);
+    bool readConstant(tollan::Symbol &s);
     bool translateEvent();
     bool translateProcedure();
     bool translateEnd();

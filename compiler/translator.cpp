@@ -72,67 +72,72 @@ bool ScriptCompiler::translateStatement()
 bool ScriptCompiler::translateDim()
 {
     // sourceElement ::= exports DIM declarations EOL.
-    if (m_scope.open) return fail("only global variables or buffers are supported");
-    take();
-    for (;;) {
-        if (peek().kind != tk::Id) return need(tk::Id);
-        Symbol s;
-        s.name = take().text;
-        s.file = m_export ? QString() : m_currentFile;
-        if (!checkCollision(s.name)) return false;
-        s.type = ty::Int32;
-        s.size = 4;
-        if (peek().kind == tk::LeftP) {
-            take();
-            if (peek().kind != tk::Int32) return need(tk::Int32);
-            const int32_t size = take().value;
-            if (size < 0)
-                return fail("buffer size out of range",
-                            s.name + " cannot have a size of " + QByteArray::number(size));
-            s.type = ty::Uint8Array;
-            s.buffer = true;
-            s.size = uint32_t(size);
-            if (!need(tk::RightP)) return false;
-        }
-        if (!appendGlobal(s)) return false;
-        if (peek().kind != tk::Comma) return true;
-        take();
-    }
+    return translateGlobals("only global variables or buffers are supported", &ScriptCompiler::readVariable);
 }
 
 bool ScriptCompiler::translateConst()
 {
     // sourceElement ::= exports CONSTANT const_declarations EOL.
-    if (m_scope.open) return fail("only global constants are supported");
+    return translateGlobals("only global constants are supported", &ScriptCompiler::readConstant);
+}
+
+// A comma-separated list of globals: each name is visible from every file after "export",
+// else from its own file only, and is checked for collisions before the rest is read.
+bool ScriptCompiler::translateGlobals(const char *insideBody, bool (ScriptCompiler::*readRest)(Symbol &))
+{
+    if (m_scope.open) return fail(insideBody);
     take();
     for (;;) {
         if (peek().kind != tk::Id) return need(tk::Id);
         Symbol s;
         s.name = take().text;
         s.file = m_export ? QString() : m_currentFile;
-        if (!checkCollision(s.name)) return false;
-        s.constant = true;
-        if (peek().kind == tk::LeftP) {
-            take();
-            if (!need(tk::RightP) || !need(tk::Eq)) return false;
-            if (peek().kind != tk::IString) return need(tk::IString);
-            s.type = ty::Uint8Array;
-            s.buffer = true;
-            s.text = take().text;
-            s.size = uint32_t(s.text.size());
-            // String constants are data inside the code, placed where they are declared.
-            gen(tk::ConstMemory, 0, s.text);
-        } else {
-            if (!need(tk::Eq)) return false;
-            if (peek().kind != tk::Int32) return need(tk::Int32);
-            s.type = ty::Int32;
-            s.value = take().value;
-            s.size = 0;
-        }
-        if (!appendGlobal(s)) return false;
+        if (!checkCollision(s.name) || !(this->*readRest)(s) || !appendGlobal(s)) return false;
         if (peek().kind != tk::Comma) return true;
         take();
     }
+}
+
+// declaration ::= IDENTIFIER | IDENTIFIER LEFT_P INTEGER RIGHT_P (after the name).
+bool ScriptCompiler::readVariable(Symbol &s)
+{
+    s.type = ty::Int32;
+    s.size = 4;
+    if (peek().kind != tk::LeftP) return true;
+    take();
+    if (peek().kind != tk::Int32) return need(tk::Int32);
+    const int32_t size = take().value;
+    if (size < 0)
+        return fail("buffer size out of range",
+                    s.name + " cannot have a size of " + QByteArray::number(size));
+    s.type = ty::Uint8Array;
+    s.buffer = true;
+    s.size = uint32_t(size);
+    return need(tk::RightP);
+}
+
+// const_declaration ::= IDENTIFIER EQ INTEGER | IDENTIFIER LEFT_P RIGHT_P EQ ISTRING (after the name).
+bool ScriptCompiler::readConstant(Symbol &s)
+{
+    s.constant = true;
+    if (peek().kind == tk::LeftP) {
+        take();
+        if (!need(tk::RightP) || !need(tk::Eq)) return false;
+        if (peek().kind != tk::IString) return need(tk::IString);
+        s.type = ty::Uint8Array;
+        s.buffer = true;
+        s.text = take().text;
+        s.size = uint32_t(s.text.size());
+        // String constants are data inside the code, placed where they are declared.
+        gen(tk::ConstMemory, 0, s.text);
+        return true;
+    }
+    if (!need(tk::Eq)) return false;
+    if (peek().kind != tk::Int32) return need(tk::Int32);
+    s.type = ty::Int32;
+    s.value = take().value;
+    s.size = 0;
+    return true;
 }
 
 bool ScriptCompiler::translateEvent()
