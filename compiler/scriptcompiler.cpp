@@ -94,11 +94,16 @@ static void adviseHugePages(void *data, size_t bytes)
 
 // Reads one line exactly as QIODevice::readLine() does (the same calls in the same chunks, so
 // that text mode treats carriage returns alike), into a buffer that is kept between lines.
+// A script is read whole into memory; none that fits the byte code comes near this size, and a
+// device or pipe named as the script must not fill the memory.
+static const qint64 kMaxScriptBytes = qint64(64) << 20;
+
 static void readLineInto(QFile &file, QByteArray &line)
 {
     const qint64 chunk = 16384;
     qint64 length = 0;
     for (;;) {
+        if (length > kMaxScriptBytes) break; // the caller refuses the file
         if (line.size() < length + chunk + 1) line.resize(int(length + chunk + 1));
         const qint64 n = file.readLine(line.data() + length, chunk + 1);
         if (n > 0 || length == 0) length += n;
@@ -134,10 +139,14 @@ bool ScriptCompiler::compileFile(const QString &path)
             printLine("Failed to open:" + path.toLocal8Bit());
             return false;
         }
-        lines.reserve(int(std::min<qint64>(file.size() + 1, 1 << 30)));
+        lines.reserve(int(std::min<qint64>(file.size() + 1, kMaxScriptBytes)));
         QByteArray raw;
         while (!file.atEnd()) {
             readLineInto(file, raw);
+            if (lines.size() + raw.size() > kMaxScriptBytes) {
+                printLine(path.toLocal8Bit() + " file too large");
+                return false;
+            }
             appendTrimmedLine(lines, raw);
             ends.push_back(lines.size());
         }

@@ -65,6 +65,9 @@ private slots:
             << QStringList{"a.s", "out.bin", "api.xml", "-e", "0x"} << QByteArray("valid address required\n");
         QTest::newRow("missing script")
             << QStringList{"none.s", "out.bin", "api.xml"} << QByteArray("Failed to open:none.s\n");
+        // A script is read whole: one larger than any that fits the byte code is refused.
+        QTest::newRow("script over 64 MiB")
+            << QStringList{"big.s", "out.bin", "api.xml"} << QByteArray("big.s file too large\n");
     }
     void arguments()
     {
@@ -72,6 +75,9 @@ private slots:
         QFETCH(QByteArray, output);
         QTemporaryDir dir;
         writeFile(dir, "api.xml", smallApi());
+        QFile big(dir.filePath("big.s"));
+        QVERIFY(big.open(QIODevice::WriteOnly) && big.resize((qint64(64) << 20) + 1)); // sparse
+        big.close();
         QByteArray out;
         QCOMPARE(runTollan(dir.path(), args, &out), 255);
         QCOMPARE(out, output);
