@@ -243,7 +243,7 @@ private slots:
         const QByteArray newBinary = QByteArray::fromHex("0400ffffffffffff17");
         QTest::newRow("binary beyond the size limit")
             << constantsScript({1100}) << "ulimit -f 1" << QString() << 255
-            << QByteArray("output file write failed:out.bin: 1024 of 1109 bytes written\n")
+            << QByteArray("output file write failed:out.bin: File too large\n")
             << QByteArray("old binary") << QByteArray("old report");
         QTest::newRow("report beyond the size limit")
             << manyGlobals << "ulimit -f 1" << QString() << 255
@@ -255,7 +255,7 @@ private slots:
                                              << newBinary << QByteArray("(missing)");
         QTest::newRow("listing not writable")
             << QByteArray("dim x") << "true"
-            << "debug.txt" << 0 << QByteArray("debug.txt file open failed: ") << newBinary
+            << "debug.txt" << 0 << QByteArray("debug.txt file open failed: Is a directory\n") << newBinary
             << QByteArray("4\n0:0\tSME_BAD\n");
     }
     void writeFailures()
