@@ -92,12 +92,12 @@ static void adviseHugePages(void *data, size_t bytes)
 #endif
 }
 
-// Reads one line exactly as QIODevice::readLine() does (the same calls in the same chunks, so
-// that text mode treats carriage returns alike), into a buffer that is kept between lines.
-// A script is read whole into memory; none that fits the byte code comes near this size, and a
-// device or pipe named as the script must not fill the memory.
+// A script is read whole into memory; none whose code fits the byte code's 64 KiB comes near
+// this size, and a larger file is refused before it fills the memory.
 static const qint64 kMaxScriptBytes = qint64(64) << 20;
 
+// Reads one line exactly as QIODevice::readLine() does (the same calls in the same chunks, so
+// that text mode treats carriage returns alike), into a buffer that is kept between lines.
 static void readLineInto(QFile &file, QByteArray &line)
 {
     const qint64 chunk = 16384;
