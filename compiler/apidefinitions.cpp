@@ -6,6 +6,9 @@
 #include <QXmlStreamReader>
 #include <vector>
 
+namespace tollan
+{
+
 struct TypeRow {
     const char *name;
     int code;
@@ -324,3 +327,5 @@ const ApiMessage *ApiDefinitions::findEvent(const QByteArray &name) const
     const auto it = m_eventIndex.constFind(name);
     return it == m_eventIndex.constEnd() ? nullptr : &m_classes.at(it->first).events.at(it->second);
 }
+
+} // namespace tollan

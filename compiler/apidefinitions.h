@@ -8,6 +8,9 @@
 #include <QString>
 #include <QVector>
 
+namespace tollan
+{
+
 struct ApiParam {
     QByteArray name;
     int type = 1;
@@ -61,3 +64,5 @@ private:
     QHash<QByteArray, QPair<int, int>> m_commandIndex;
     QHash<QByteArray, QPair<int, int>> m_eventIndex;
 };
+
+} // namespace tollan

@@ -1,6 +1,8 @@
 // Declarations and name resolution: the collision check and the visibility rules.
 #include "scriptcompiler.h"
 
+using namespace tollan;
+
 bool ScriptCompiler::checkCollision(const QByteArray &name)
 {
     const Symbol *existing = m_globals.findVisible(name, m_currentFile);

@@ -1,6 +1,8 @@
 // Expressions by operator precedence, variable loads and stores, and buffer slices.
 #include "scriptcompiler.h"
 
+using namespace tollan;
+
 static const int kMaxExpressionDepth = 1000;
 
 // Smaller numbers bind tighter; 255 never pops anything (and is what "(" has).
@@ -41,6 +43,7 @@ static int priority(int32_t kind)
 
 ScriptCompiler::Parsed ScriptCompiler::parseExpression()
 {
+    // expr ::= LEFT_P expr RIGHT_P | expr <operator> expr | INTEGER | variable | func | ISTRING.
     // Nested expressions (slices, function arguments) stack their operators above ours.
     std::vector<int32_t> &operators = m_operators;
     const size_t base = operators.size();
@@ -143,6 +146,8 @@ ScriptCompiler::Parsed ScriptCompiler::parseOperand()
 
 bool ScriptCompiler::parseFunction(int32_t kind)
 {
+    // func ::= FLOAT|SFLOAT LEFT_P expr COMMA expr RIGHT_P | MEMCMP LEFT_P expr COMMA expr COMMA expr
+    // RIGHT_P.
     take();
     if (!need(tk::LeftP)) return false;
     if (kind == tk::Memcmp) {
@@ -178,6 +183,7 @@ const Symbol *ScriptCompiler::findNamed(bool *parenthesised)
 
 bool ScriptCompiler::loadVariable()
 {
+    // expr ::= variable.
     bool parenthesised = false;
     const Symbol *found = findNamed(&parenthesised);
     if (!found) return false;
@@ -208,6 +214,7 @@ bool ScriptCompiler::loadVariable()
 
 bool ScriptCompiler::storeTarget(bool isResult)
 {
+    // The target of command ::= variable EQ expr EOL, or of a call's result list.
     if (peek().kind != tk::Id)
         return fail("variable not defined", peek().text + " is not defined as variable");
     const QByteArray name = peek().text;
@@ -238,6 +245,7 @@ bool ScriptCompiler::storeTarget(bool isResult)
 // the declared size. Constant data has no address push, so its offset is always pushed.
 bool ScriptCompiler::slice(const Symbol &symbol, bool constantData)
 {
+    // variable ::= IDENTIFIER LEFT_P expr|COLON expr|expr COLON expr|COLON RIGHT_P.
     if (!need(tk::LeftP)) return false;
     if (peek().kind == tk::Colon) {
         take();

@@ -59,6 +59,11 @@ sourceElement ::= EVENT IDENTIFIER LEFT_P declarations RIGHT_P EOL commands END.
 sourceElement ::= exports PROCEDURE IDENTIFIER LEFT_P declarations RIGHT_P EOL commands END.
 sourceElement ::= IMPORT ISTRING.
 
+// Lemon reports three conflicts, all of this one kind: where an argument list may begin (after
+// "call name(", after the result list's "(", and after a comma) and ")" follows, the parser can
+// read either an empty list or one empty argument. Both readings accept exactly the same lines
+// and the grammar has no actions, so the choice Lemon makes (the empty argument) changes
+// nothing; the translator gives empty arguments their meaning.
 command ::= CALL IDENTIFIER LEFT_P parameters RIGHT_P EOL.
 command ::= CALL IDENTIFIER LEFT_P parameters RIGHT_P LEFT_P parameters RIGHT_P EOL.
 command ::= EOL.
@@ -71,6 +76,7 @@ command ::= IF expr THEN commands ELSE commands END IF.
 command ::= IF expr EOL commands END IF.
 command ::= IF expr EOL commands ELSE commands END IF.
 
+// Right-recursive: a body's statements stay on the parser's stack until its "end".
 commands ::= .
 commands ::= command commands.
 
@@ -79,6 +85,8 @@ variable ::= IDENTIFIER LEFT_P expr RIGHT_P.
 variable ::= IDENTIFIER LEFT_P expr COLON expr RIGHT_P.
 variable ::= IDENTIFIER LEFT_P COLON expr RIGHT_P.
 variable ::= IDENTIFIER LEFT_P COLON RIGHT_P.
+// A dotted address as four INTEGER tokens. Never reached from source: the lexer reads a dotted
+// number as one INTEGER. It stays because DOT and the terminal numbering depend on it.
 variable ::= INTEGER DOT INTEGER DOT INTEGER DOT INTEGER.
 
 const_declaration ::= IDENTIFIER EQ INTEGER.

@@ -1,8 +1,10 @@
 // Placing the program: bank padding, addresses and the resolution of every target.
+#include "layout.h"
+
 #include "consoleoutput.h"
 #include "encoder.h"
-#include "scriptcompiler.h"
 
+#include <QByteArray>
 #include <QHash>
 #include <algorithm>
 
@@ -16,41 +18,60 @@ static bool isLabel(const Instruction &i)
     return i.kind == tk::Event || i.kind == tk::Procedure;
 }
 
-// Lays the program out downwards from the end address, block by block (label to terminator),
-// padding with 0xFF so that no block spans a bank boundary.
-bool ScriptCompiler::padBanks()
+namespace
 {
-    const uint32_t bank = m_bankSize;
-    uint32_t r = m_endAddress;
-    struct Pad {
-        size_t after; // index of the terminator it follows
-        uint32_t count;
-        int32_t sequence; // numbered as the walk creates it
-    };
-    std::vector<Pad> paddings;
-    size_t searchEnd = m_program.size();
+struct Padding {
+    size_t after; // index of the terminator it follows
+    uint32_t count;
+    int32_t sequence;
+};
+} // namespace
+
+// Inserts the paddings, found from the end of the list, after their terminators.
+static void insertPaddings(Program &program, const std::vector<Padding> &paddings)
+{
+    Program out;
+    out.reserve(program.size() + paddings.size());
+    auto next = paddings.rbegin(); // ascending positions in reverse
+    for (size_t k = 0; k < program.size(); ++k) {
+        out.push_back(std::move(program[k]));
+        for (; next != paddings.rend() && next->after == k; ++next) {
+            Instruction pad;
+            pad.setKind(tk::Padding);
+            pad.value = int32_t(next->count);
+            pad.sequence = next->sequence;
+            pad.level = out.back().level;
+            out.push_back(pad);
+        }
+    }
+    program.swap(out);
+}
+
+bool padBanks(Program &program, uint32_t bank, uint32_t endAddress, int32_t *sequence)
+{
+    uint32_t r = endAddress; // where the block being placed must end
+    std::vector<Padding> paddings;
+    size_t searchEnd = program.size();
     bool padded = false;
     for (;;) {
         size_t t = searchEnd;
-        while (t > 0 && !isTerminator(m_program[t - 1]))
+        while (t > 0 && !isTerminator(program[t - 1]))
             --t;
         if (t == 0) break;
         const size_t terminator = t - 1;
+        // The block runs back from its terminator to its label, or to the start.
         uint32_t n = 0;
         size_t k = terminator + 1;
         bool labelFound = false;
-        while (k > 0) {
+        while (k > 0 && !labelFound) {
             --k;
-            n += instructionSize(m_program[k]);
-            if (isLabel(m_program[k])) {
-                labelFound = true;
-                break;
-            }
+            n += instructionSize(program[k]);
+            labelFound = isLabel(program[k]);
         }
         if ((r - 1) / bank == (r - n) / bank) {
-            r -= n;
-            searchEnd = labelFound ? k + 1 : 0;
             if (!labelFound) break;
+            r -= n;
+            searchEnd = k + 1;
             padded = false;
             continue;
         }
@@ -62,169 +83,183 @@ bool ScriptCompiler::padBanks()
             return false;
         }
         const uint32_t count = r % bank + 1;
-        paddings.push_back({terminator, count, m_sequence++});
+        paddings.push_back({terminator, count, (*sequence)++});
         r -= count;
         padded = true;
         searchEnd = terminator + 1;
     }
-    if (paddings.empty()) return true;
-    std::vector<Instruction> out;
-    out.reserve(m_program.size() + paddings.size());
-    auto next = paddings.rbegin(); // found from the end: ascending positions in reverse
-    for (size_t k = 0; k < m_program.size(); ++k) {
-        out.push_back(std::move(m_program[k]));
-        for (; next != paddings.rend() && next->after == k; ++next) {
-            Instruction pad;
-            pad.setKind(tk::Padding);
-            pad.value = int32_t(next->count);
-            pad.sequence = next->sequence;
-            pad.level = out.back().level;
-            out.push_back(pad);
-        }
-    }
-    m_program.swap(out);
+    if (!paddings.empty()) insertPaddings(program, paddings);
     return true;
 }
 
-void ScriptCompiler::assignAddresses()
+void assignAddresses(Program &program)
 {
     uint32_t address = 0;
-    for (Instruction &i : m_program) {
+    for (Instruction &i : program) {
         i.address = address;
         address += instructionSize(i);
     }
 }
 
-// Jump targets, table entries and constant addresses are 16-bit operands: a larger program
-// would have them cut short. The load addresses of the listing count down from the end address.
-bool ScriptCompiler::checkProgramSize() const
+uint32_t programEnd(const Program &program)
 {
-    const uint64_t size =
-        m_program.empty() ? 0 : uint64_t(m_program.back().address) + instructionSize(m_program.back());
+    return program.empty() ? 0 : program.back().address + instructionSize(program.back());
+}
+
+namespace
+{
+// What each jump is paired with, by index into the program; -1 when it has no partner.
+struct Pairs {
+    // IF: its ELSE or end-if at its level; ELSE: its end-if; BEGINWHILE: its ENDWHILE;
+    // WHILE: its BEGINWHILE. An instruction has one kind, so one list serves all four.
+    std::vector<int32_t> partner;
+    std::vector<int32_t> bySequence;         // sequence number -> index (GOTO, GOSUB)
+    QHash<QByteArray, int32_t> eventLabel;   // the first EVENT label of each name (EVT)
+    QHash<QByteArray, int32_t> constantData; // the first CONSTANT_MEMORY of each text
+};
+} // namespace
+
+static Pairs pairTargets(const Program &program, int32_t sequenceCount)
+{
+    const size_t n = program.size();
+    Pairs pairs;
+    pairs.partner.assign(n, -1);
+    pairs.bySequence.assign(size_t(std::max(sequenceCount, 0)), -1);
+    // Conditions pair forwards at their own level: walking backwards keeps the nearest.
+    QHash<int32_t, int32_t> nextElseOrEndIf;
+    QHash<int32_t, int32_t> nextEndIf;
+    for (size_t k = n; k-- > 0;) {
+        const Instruction &i = program[k];
+        if (i.kind == tk::If)
+            pairs.partner[k] = nextElseOrEndIf.value(i.level, -1);
+        else if (i.kind == tk::Else)
+            pairs.partner[k] = nextEndIf.value(i.level, -1);
+        if (i.kind == tk::Else || i.kind == tk::EndIf) nextElseOrEndIf.insert(i.level, int32_t(k));
+        if (i.kind == tk::EndIf) nextEndIf.insert(i.level, int32_t(k));
+    }
+    // Loops pair by nesting; each WHILE belongs to the innermost open loop.
+    std::vector<int32_t> open;
+    for (size_t k = 0; k < n; ++k) {
+        const Instruction &i = program[k];
+        if (i.kind == tk::BeginWhile) {
+            open.push_back(int32_t(k));
+        } else if (i.kind == tk::While && !open.empty()) {
+            pairs.partner[k] = open.back();
+        } else if (i.kind == tk::EndWhile && !open.empty()) {
+            pairs.partner[size_t(open.back())] = int32_t(k);
+            open.pop_back();
+        } else if (i.kind == tk::Event && !pairs.eventLabel.contains(i.text)) {
+            pairs.eventLabel.insert(i.text, int32_t(k));
+        } else if (i.kind == tk::ConstMemory && !pairs.constantData.contains(i.text)) {
+            pairs.constantData.insert(i.text, int32_t(k));
+        }
+        if (i.sequence >= 0 && size_t(i.sequence) < pairs.bySequence.size())
+            pairs.bySequence[size_t(i.sequence)] = int32_t(k);
+    }
+    return pairs;
+}
+
+static const int64_t kNoTarget = -2;
+
+// The address an instruction jumps to or refers to: -1 when it is missing, kNoTarget for an
+// instruction that refers to nothing.
+static int64_t targetAddress(const Program &program, const Pairs &pairs, size_t k)
+{
+    const Instruction &i = program[k];
+    const auto addressAt = [&](int32_t j) {
+        return size_t(j) < program.size() ? int64_t(program[size_t(j)].address)
+                                          : int64_t(programEnd(program));
+    };
+    const int32_t partner = pairs.partner[k];
+    switch (i.kind) {
+    case tk::If:
+        if (partner < 0) return -1;
+        // Past the ELSE into the else-part, or onto the end-if.
+        return program[size_t(partner)].kind == tk::Else ? addressAt(partner + 1) : addressAt(partner);
+    case tk::Else:
+        return partner < 0 ? -1 : addressAt(partner);
+    case tk::While: {
+        const int32_t end = partner < 0 ? -1 : pairs.partner[size_t(partner)];
+        return end < 0 ? -1 : addressAt(end + 1);
+    }
+    case tk::Goto:
+    case tk::Gosub: {
+        const bool known = i.value >= 0 && size_t(i.value) < pairs.bySequence.size();
+        const int32_t j = known ? pairs.bySequence[size_t(i.value)] : -1;
+        return j < 0 ? -1 : addressAt(j);
+    }
+    case tk::Evt: {
+        const int32_t j = pairs.eventLabel.value(i.text, -1);
+        return j < 0 ? 0xFFFF : addressAt(j); // 0xFFFF: the script has no handler
+    }
+    case tk::ConstToStackBuffer:
+    case tk::ConstAddress: {
+        const int32_t j = pairs.constantData.value(i.text, -1);
+        if (j < 0) return -1;
+        return addressAt(j) | (i.kind == tk::ConstAddress ? 0x40000000 : 0);
+    }
+    default:
+        return kNoTarget;
+    }
+}
+
+static QByteArray missingTarget(const Instruction &i)
+{
+    switch (i.kind) {
+    case tk::If:
+        return "IF with no end if";
+    case tk::Else:
+        return "ELSE with no end if";
+    case tk::BeginWhile:
+    case tk::While:
+        return "WHILE with no end while";
+    case tk::Goto:
+    case tk::Gosub:
+        return "jump target not found: " + i.text;
+    default:
+        return "constant data not found";
+    }
+}
+
+bool resolveTargets(Program &program, int32_t sequenceCount)
+{
+    const Pairs pairs = pairTargets(program, sequenceCount);
+    for (size_t k = 0; k < program.size(); ++k) {
+        Instruction &i = program[k];
+        if (i.kind == tk::BeginWhile) {
+            // The loop's end jumps back here.
+            const int32_t end = pairs.partner[k];
+            if (end >= 0) {
+                program[size_t(end)].value = int32_t(i.address);
+                continue;
+            }
+        } else {
+            const int64_t target = targetAddress(program, pairs, k);
+            if (target == kNoTarget) continue;
+            if (target >= 0) {
+                i.value = int32_t(target);
+                continue;
+            }
+        }
+        printLine(missingTarget(i));
+        return false;
+    }
+    return true;
+}
+
+bool checkProgramSize(const Program &program, uint32_t endAddress)
+{
+    const uint64_t size = programEnd(program);
     if (size > uint64_t(kAddressSpace)) {
         printLine("program too large: " + QByteArray::number(qulonglong(size)) +
                   " bytes, byte code addresses reach " + QByteArray::number(qlonglong(kAddressSpace)) +
                   " bytes");
         return false;
     }
-    if (m_endAddress != 0 && size > m_endAddress) {
-        printLine("end address " + QByteArray::number(m_endAddress) + " is below the program size of " +
+    if (endAddress != 0 && size > endAddress) {
+        printLine("end address " + QByteArray::number(endAddress) + " is below the program size of " +
                   QByteArray::number(qulonglong(size)) + " bytes");
         return false;
-    }
-    return true;
-}
-
-bool ScriptCompiler::resolveTargets()
-{
-    const size_t n = m_program.size();
-    const uint32_t endAddress = n == 0 ? 0 : m_program.back().address + instructionSize(m_program.back());
-    auto addressAt = [&](size_t k) { return k < n ? m_program[k].address : endAddress; };
-
-    // The partner of each jump, by index (-1 when missing): for an IF the first ELSE or end-if
-    // at its level after it, for an ELSE the first end-if at its level, for a BEGINWHILE its
-    // ENDWHILE, for a WHILE its BEGINWHILE. One list serves all four: an instruction has one kind.
-    std::vector<int32_t> partner(n, -1);
-    std::vector<int32_t> &ifTarget = partner;
-    std::vector<int32_t> &elseTarget = partner;
-    std::vector<int32_t> &loopEnd = partner;
-    std::vector<int32_t> &whileBegin = partner;
-    QHash<int32_t, int32_t> nextElseOrEndIf;
-    QHash<int32_t, int32_t> nextEndIf;
-    for (size_t k = n; k-- > 0;) {
-        const Instruction &i = m_program[k];
-        if (i.kind == tk::If)
-            ifTarget[k] = nextElseOrEndIf.value(i.level, -1);
-        else if (i.kind == tk::Else)
-            elseTarget[k] = nextEndIf.value(i.level, -1);
-        if (i.kind == tk::Else || i.kind == tk::EndIf) nextElseOrEndIf.insert(i.level, int32_t(k));
-        if (i.kind == tk::EndIf) nextEndIf.insert(i.level, int32_t(k));
-    }
-    // Loops pair up by nesting; each WHILE belongs to the innermost open loop.
-    std::vector<size_t> open;
-    std::vector<int32_t> bySequence(size_t(std::max(m_sequence, 0)), -1);
-    QHash<QByteArray, size_t> eventLabels;
-    QHash<QByteArray, size_t> constantData;
-    for (size_t k = 0; k < n; ++k) {
-        const Instruction &i = m_program[k];
-        if (i.kind == tk::BeginWhile) {
-            open.push_back(k);
-        } else if (i.kind == tk::While && !open.empty()) {
-            whileBegin[k] = int32_t(open.back());
-        } else if (i.kind == tk::EndWhile && !open.empty()) {
-            loopEnd[open.back()] = int32_t(k);
-            open.pop_back();
-        } else if (i.kind == tk::Event && !eventLabels.contains(i.text)) {
-            eventLabels.insert(i.text, k);
-        } else if (i.kind == tk::ConstMemory && !constantData.contains(i.text)) {
-            constantData.insert(i.text, k);
-        }
-        if (i.sequence >= 0 && size_t(i.sequence) < bySequence.size())
-            bySequence[size_t(i.sequence)] = int32_t(k);
-    }
-
-    for (size_t k = 0; k < n; ++k) {
-        Instruction &i = m_program[k];
-        switch (i.kind) {
-        case tk::If: {
-            const int32_t j = ifTarget[k];
-            if (j < 0) {
-                printLine("IF with no end if");
-                return false;
-            }
-            i.value = int32_t(m_program[size_t(j)].kind == tk::Else ? addressAt(size_t(j) + 1)
-                                                                    : addressAt(size_t(j)));
-            break;
-        }
-        case tk::Else:
-            if (elseTarget[k] < 0) {
-                printLine("ELSE with no end if");
-                return false;
-            }
-            i.value = int32_t(addressAt(size_t(elseTarget[k])));
-            break;
-        case tk::BeginWhile:
-            if (loopEnd[k] < 0) {
-                printLine("WHILE with no end while");
-                return false;
-            }
-            m_program[size_t(loopEnd[k])].value = int32_t(i.address);
-            break;
-        case tk::While:
-            if (whileBegin[k] < 0 || loopEnd[size_t(whileBegin[k])] < 0) {
-                printLine("WHILE with no end while");
-                return false;
-            }
-            i.value = int32_t(addressAt(size_t(loopEnd[size_t(whileBegin[k])]) + 1));
-            break;
-        case tk::Goto:
-        case tk::Gosub: {
-            const int32_t target =
-                (i.value >= 0 && size_t(i.value) < bySequence.size()) ? bySequence[size_t(i.value)] : -1;
-            if (target < 0) {
-                printLine("jump target not found: " + i.text);
-                return false;
-            }
-            i.value = int32_t(m_program[size_t(target)].address);
-            break;
-        }
-        case tk::Evt:
-            i.value =
-                eventLabels.contains(i.text) ? int32_t(m_program[eventLabels.value(i.text)].address) : 0xFFFF;
-            break;
-        case tk::ConstToStackBuffer:
-        case tk::ConstAddress: {
-            const auto it = constantData.constFind(i.text);
-            if (it == constantData.constEnd()) {
-                printLine("constant data not found");
-                return false;
-            }
-            i.value = int32_t(m_program[*it].address | (i.kind == tk::ConstAddress ? 0x40000000u : 0u));
-            break;
-        }
-        default:
-            break;
-        }
     }
     return true;
 }

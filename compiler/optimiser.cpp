@@ -6,13 +6,12 @@
 
 #include <QHash>
 
-using Program = std::vector<Instruction>;
-
 // The rewrites compact the list in place: the kept part never outruns the part being read.
 // Everything before `w` at the start is kept as it is.
 struct Compactor {
     Program &p;
     size_t w;
+    bool changed = false;
     void keep(size_t r)
     {
         if (w != r) p[w] = std::move(p[r]);
@@ -21,8 +20,22 @@ struct Compactor {
     Instruction &back() { return p[w - 1]; }
     bool empty() const { return w == 0; }
     void pop() { --w; }
-    void finish() { p.erase(p.begin() + long(w), p.end()); }
+    // Drops what was not kept; true when the rewrite changed anything.
+    bool finish()
+    {
+        p.erase(p.begin() + long(w), p.end());
+        return changed;
+    }
 };
+
+// The first index from `from` on where a rewrite applies; the list's size when there is none.
+template <typename Applies> static size_t firstWhere(const Program &p, size_t from, Applies applies)
+{
+    if (from > p.size()) return p.size();
+    while (from < p.size() && !applies(from))
+        ++from;
+    return from;
+}
 
 static bool isConstantPush(const Instruction &i)
 {
@@ -102,14 +115,11 @@ static int32_t fold(int32_t kind, int32_t a, int32_t b)
 
 static bool foldConstants(Program &p)
 {
-    size_t first = 2;
-    while (first < p.size() &&
-           !(isBinaryOperator(p[first].kind) && isConstantPush(p[first - 2]) && isConstantPush(p[first - 1])))
-        ++first;
-    if (first >= p.size()) return false;
-    Compactor out{p, first};
-    bool changed = false;
-    for (size_t r = first; r < p.size(); ++r) {
+    Compactor out{p, firstWhere(p, 2, [&](size_t r) {
+                      return isBinaryOperator(p[r].kind) && isConstantPush(p[r - 2]) &&
+                             isConstantPush(p[r - 1]);
+                  })};
+    for (size_t r = out.w; r < p.size(); ++r) {
         const Instruction &i = p[r];
         const size_t n = out.w;
         if (isBinaryOperator(i.kind) && n >= 2 && isConstantPush(p[n - 2]) && isConstantPush(p[n - 1])) {
@@ -119,13 +129,12 @@ static bool foldConstants(Program &p)
             left.value = v;
             left.text.clear();
             out.pop();
-            changed = true;
+            out.changed = true;
             continue;
         }
         out.keep(r);
     }
-    out.finish();
-    return changed;
+    return out.finish();
 }
 
 static bool isNarrowable(const Program &p, size_t k)
@@ -136,13 +145,8 @@ static bool isNarrowable(const Program &p, size_t k)
 
 static bool narrowConstants(Program &p)
 {
-    size_t first = 0;
-    while (first < p.size() && !isNarrowable(p, first))
-        ++first;
-    if (first >= p.size()) return false;
-    Compactor out{p, first};
-    bool changed = false;
-    for (size_t k = first; k < p.size(); ++k) {
+    Compactor out{p, firstWhere(p, 0, [&](size_t r) { return isNarrowable(p, r); })};
+    for (size_t k = out.w; k < p.size(); ++k) {
         Instruction &i = p[k];
         if (isNarrowable(p, k)) {
             const int32_t v = i.value;
@@ -150,25 +154,20 @@ static bool narrowConstants(Program &p)
             i.value = v;
             out.keep(k);
             ++k;
-            changed = true;
+            out.changed = true;
             continue;
         }
         out.keep(k);
     }
-    out.finish();
-    return changed;
+    return out.finish();
 }
 
 static bool mergeConstants(Program &p)
 {
-    size_t first = 1;
-    while (first < p.size() &&
-           !(p[first].kind == p[first - 1].kind && (p[first].kind == tk::Bit8 || p[first].kind == tk::Bit16)))
-        ++first;
-    if (first >= p.size()) return false;
-    Compactor out{p, first};
-    bool changed = false;
-    for (size_t r = first; r < p.size(); ++r) {
+    Compactor out{p, firstWhere(p, 1, [&](size_t r) {
+                      return p[r].kind == p[r - 1].kind && (p[r].kind == tk::Bit8 || p[r].kind == tk::Bit16);
+                  })};
+    for (size_t r = out.w; r < p.size(); ++r) {
         out.keep(r);
         // Merged pairs may merge again with what precedes them.
         for (;;) {
@@ -187,28 +186,23 @@ static bool mergeConstants(Program &p)
                 break;
             }
             out.pop();
-            changed = true;
+            out.changed = true;
         }
     }
-    out.finish();
-    return changed;
+    return out.finish();
 }
 
 // "if <constant>": the IF goes; a true condition drops the else-part, a false one the
 // then-part including its ELSE, so that the else-part runs unconditionally.
 static bool foldConditions(Program &p)
 {
-    size_t first = 1;
-    while (first < p.size() && !(p[first].kind == tk::If && isConstantPush(p[first - 1])))
-        ++first;
-    if (first >= p.size()) return false;
-    Compactor out{p, first};
-    bool changed = false;
+    Compactor out{
+        p, firstWhere(p, 1, [&](size_t r) { return p[r].kind == tk::If && isConstantPush(p[r - 1]); })};
     QHash<int32_t, int> dropElseAt; // level -> pending true conditions
     bool skipping = false;
     bool skipElseToo = false;
     int32_t skipLevel = 0;
-    for (size_t r = first; r < p.size(); ++r) {
+    for (size_t r = out.w; r < p.size(); ++r) {
         const Instruction &i = p[r];
         if (skipping) {
             if (i.level == skipLevel && (i.kind == tk::EndIf || (skipElseToo && i.kind == tk::Else)))
@@ -218,7 +212,7 @@ static bool foldConditions(Program &p)
         if (i.kind == tk::If && !out.empty() && isConstantPush(out.back())) {
             const bool isTrue = out.back().value != 0;
             out.pop();
-            changed = true;
+            out.changed = true;
             if (isTrue) {
                 dropElseAt[i.level]++;
             } else {
@@ -239,8 +233,7 @@ static bool foldConditions(Program &p)
         }
         out.keep(r);
     }
-    out.finish();
-    return changed;
+    return out.finish();
 }
 
 // A handler that reaches its END before producing any byte is dropped with its label, so its
@@ -257,36 +250,26 @@ static size_t emptyHandlerEnd(const Program &p, size_t k)
 
 static bool dropEmptyHandlers(Program &p)
 {
-    size_t first = 0;
-    while (first < p.size() && (p[first].kind != tk::Event || emptyHandlerEnd(p, first) == 0))
-        ++first;
-    if (first >= p.size()) return false;
-    Compactor out{p, first};
-    bool changed = false;
-    for (size_t k = first; k < p.size(); ++k) {
+    Compactor out{
+        p, firstWhere(p, 0, [&](size_t r) { return p[r].kind == tk::Event && emptyHandlerEnd(p, r) != 0; })};
+    for (size_t k = out.w; k < p.size(); ++k) {
         if (const size_t end = emptyHandlerEnd(p, k)) {
             k = end;
-            changed = true;
+            out.changed = true;
             continue;
         }
         out.keep(k);
     }
-    out.finish();
-    return changed;
+    return out.finish();
 }
 
 // A result copied from the response frame straight into a buffer needs no trip over the stack.
 static bool copyResponsesDirectly(Program &p)
 {
-    size_t first = 0;
-    while (first < p.size() && p[first].kind != tk::MsgCall)
-        ++first;
-    if (first >= p.size()) return false;
-    Compactor out{p, first};
-    bool changed = false;
+    Compactor out{p, firstWhere(p, 0, [&](size_t r) { return p[r].kind == tk::MsgCall; })};
     bool inCall = false;
     long pending = -1;
-    for (size_t r = first; r < p.size(); ++r) {
+    for (size_t r = out.w; r < p.size(); ++r) {
         Instruction &i = p[r];
         if (i.kind == tk::MsgCall) {
             inCall = true;
@@ -305,12 +288,11 @@ static bool copyResponsesDirectly(Program &p)
             out.pop();
             i.setKind(tk::FrameToVarBuffer);
             pending = -1;
-            changed = true;
+            out.changed = true;
         }
         out.keep(r);
     }
-    out.finish();
-    return changed;
+    return out.finish();
 }
 
 // The rewrites run in their order, round after round, until a whole round changes nothing. A
@@ -368,7 +350,8 @@ bool ScriptCompiler::finishProgram()
     numberLevels();
     optimise(m_program);
     chainEvents();
-    if (m_bankSize != 0 && m_endAddress != 0 && !padBanks()) return false;
-    assignAddresses();
-    return resolveTargets() && checkProgramSize();
+    if (m_bankSize != 0 && m_endAddress != 0 && !padBanks(m_program, m_bankSize, m_endAddress, &m_sequence))
+        return false;
+    assignAddresses(m_program);
+    return resolveTargets(m_program, m_sequence) && checkProgramSize(m_program, m_endAddress);
 }

@@ -6,10 +6,13 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QTemporaryFile>
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 
 QByteArray ScriptCompiler::programBytes() const
 {
@@ -78,42 +81,66 @@ namespace
 {
 enum class Written { Ok, OpenFailed, WriteFailed };
 
-// A short write without an error of its own (a file size limit) is a failure too.
-bool writeAll(QFileDevice &file, const QByteArray &data, QString *reason)
+// Writes all of the data to the descriptor; the system's reason when it cannot (a full disk, a
+// file size limit), also after part of it was written.
+bool writeAll(int fd, const QByteArray &data, QString *reason)
 {
-    const qint64 written = file.write(data);
-    if (written == data.size()) return true;
-    *reason = written < 0 ? file.errorString()
-                          : QStringLiteral("%1 of %2 bytes written").arg(written).arg(data.size());
-    return false;
+    const char *next = data.constData();
+    qint64 left = data.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, next, size_t(left));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            *reason = QString::fromLocal8Bit(std::strerror(n < 0 ? errno : EIO));
+            return false;
+        }
+        next += n;
+        left -= n;
+    }
+    return true;
 }
 
-// Writes the whole file through a temporary file that is renamed over the target on success,
-// so that a failed or partial write leaves the earlier file as it was. A device or pipe named
-// as the target cannot be renamed over and is written directly. Unbuffered, because a buffered
-// flush that writes only part of the data (file size limit, full disk) still reports success.
+// Writes the whole file through a temporary file beside it that is renamed over the target on
+// success, so that a failed or partial write leaves the earlier file as it was. A device or pipe
+// named as the target cannot be renamed over and is written directly. No sync to disk: this is a
+// build output that is read back at once, and a sync per file would cost more than the whole
+// compile of a small script.
 Written writeWhole(const QString &path, const QByteArray &data, QString *reason)
 {
-    const QFileInfo info(path);
-    if (info.exists() && !info.isFile() && !info.isDir()) {
+    // A symbolic link is written through: the file it leads to is replaced, not the link.
+    const QFileInfo named(path);
+    const QFileInfo info(named.isSymLink() && named.exists() ? named.canonicalFilePath() : path);
+    if (info.isDir()) {
+        *reason = QString::fromLocal8Bit(std::strerror(EISDIR));
+        return Written::OpenFailed;
+    }
+    if (info.exists() && !info.isFile()) {
         QFile direct(path);
         if (!direct.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
             *reason = direct.errorString();
             return Written::OpenFailed;
         }
-        if (!writeAll(direct, data, reason)) return Written::WriteFailed;
-        return Written::Ok;
+        return writeAll(direct.handle(), data, reason) ? Written::Ok : Written::WriteFailed;
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+    QTemporaryFile file(info.absoluteFilePath() + QStringLiteral(".XXXXXX"));
+    if (!file.open()) {
         *reason = file.errorString();
         return Written::OpenFailed;
     }
-    if (!writeAll(file, data, reason)) return Written::WriteFailed;
-    if (!file.commit()) {
-        *reason = file.errorString();
+    // A replaced file keeps its permissions; a new one gets the usual 0666 less the umask.
+    struct stat existing;
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    const QByteArray target = QFile::encodeName(info.absoluteFilePath());
+    const mode_t mode =
+        ::stat(target.constData(), &existing) == 0 ? (existing.st_mode & 07777) : (0666 & ~mask);
+    if (!writeAll(file.handle(), data, reason)) return Written::WriteFailed;
+    if (::fchmod(file.handle(), mode) != 0 ||
+        ::rename(QFile::encodeName(file.fileName()).constData(), target.constData()) != 0) {
+        *reason = QString::fromLocal8Bit(std::strerror(errno));
         return Written::WriteFailed;
     }
+    file.setAutoRemove(false);
     return Written::Ok;
 }
 } // namespace
@@ -143,10 +170,10 @@ bool ScriptCompiler::writeOutput(const QString &outputPath, const QString &listi
 
 bool ScriptCompiler::writeVariableUsage(const QString &path) const
 {
-    const QVector<Symbol> &globals = m_globals.symbols();
+    const QVector<tollan::Symbol> &globals = m_globals.symbols();
     const uint32_t total = globals.isEmpty() ? 0 : globals.last().address + globals.last().size;
     QByteArray text = QByteArray::number(total) + '\n';
-    for (const Symbol &s : globals)
+    for (const tollan::Symbol &s : globals)
         text += QByteArray::number(s.address) + ':' + QByteArray::number(s.size) + '\t' + s.name + '\n';
     QString reason;
     const Written report = writeWhole(path, text, &reason);

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <sys/mman.h>
 
+using namespace tollan;
+
 ScriptCompiler::ScriptCompiler() = default;
 ScriptCompiler::~ScriptCompiler() = default;
 
@@ -90,6 +92,10 @@ static void adviseHugePages(void *data, size_t bytes)
 #endif
 }
 
+// A script is read whole into memory; none whose code fits the byte code's 64 KiB comes near
+// this size, and a larger file is refused before it fills the memory.
+static const qint64 kMaxScriptBytes = qint64(64) << 20;
+
 // Reads one line exactly as QIODevice::readLine() does (the same calls in the same chunks, so
 // that text mode treats carriage returns alike), into a buffer that is kept between lines.
 static void readLineInto(QFile &file, QByteArray &line)
@@ -97,6 +103,7 @@ static void readLineInto(QFile &file, QByteArray &line)
     const qint64 chunk = 16384;
     qint64 length = 0;
     for (;;) {
+        if (length > kMaxScriptBytes) break; // the caller refuses the file
         if (line.size() < length + chunk + 1) line.resize(int(length + chunk + 1));
         const qint64 n = file.readLine(line.data() + length, chunk + 1);
         if (n > 0 || length == 0) length += n;
@@ -132,10 +139,14 @@ bool ScriptCompiler::compileFile(const QString &path)
             printLine("Failed to open:" + path.toLocal8Bit());
             return false;
         }
-        lines.reserve(int(std::min<qint64>(file.size() + 1, 1 << 30)));
+        lines.reserve(int(std::min<qint64>(file.size() + 1, kMaxScriptBytes)));
         QByteArray raw;
         while (!file.atEnd()) {
             readLineInto(file, raw);
+            if (lines.size() + raw.size() > kMaxScriptBytes) {
+                printLine(path.toLocal8Bit() + " file too large");
+                return false;
+            }
             appendTrimmedLine(lines, raw);
             ends.push_back(lines.size());
         }

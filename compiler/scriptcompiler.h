@@ -2,12 +2,14 @@
 // the scripts it imports) into byte code for the module's script interpreter. One file per
 // phase: driver (scriptcompiler.cpp, commandline.cpp), API reader (apidefinitions), lexer and
 // token table, syntax checker over the Lemon grammar (grammar.y), statement translator
-// (translator.cpp, expression.cpp), optimiser and layout (optimiser.cpp, layout.cpp) and
-// output writers (outputwriter.cpp).
+// (translator.cpp, expression.cpp), optimiser and layout (optimiser.cpp, layout.cpp), the
+// encoder (encoder.cpp) and output writers (outputwriter.cpp). The API and symbol models live
+// in namespace tollan.
 #pragma once
 
 #include "apidefinitions.h"
 #include "instruction.h"
+#include "layout.h"
 #include "lexer.h"
 #include "symbols.h"
 #include "syntaxchecker.h"
@@ -17,9 +19,6 @@
 #include <QStringList>
 #include <memory>
 #include <vector>
-
-// Byte-code addresses are 16 bits wide: a program and its tables hold at most this many bytes.
-constexpr int64_t kAddressSpace = 0x10000;
 
 class ScriptCompiler
 {
@@ -49,7 +48,7 @@ public:
 
     const std::vector<Instruction> &program() const { return m_program; }
     const QStringList &compiledFiles() const { return m_compiledFiles; }
-    const QVector<Symbol> &globals() const { return m_globals.symbols(); }
+    const QVector<tollan::Symbol> &globals() const { return m_globals.symbols(); }
 
 protected:
     virtual void reportError(const QByteArray &message, int line, const QByteArray &detail);
@@ -60,20 +59,23 @@ private:
     bool translateStatement();
     bool translateDim();
     bool translateConst();
+    bool translateGlobals(const char *insideBody, bool (ScriptCompiler::*readRest)(tollan::Symbol &));
+    bool readVariable(tollan::Symbol &s);
+    bool readConstant(tollan::Symbol &s);
     bool translateEvent();
     bool translateProcedure();
     bool translateEnd();
     bool translateReturn();
     bool translateCall();
     bool translateArgument(int type);
-    bool translateResults(const ApiMessage &response);
+    bool translateResults(const tollan::ApiMessage &response);
     bool translateAssignment();
     bool translateMemory(int32_t kind);
     bool translateCondition(int32_t kind);
     bool translateImport();
-    bool declareGlobal(Symbol symbol);
-    bool appendGlobal(const Symbol &symbol);
-    bool declareParameter(Symbol symbol);
+    bool declareGlobal(tollan::Symbol symbol);
+    bool appendGlobal(const tollan::Symbol &symbol);
+    bool declareParameter(tollan::Symbol symbol);
     bool checkCollision(const QByteArray &name);
 
     // Expressions, loads and stores (expression.cpp)
@@ -83,12 +85,12 @@ private:
     bool expression();
     Parsed parseOperand();
     bool parseFunction(int32_t kind);
-    const Symbol *findNamed(bool *parenthesised);
+    const tollan::Symbol *findNamed(bool *parenthesised);
     bool loadVariable();
     bool storeTarget(bool isResult);
-    bool slice(const Symbol &symbol, bool constantData);
+    bool slice(const tollan::Symbol &symbol, bool constantData);
     bool bufferArgument(bool destination);
-    const Symbol *lookupVariable(const QByteArray &name) const;
+    const tollan::Symbol *lookupVariable(const QByteArray &name) const;
 
     // Token cursor over the line being translated
     const Instruction &peek(int ahead = 0) const;
@@ -102,19 +104,15 @@ private:
     // Program finishing (optimiser.cpp, layout.cpp)
     void numberLevels();
     void chainEvents();
-    bool padBanks();
-    void assignAddresses();
-    bool checkProgramSize() const;
-    bool resolveTargets();
 
     QString m_currentFile;
     QByteArray m_currentLine;
-    ApiDefinitions m_api;
+    tollan::ApiDefinitions m_api;
     Lexer m_lexer;
     std::unique_ptr<SyntaxChecker> m_parser;
-    SymbolList m_globals;
-    ProcedureTable m_procedures;
-    Scope m_scope;
+    tollan::SymbolList m_globals;
+    tollan::ProcedureTable m_procedures;
+    tollan::Scope m_scope;
     bool m_export = false;
     std::vector<Instruction> m_program;
     QStringList m_compiledFiles;

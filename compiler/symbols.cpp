@@ -1,5 +1,8 @@
 #include "symbols.h"
 
+namespace tollan
+{
+
 Symbol &SymbolList::append(Symbol symbol)
 {
     symbol.address = m_symbols.isEmpty() ? 0 : m_symbols.last().address + m_symbols.last().size;
@@ -8,15 +11,23 @@ Symbol &SymbolList::append(Symbol symbol)
     return m_symbols.last();
 }
 
-const Symbol *SymbolList::findVisible(const QByteArray &name, const QString &file) const
+// The first entry of that name declared for every file (empty file) or for the given one.
+template <typename T>
+static const T *firstVisible(const QVector<T> &items, const QHash<QByteArray, QVector<int>> &index,
+                             const QByteArray &name, const QString &file)
 {
-    const auto it = m_index.constFind(name);
-    if (it == m_index.constEnd()) return nullptr;
+    const auto it = index.constFind(name);
+    if (it == index.constEnd()) return nullptr;
     for (int i : *it) {
-        const Symbol &s = m_symbols.at(i);
-        if (s.file.isEmpty() || s.file == file) return &s;
+        const T &item = items.at(i);
+        if (item.file.isEmpty() || item.file == file) return &item;
     }
     return nullptr;
+}
+
+const Symbol *SymbolList::findVisible(const QByteArray &name, const QString &file) const
+{
+    return firstVisible(m_symbols, m_index, name, file);
 }
 
 const Symbol *SymbolList::find(const QByteArray &name) const
@@ -39,13 +50,7 @@ void ProcedureTable::add(const Procedure &procedure)
 
 const Procedure *ProcedureTable::findVisible(const QByteArray &name, const QString &file) const
 {
-    const auto it = m_index.constFind(name);
-    if (it == m_index.constEnd()) return nullptr;
-    for (int i : *it) {
-        const Procedure &p = m_procedures.at(i);
-        if (p.file.isEmpty() || p.file == file) return &p;
-    }
-    return nullptr;
+    return firstVisible(m_procedures, m_index, name, file);
 }
 
 void ProcedureTable::clear()
@@ -53,3 +58,5 @@ void ProcedureTable::clear()
     m_procedures.clear();
     m_index.clear();
 }
+
+} // namespace tollan

@@ -8,6 +8,9 @@
 #include <QVector>
 #include <cstdint>
 
+namespace tollan
+{
+
 struct Symbol {
     QString file; // declaring file; empty when visible from every file
     QByteArray name;
@@ -62,3 +65,5 @@ struct Scope {
     bool isEvent = false;
     SymbolList params;
 };
+
+} // namespace tollan

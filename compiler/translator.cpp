@@ -2,6 +2,8 @@
 // are resolved and checked, and instructions are emitted.
 #include "scriptcompiler.h"
 
+using namespace tollan;
+
 static const int kMaxImportDepth = 1000;
 
 bool ScriptCompiler::translateLine()
@@ -69,70 +71,78 @@ bool ScriptCompiler::translateStatement()
 
 bool ScriptCompiler::translateDim()
 {
-    if (m_scope.open) return fail("only global variables or buffers are supported");
-    take();
-    for (;;) {
-        if (peek().kind != tk::Id) return need(tk::Id);
-        Symbol s;
-        s.name = take().text;
-        s.file = m_export ? QString() : m_currentFile;
-        if (!checkCollision(s.name)) return false;
-        s.type = ty::Int32;
-        s.size = 4;
-        if (peek().kind == tk::LeftP) {
-            take();
-            if (peek().kind != tk::Int32) return need(tk::Int32);
-            const int32_t size = take().value;
-            if (size < 0)
-                return fail("buffer size out of range",
-                            s.name + " cannot have a size of " + QByteArray::number(size));
-            s.type = ty::Uint8Array;
-            s.buffer = true;
-            s.size = uint32_t(size);
-            if (!need(tk::RightP)) return false;
-        }
-        if (!appendGlobal(s)) return false;
-        if (peek().kind != tk::Comma) return true;
-        take();
-    }
+    // sourceElement ::= exports DIM declarations EOL.
+    return translateGlobals("only global variables or buffers are supported", &ScriptCompiler::readVariable);
 }
 
 bool ScriptCompiler::translateConst()
 {
-    if (m_scope.open) return fail("only global constants are supported");
+    // sourceElement ::= exports CONSTANT const_declarations EOL.
+    return translateGlobals("only global constants are supported", &ScriptCompiler::readConstant);
+}
+
+// A comma-separated list of globals: each name is visible from every file after "export",
+// else from its own file only, and is checked for collisions before the rest is read.
+bool ScriptCompiler::translateGlobals(const char *insideBody, bool (ScriptCompiler::*readRest)(Symbol &))
+{
+    if (m_scope.open) return fail(insideBody);
     take();
     for (;;) {
         if (peek().kind != tk::Id) return need(tk::Id);
         Symbol s;
         s.name = take().text;
         s.file = m_export ? QString() : m_currentFile;
-        if (!checkCollision(s.name)) return false;
-        s.constant = true;
-        if (peek().kind == tk::LeftP) {
-            take();
-            if (!need(tk::RightP) || !need(tk::Eq)) return false;
-            if (peek().kind != tk::IString) return need(tk::IString);
-            s.type = ty::Uint8Array;
-            s.buffer = true;
-            s.text = take().text;
-            s.size = uint32_t(s.text.size());
-            // String constants are data inside the code, placed where they are declared.
-            gen(tk::ConstMemory, 0, s.text);
-        } else {
-            if (!need(tk::Eq)) return false;
-            if (peek().kind != tk::Int32) return need(tk::Int32);
-            s.type = ty::Int32;
-            s.value = take().value;
-            s.size = 0;
-        }
-        if (!appendGlobal(s)) return false;
+        if (!checkCollision(s.name) || !(this->*readRest)(s) || !appendGlobal(s)) return false;
         if (peek().kind != tk::Comma) return true;
         take();
     }
 }
 
+// declaration ::= IDENTIFIER | IDENTIFIER LEFT_P INTEGER RIGHT_P (after the name).
+bool ScriptCompiler::readVariable(Symbol &s)
+{
+    s.type = ty::Int32;
+    s.size = 4;
+    if (peek().kind != tk::LeftP) return true;
+    take();
+    if (peek().kind != tk::Int32) return need(tk::Int32);
+    const int32_t size = take().value;
+    if (size < 0)
+        return fail("buffer size out of range",
+                    s.name + " cannot have a size of " + QByteArray::number(size));
+    s.type = ty::Uint8Array;
+    s.buffer = true;
+    s.size = uint32_t(size);
+    return need(tk::RightP);
+}
+
+// const_declaration ::= IDENTIFIER EQ INTEGER | IDENTIFIER LEFT_P RIGHT_P EQ ISTRING (after the name).
+bool ScriptCompiler::readConstant(Symbol &s)
+{
+    s.constant = true;
+    if (peek().kind == tk::LeftP) {
+        take();
+        if (!need(tk::RightP) || !need(tk::Eq)) return false;
+        if (peek().kind != tk::IString) return need(tk::IString);
+        s.type = ty::Uint8Array;
+        s.buffer = true;
+        s.text = take().text;
+        s.size = uint32_t(s.text.size());
+        // String constants are data inside the code, placed where they are declared.
+        gen(tk::ConstMemory, 0, s.text);
+        return true;
+    }
+    if (!need(tk::Eq)) return false;
+    if (peek().kind != tk::Int32) return need(tk::Int32);
+    s.type = ty::Int32;
+    s.value = take().value;
+    s.size = 0;
+    return true;
+}
+
 bool ScriptCompiler::translateEvent()
 {
+    // sourceElement ::= EVENT IDENTIFIER LEFT_P declarations RIGHT_P EOL commands END.
     if (m_scope.open) return fail("expecting end before event");
     take();
     if (peek().kind != tk::Id) return need(tk::Id);
@@ -161,6 +171,7 @@ bool ScriptCompiler::translateEvent()
 
 bool ScriptCompiler::translateProcedure()
 {
+    // sourceElement ::= exports PROCEDURE IDENTIFIER LEFT_P declarations RIGHT_P EOL commands END.
     if (m_scope.open) return fail("expecting end before procedure");
     take();
     if (peek().kind != tk::Id) return need(tk::Id);
@@ -203,6 +214,7 @@ bool ScriptCompiler::translateProcedure()
 
 bool ScriptCompiler::translateEnd()
 {
+    // command ::= IF ... END IF | WHILE ... END WHILE; sourceElement ::= ... commands END.
     take();
     if (peek().kind == tk::If) {
         take();
@@ -223,6 +235,7 @@ bool ScriptCompiler::translateEnd()
 
 bool ScriptCompiler::translateReturn()
 {
+    // "return" has no rule: the parser never sees it, so the line reads as command ::= EOL.
     take();
     if (!m_scope.open) return fail("syntax error");
     gen(m_scope.isEvent ? tk::End : tk::Return);
@@ -231,6 +244,7 @@ bool ScriptCompiler::translateReturn()
 
 bool ScriptCompiler::translateCall()
 {
+    // command ::= CALL IDENTIFIER LEFT_P parameters RIGHT_P [LEFT_P parameters RIGHT_P] EOL.
     take();
     if (peek().kind != tk::Id) return need(tk::Id);
     const QByteArray name = take().text;
@@ -268,6 +282,7 @@ bool ScriptCompiler::translateCall()
 
 bool ScriptCompiler::translateArgument(int type)
 {
+    // parameter ::= expr | . (an empty argument stands for the next one's length)
     if (type < ty::Uint8 || type > ty::Uint16Array) return fail("parameter not supported");
     const Instruction &first = peek();
     if (first.kind == tk::Comma || first.kind == tk::RightP) {
@@ -310,6 +325,7 @@ bool ScriptCompiler::translateArgument(int type)
 
 bool ScriptCompiler::translateResults(const ApiMessage &response)
 {
+    // The second parameter list of a call: the variables that receive the response.
     int32_t offset = 0;
     bool hasPrevious = false;
     bool previousIsBuffer = false;
@@ -343,6 +359,7 @@ bool ScriptCompiler::translateResults(const ApiMessage &response)
 
 bool ScriptCompiler::translateAssignment()
 {
+    // command ::= variable EQ expr EOL.
     // The target is resolved after the expression: skip over it first.
     const size_t target = m_pos;
     if (peek().kind != tk::Id) return need(tk::Id);
@@ -369,6 +386,7 @@ bool ScriptCompiler::translateAssignment()
 
 bool ScriptCompiler::translateMemory(int32_t kind)
 {
+    // command ::= MEMCPY|MEMSET LEFT_P expr COMMA expr COMMA expr RIGHT_P.
     take();
     if (!need(tk::LeftP) || !bufferArgument(true) || !need(tk::Comma)) return false;
     if (!(kind == tk::Memcpy ? bufferArgument(false) : expression())) return false;
@@ -379,6 +397,7 @@ bool ScriptCompiler::translateMemory(int32_t kind)
 
 bool ScriptCompiler::translateCondition(int32_t kind)
 {
+    // command ::= IF expr THEN|EOL commands [ELSE commands] END IF | WHILE expr EOL commands END WHILE.
     take();
     if (kind == tk::While) gen(tk::BeginWhile);
     const Parsed r = parseExpression();
@@ -390,6 +409,7 @@ bool ScriptCompiler::translateCondition(int32_t kind)
 
 bool ScriptCompiler::translateImport()
 {
+    // sourceElement ::= IMPORT ISTRING.
     take();
     if (peek().kind != tk::IString) return need(tk::IString);
     const QString path = QString::fromUtf8(take().text);

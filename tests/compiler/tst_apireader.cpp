@@ -4,6 +4,8 @@
 #include <QProcess>
 #include <QTest>
 
+using namespace tollan;
+
 class ApiReaderTest : public QObject
 {
     Q_OBJECT

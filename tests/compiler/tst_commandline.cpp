@@ -65,6 +65,9 @@ private slots:
             << QStringList{"a.s", "out.bin", "api.xml", "-e", "0x"} << QByteArray("valid address required\n");
         QTest::newRow("missing script")
             << QStringList{"none.s", "out.bin", "api.xml"} << QByteArray("Failed to open:none.s\n");
+        // A script is read whole: one larger than any that fits the byte code is refused.
+        QTest::newRow("script over 64 MiB")
+            << QStringList{"big.s", "out.bin", "api.xml"} << QByteArray("big.s file too large\n");
     }
     void arguments()
     {
@@ -72,6 +75,9 @@ private slots:
         QFETCH(QByteArray, output);
         QTemporaryDir dir;
         writeFile(dir, "api.xml", smallApi());
+        QFile big(dir.filePath("big.s"));
+        QVERIFY(big.open(QIODevice::WriteOnly) && big.resize((qint64(64) << 20) + 1)); // sparse
+        big.close();
         QByteArray out;
         QCOMPARE(runTollan(dir.path(), args, &out), 255);
         QCOMPARE(out, output);
@@ -237,7 +243,7 @@ private slots:
         const QByteArray newBinary = QByteArray::fromHex("0400ffffffffffff17");
         QTest::newRow("binary beyond the size limit")
             << constantsScript({1100}) << "ulimit -f 1" << QString() << 255
-            << QByteArray("output file write failed:out.bin: 1024 of 1109 bytes written\n")
+            << QByteArray("output file write failed:out.bin: File too large\n")
             << QByteArray("old binary") << QByteArray("old report");
         QTest::newRow("report beyond the size limit")
             << manyGlobals << "ulimit -f 1" << QString() << 255
@@ -249,7 +255,7 @@ private slots:
                                              << newBinary << QByteArray("(missing)");
         QTest::newRow("listing not writable")
             << QByteArray("dim x") << "true"
-            << "debug.txt" << 0 << QByteArray("debug.txt file open failed: ") << newBinary
+            << "debug.txt" << 0 << QByteArray("debug.txt file open failed: Is a directory\n") << newBinary
             << QByteArray("4\n0:0\tSME_BAD\n");
     }
     void writeFailures()
