@@ -138,6 +138,23 @@ Wake waitFor(int fd, short events, const Event &stop, const Event &closed, int t
     }
 }
 
+// How a transfer ends when its wait woke for something other than the port.
+Transfer endedWaiting(Wake wake)
+{
+    switch (wake) {
+    case Wake::Stop:
+        return {Outcome::Stopped, 0, 0};
+    case Wake::Closed:
+        return {Outcome::WaitFailed, 0, EBADF};
+    case Wake::Timeout:
+        return {Outcome::TimedOut, 0, ETIMEDOUT};
+    case Wake::Error:
+    case Wake::Port:
+        break;
+    }
+    return {Outcome::WaitFailed, 0, errno};
+}
+
 } // namespace
 
 Transfer readSome(int fd, char *buffer, int n, const Event &stop, const Event &closed)
@@ -154,19 +171,10 @@ Transfer readSome(int fd, char *buffer, int n, const Event &stop, const Event &c
         // A port that reports a fault yet has nothing to read would wake us for ever.
         if (portFault) return {Outcome::WaitFailed, 0, EIO};
         short revents = 0;
-        switch (waitFor(fd, POLLIN, stop, closed, -1, &revents)) {
-        case Wake::Port:
-            portFault = !(revents & POLLIN) && (revents & (POLLHUP | POLLERR | POLLNVAL));
-            break; // data, or an error that the next read reports
-        case Wake::Stop:
-            return {Outcome::Stopped, 0, 0};
-        case Wake::Closed:
-            return {Outcome::WaitFailed, 0, EBADF};
-        case Wake::Error:
-            return {Outcome::WaitFailed, 0, errno};
-        case Wake::Timeout:
-            break;
-        }
+        const Wake wake = waitFor(fd, POLLIN, stop, closed, -1, &revents);
+        if (wake != Wake::Port) return endedWaiting(wake);
+        // Data, or an error that the next read reports.
+        portFault = !(revents & POLLIN) && (revents & (POLLHUP | POLLERR | POLLNVAL));
     }
 }
 
@@ -179,19 +187,9 @@ Transfer writeSome(int fd, const char *buffer, int n, const Event &stop, const E
         if (r < 0 && errno == EINTR) continue;
         if (r < 0 && errno != EAGAIN) return {Outcome::StartFailed, 0, errno};
         short revents = 0;
-        switch (waitFor(fd, POLLOUT, stop, closed, timeoutMs, &revents)) {
-        case Wake::Port:
-            if (revents & POLLOUT) break;
-            return {Outcome::WaitFailed, 0, (revents & POLLNVAL) ? EBADF : EIO};
-        case Wake::Stop:
-            return {Outcome::Stopped, 0, 0};
-        case Wake::Closed:
-            return {Outcome::WaitFailed, 0, EBADF};
-        case Wake::Error:
-            return {Outcome::WaitFailed, 0, errno};
-        case Wake::Timeout:
-            return {Outcome::TimedOut, 0, ETIMEDOUT};
-        }
+        const Wake wake = waitFor(fd, POLLOUT, stop, closed, timeoutMs, &revents);
+        if (wake != Wake::Port) return endedWaiting(wake);
+        if (!(revents & POLLOUT)) return {Outcome::WaitFailed, 0, (revents & POLLNVAL) ? EBADF : EIO};
     }
 }
 
