@@ -1,5 +1,6 @@
 #include "logview.h"
 #include "mainwindow.h"
+#include "scratchsettings.h"
 #include "portmonitor.h"
 #include "pty.h"
 #include "testmain.h"
@@ -83,10 +84,7 @@ class TestMainWindow : public QObject
 private slots:
     void initTestCase()
     {
-        QCoreApplication::setOrganizationName(QStringLiteral("Halvane"));
-        QCoreApplication::setApplicationName(QStringLiteral("velmo88"));
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.path());
-        QSettings::setDefaultFormat(QSettings::NativeFormat);
+        useScratchSettings(home.path());
         startDir = QDir::currentPath();
         // The window loads "wifi.xml" and "main.qml" from the working directory.
         QVERIFY(QFile::copy(QStringLiteral(NW_SOURCE_DIR "/sdk/api/wifiapi.xml"), work.filePath("wifi.xml")));

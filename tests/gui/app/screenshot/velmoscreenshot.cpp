@@ -2,6 +2,7 @@
 // as a PNG picture: the Wi-Fi page after switching the radio on and scanning, the log pane below.
 // Usage: velmo_screenshot <out.png> <port path>
 #include "mainwindow.h"
+#include "scratchsettings.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -12,21 +13,6 @@
 #include <QTemporaryDir>
 #include <cstdio>
 
-namespace
-{
-
-// The module's port, listed as the system would list an adapter.
-
-void settle(int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-}
-
-} // namespace
-
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
@@ -34,11 +20,8 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "usage: %s out.png port\n", argv[0]);
         return 2;
     }
-    // The user's own settings stay untouched.
     QTemporaryDir home;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.path());
-    QCoreApplication::setOrganizationName(QStringLiteral("Halvane"));
-    QCoreApplication::setApplicationName(QStringLiteral("velmo88"));
+    useScratchSettings(home.path());
 
     const QString port = QString::fromLocal8Bit(argv[2]);
     MainWindow window(std::make_unique<FixedPortEnumerator>(

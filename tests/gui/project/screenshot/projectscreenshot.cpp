@@ -1,6 +1,7 @@
 // Shows velmo's project page after building a project, and saves the window as a PNG picture.
 // Usage: project_screenshot <out.png> <project.xml> <sdk bin dir>
 #include "mainwindow.h"
+#include "scratchsettings.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -13,20 +14,6 @@
 #include <QTimer>
 #include <cstdio>
 
-namespace
-{
-
-
-void settle(int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-}
-
-} // namespace
-
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
@@ -34,11 +21,8 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "usage: %s out.png project.xml sdk-bin-dir\n", argv[0]);
         return 2;
     }
-    // The user's own settings stay untouched.
     QTemporaryDir home;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.path());
-    QCoreApplication::setOrganizationName(QStringLiteral("Halvane"));
-    QCoreApplication::setApplicationName(QStringLiteral("velmo88"));
+    useScratchSettings(home.path());
 
     MainWindow window(std::make_unique<FixedPortEnumerator>());
     HVProject &project = window.projectModel();

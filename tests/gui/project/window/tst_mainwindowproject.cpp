@@ -1,5 +1,6 @@
 #include "../projecttest.h"
 #include "mainwindow.h"
+#include "scratchsettings.h"
 #include "testmain.h"
 
 #include <QDialogButtonBox>
@@ -49,10 +50,7 @@ class TestMainWindowProject : public QObject
 private slots:
     void initTestCase()
     {
-        QCoreApplication::setOrganizationName(QStringLiteral("Halvane"));
-        QCoreApplication::setApplicationName(QStringLiteral("velmo88"));
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.path());
-        QSettings::setDefaultFormat(QSettings::NativeFormat);
+        useScratchSettings(home.path());
     }
 
     void settingsReachTheEditorAndTheProject()
