@@ -163,7 +163,7 @@ bool ScriptCompiler::compileFile(const QString &path)
     int begin = 0;
     for (size_t k = 0; ok && k < ends.size(); ++k) {
         // The lexer copies what it keeps, so the line can view the buffer.
-        ok = compileLine(QByteArray::fromRawData(lines.constData() + begin, ends[k] - begin), int(k) + 1);
+        ok = compileLine(lines.constData() + begin, ends[k] - begin, int(k) + 1);
         begin = ends[k];
     }
     m_currentFile = previousFile;
@@ -172,8 +172,13 @@ bool ScriptCompiler::compileFile(const QString &path)
 
 bool ScriptCompiler::compileLine(const QByteArray &text, int lineNumber)
 {
+    return compileLine(text.constData(), text.size(), lineNumber);
+}
+
+bool ScriptCompiler::compileLine(const char *text, int size, int lineNumber)
+{
     if (!m_parser) m_parser = std::make_unique<SyntaxChecker>();
-    m_lexer.reset(text, lineNumber);
+    m_lexer.reset(text, size, lineNumber);
     m_currentLine = m_lexer.lineText();
 
     m_tokens.clear();

@@ -54,6 +54,8 @@ protected:
     virtual void reportError(const QByteArray &message, int line, const QByteArray &detail);
 
 private:
+    bool compileLine(const char *text, int size, int lineNumber);
+
     // Statement translation (translator.cpp)
     bool translateLine();
     bool translateStatement();
