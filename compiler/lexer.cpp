@@ -103,17 +103,18 @@ const Lexer::Word &Lexer::word(int start, int length)
 {
     const char *bytes = m_data + start;
     const uint32_t hash = wordHash(bytes, length);
-    if (m_words.size() * 2 >= m_slots.size()) growWordTable();
+    if (m_wordCount * 2 >= m_slots.size()) growWordTable();
     const size_t mask = m_slots.size() - 1;
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
         Slot &slot = m_slots[i];
         if (!slot.word) {
             const QByteArray text(bytes, length);
             m_words.push_back({text, TokenTable::findSource(text.constData(), length)});
-            slot = {hash, &m_words.back()};
+            ++m_wordCount;
+            slot = {hash, length, &m_words.back()};
             return m_words.back();
         }
-        if (slot.hash == hash && slot.word->text.size() == length &&
+        if (slot.hash == hash && slot.length == length &&
             std::memcmp(slot.word->text.constData(), bytes, size_t(length)) == 0)
             return *slot.word;
     }

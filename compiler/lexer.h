@@ -57,8 +57,10 @@ private:
     // one compare, with no allocation.
     struct Slot {
         uint32_t hash = 0;
+        int length = 0;
         const Word *word = nullptr; // null when free
     };
     std::deque<Word> m_words; // stable addresses: callers hold a reference for one token
+    size_t m_wordCount = 0;
     std::vector<Slot> m_slots;
 };

@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <algorithm>
+#include <cstring>
 #include <sys/mman.h>
 
 using namespace tollan;
@@ -96,27 +97,9 @@ static void adviseHugePages(void *data, size_t bytes)
 // this size, and a larger file is refused before it fills the memory.
 static const qint64 kMaxScriptBytes = qint64(64) << 20;
 
-// Reads one line exactly as QIODevice::readLine() does (the same calls in the same chunks, so
-// that text mode treats carriage returns alike), into a buffer that is kept between lines.
-static void readLineInto(QFile &file, QByteArray &line)
-{
-    const qint64 chunk = 16384;
-    qint64 length = 0;
-    for (;;) {
-        if (length > kMaxScriptBytes) break; // the caller refuses the file
-        if (line.size() < length + chunk + 1) line.resize(int(length + chunk + 1));
-        const qint64 n = file.readLine(line.data() + length, chunk + 1);
-        if (n > 0 || length == 0) length += n;
-        if (n != chunk || line.at(int(length - 1)) == '\n') break;
-    }
-    line.resize(int(std::max<qint64>(length, 0)));
-}
-
 // Appends the line without leading and trailing white space, ended by a single "\n".
-static void appendTrimmedLine(QByteArray &lines, const QByteArray &raw)
+static void appendTrimmedLine(QByteArray &lines, const char *begin, const char *end)
 {
-    const char *begin = raw.constData();
-    const char *end = begin + raw.size();
     auto isSpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
     while (begin < end && isSpace(*begin))
         ++begin;
@@ -124,6 +107,53 @@ static void appendTrimmedLine(QByteArray &lines, const QByteArray &raw)
         --end;
     lines.append(begin, int(end - begin));
     lines.append('\n');
+}
+
+// The length a line counts with towards the size limit: its bytes as text-mode line reads have
+// always returned them, with a final "\r\n" as "\n". Kept so that the same files pass the limit.
+static qint64 countedLength(const char *begin, qint64 length)
+{
+    const bool crlf = length >= 2 && begin[length - 1] == '\n' && begin[length - 2] == '\r';
+    return crlf ? length - 1 : length;
+}
+
+// Reads the file in large blocks and keeps its lines trimmed, each ended by "\n"; `ends` holds
+// where each line ends. False when the lines would pass the size limit.
+static bool readTrimmedLines(QFile &file, QByteArray &lines, std::vector<int> &ends)
+{
+    const qint64 blockSize = 1 << 16;
+    QByteArray block(int(blockSize), Qt::Uninitialized);
+    QByteArray pending; // the start of a line that runs on into the next block
+    const auto addLine = [&](const char *begin, const char *end) {
+        if (lines.size() + countedLength(begin, end - begin) > kMaxScriptBytes) return false;
+        appendTrimmedLine(lines, begin, end);
+        ends.push_back(lines.size());
+        return true;
+    };
+    for (;;) {
+        const qint64 n = file.read(block.data(), blockSize);
+        if (n <= 0) break;
+        const char *next = block.constData();
+        const char *const stop = next + n;
+        while (next < stop) {
+            const char *newline = static_cast<const char *>(std::memchr(next, '\n', size_t(stop - next)));
+            if (!newline) {
+                pending.append(next, int(stop - next));
+                if (lines.size() + pending.size() > kMaxScriptBytes) return false;
+                break;
+            }
+            const char *end = newline + 1;
+            if (pending.isEmpty()) {
+                if (!addLine(next, end)) return false;
+            } else {
+                pending.append(next, int(end - next));
+                if (!addLine(pending.constData(), pending.constData() + pending.size())) return false;
+                pending.resize(0);
+            }
+            next = end;
+        }
+    }
+    return pending.isEmpty() || addLine(pending.constData(), pending.constData() + pending.size());
 }
 
 bool ScriptCompiler::compileFile(const QString &path)
@@ -135,20 +165,14 @@ bool ScriptCompiler::compileFile(const QString &path)
     std::vector<int> ends;
     {
         QFile file(path);
-        if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
             printLine("Failed to open:" + path.toLocal8Bit());
             return false;
         }
         lines.reserve(int(std::min<qint64>(file.size() + 1, kMaxScriptBytes)));
-        QByteArray raw;
-        while (!file.atEnd()) {
-            readLineInto(file, raw);
-            if (lines.size() + raw.size() > kMaxScriptBytes) {
-                printLine(path.toLocal8Bit() + " file too large");
-                return false;
-            }
-            appendTrimmedLine(lines, raw);
-            ends.push_back(lines.size());
+        if (!readTrimmedLines(file, lines, ends)) {
+            printLine(path.toLocal8Bit() + " file too large");
+            return false;
         }
     }
     // Scripts make about one instruction for every two bytes, before optimisation. Reserving one
