@@ -136,6 +136,12 @@ void Lexer::growWordTable()
 
 bool Lexer::next(Instruction &token)
 {
+    token = Instruction();
+    return nextInto(token);
+}
+
+bool Lexer::nextInto(Instruction &token)
+{
     if (m_lookaheadNext < m_lookahead.size()) {
         token = std::move(m_lookahead[m_lookaheadNext++]);
         if (m_lookaheadNext == m_lookahead.size()) {
@@ -144,7 +150,6 @@ bool Lexer::next(Instruction &token)
         }
         return true;
     }
-    token = Instruction();
     if (scan(token)) return true;
     token.setKind(tk::Invalid);
     return false;
@@ -165,8 +170,10 @@ int Lexer::peekChar() const
 
 bool Lexer::scan(Instruction &token)
 {
-    while (m_pos < m_size && (m_data[m_pos] == ' ' || m_data[m_pos] == '\t'))
-        ++m_pos;
+    int pos = m_pos; // a local, which the byte loads cannot alias
+    while (pos < m_size && (m_data[pos] == ' ' || m_data[pos] == '\t'))
+        ++pos;
+    m_pos = pos;
     m_tokenStart = m_pos;
     if (m_pos >= m_size) {
         m_operandFollows = false;
@@ -276,8 +283,10 @@ bool Lexer::scanWord(Instruction &token)
     const int first = peekChar();
     ++m_pos;
     if (isWordChar(first)) {
-        while (m_pos < m_size && isWordChar(peekChar()))
-            ++m_pos;
+        int pos = m_pos;
+        while (pos < m_size && isWordChar(static_cast<unsigned char>(m_data[pos])))
+            ++pos;
+        m_pos = pos;
     } else if (isOperatorStart(first) && isOperatorFollow(peekChar())) {
         while (m_pos < m_size && isOperatorFollow(peekChar()))
             ++m_pos;

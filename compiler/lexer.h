@@ -18,6 +18,8 @@ public:
     // The next token: a pushed-back one first, else a newly scanned one. False when the input
     // cannot be scanned; failedText() then holds what was collected for that token.
     bool next(Instruction &token);
+    // The same into a default-constructed token, which spares clearing it.
+    bool nextInto(Instruction &fresh);
     // True when the next token has the given kind; otherwise it is pushed back.
     bool expect(Instruction &token, int32_t kind);
 

@@ -208,7 +208,7 @@ bool ScriptCompiler::compileLine(const char *text, int size, int lineNumber)
     m_tokens.clear();
     for (;;) {
         Instruction &token = m_tokens.emplace_back();
-        if (!m_lexer.next(token)) {
+        if (!m_lexer.nextInto(token)) {
             m_tokens.pop_back();
             if (m_parser->hasError()) break;
             reportError("syntax error", m_lexer.lineNumber(), "Unable to parse " + m_lexer.failedText());

@@ -88,6 +88,7 @@ private:
     Parsed parseOperand();
     bool parseFunction(int32_t kind);
     const tollan::Symbol *findNamed(bool *parenthesised);
+    const tollan::Symbol *findNamed(bool *parenthesised, const tollan::Symbol *s);
     bool loadVariable();
     bool storeTarget(bool isResult);
     bool slice(const tollan::Symbol &symbol, bool constantData);
