@@ -170,8 +170,11 @@ int Lexer::peekChar() const
 
 bool Lexer::scan(Instruction &token)
 {
-    int pos = m_pos; // a local, which the byte loads cannot alias
-    while (pos < m_size && (m_data[pos] == ' ' || m_data[pos] == '\t'))
+    // Locals, which the byte loads cannot alias.
+    const char *const data = m_data;
+    const int size = m_size;
+    int pos = m_pos;
+    while (pos < size && (data[pos] == ' ' || data[pos] == '\t'))
         ++pos;
     m_pos = pos;
     m_tokenStart = m_pos;
@@ -283,8 +286,10 @@ bool Lexer::scanWord(Instruction &token)
     const int first = peekChar();
     ++m_pos;
     if (isWordChar(first)) {
+        const char *const data = m_data;
+        const int size = m_size;
         int pos = m_pos;
-        while (pos < m_size && isWordChar(static_cast<unsigned char>(m_data[pos])))
+        while (pos < size && isWordChar(static_cast<unsigned char>(data[pos])))
             ++pos;
         m_pos = pos;
     } else if (isOperatorStart(first) && isOperatorFollow(peekChar())) {

@@ -101,10 +101,16 @@ static const qint64 kMaxScriptBytes = qint64(64) << 20;
 static void appendTrimmedLine(QByteArray &lines, const char *begin, const char *end)
 {
     auto isSpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    const char *const stop = end;
     while (begin < end && isSpace(*begin))
         ++begin;
     while (end > begin && isSpace(end[-1]))
         --end;
+    // One append when the line's own "\n" follows the kept part.
+    if (end < stop && *end == '\n') {
+        lines.append(begin, int(end - begin) + 1);
+        return;
+    }
     lines.append(begin, int(end - begin));
     lines.append('\n');
 }
