@@ -87,7 +87,7 @@ void Lexer::reset(const char *line, int size, int lineNumber)
 
     Instruction &marker = m_lookahead.emplace_back();
     marker.setKind(tk::Debug);
-    marker.sourceLine = m_text;
+    marker.text = m_text;
 }
 
 // FNV-1a: words are short, and this is cheaper than a general string hash.

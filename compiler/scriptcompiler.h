@@ -55,6 +55,7 @@ protected:
 
 private:
     bool compileLine(const char *text, int size, int lineNumber);
+    Instruction &newToken();
 
     // Statement translation (translator.cpp)
     bool translateLine();
