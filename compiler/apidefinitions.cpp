@@ -92,33 +92,54 @@ enum class Tag {
 
 // The elements that the API is read from, in document order. Elements of other names are left
 // out: "inside" means any depth below, and dropping the levels between keeps that relation.
+// Attributes are kept as the model uses them: names and type names as UTF-8, numbers as text.
 struct Node {
     Tag tag;
-    int end = 0;   // one past the last node inside this one
-    QString name;  // the "name" attribute
-    QString value; // the one other attribute the tag needs ("datatype", "base", "script", ...)
+    int end = 0;     // one past the last node inside this one
+    QByteArray name; // the "name" attribute
+    // The one other attribute the tag needs: a type name ("datatype", "base", "type") in
+    // `typeName`, a number ("script", "value") in `number`.
+    QByteArray typeName;
+    QString number;
 };
 
 struct TagRow {
-    const char *name;
+    QLatin1String name;
     Tag tag;
-    const char *valueAttribute;
+    QLatin1String valueAttribute; // empty when the tag needs none
+    bool numeric;
 };
 
+#define NW_LATIN1(text) QLatin1String(text, int(sizeof(text)) - 1)
 const TagRow kTags[] = {
-    {"types", Tag::Types, nullptr},         {"type", Tag::Type, "datatype"},
-    {"datatypes", Tag::Datatypes, nullptr}, {"datatype", Tag::Datatype, "base"},
-    {"class", Tag::Class, nullptr},         {"event", Tag::Event, "script"},
-    {"command", Tag::Command, "script"},    {"params", Tag::Params, nullptr},
-    {"returns", Tag::Returns, nullptr},     {"param", Tag::Param, "type"},
-    {"defines", Tag::Defines, nullptr},     {"define", Tag::Define, "value"},
-    {"enums", Tag::Enums, nullptr},         {"enum", Tag::Enum, "value"},
+    {NW_LATIN1("types"), Tag::Types, QLatin1String(), false},
+    {NW_LATIN1("type"), Tag::Type, NW_LATIN1("datatype"), false},
+    {NW_LATIN1("datatypes"), Tag::Datatypes, QLatin1String(), false},
+    {NW_LATIN1("datatype"), Tag::Datatype, NW_LATIN1("base"), false},
+    {NW_LATIN1("class"), Tag::Class, QLatin1String(), false},
+    {NW_LATIN1("event"), Tag::Event, NW_LATIN1("script"), true},
+    {NW_LATIN1("command"), Tag::Command, NW_LATIN1("script"), true},
+    {NW_LATIN1("params"), Tag::Params, QLatin1String(), false},
+    {NW_LATIN1("returns"), Tag::Returns, QLatin1String(), false},
+    {NW_LATIN1("param"), Tag::Param, NW_LATIN1("type"), false},
+    {NW_LATIN1("defines"), Tag::Defines, QLatin1String(), false},
+    {NW_LATIN1("define"), Tag::Define, NW_LATIN1("value"), true},
+    {NW_LATIN1("enums"), Tag::Enums, QLatin1String(), false},
+    {NW_LATIN1("enum"), Tag::Enum, NW_LATIN1("value"), true},
 };
+const QLatin1String kNameAttribute = NW_LATIN1("name");
+#undef NW_LATIN1
+
+// Lengths first: most names differ in length, and that test needs no call.
+bool sameName(const QStringRef &name, QLatin1String wanted)
+{
+    return name.size() == wanted.size() && name == wanted;
+}
 
 const TagRow *findTag(const QStringRef &name)
 {
     for (const TagRow &row : kTags) {
-        if (name == QLatin1String(row.name)) return &row;
+        if (sameName(name, row.name)) return &row;
     }
     return nullptr;
 }
@@ -141,11 +162,24 @@ bool readNodes(QIODevice *device, Nodes &nodes)
                 open.push_back(-1);
                 continue;
             }
-            Node node{row->tag, 0, QString(), QString()};
+            Node node{row->tag, 0, QByteArray(), QByteArray(), QString()};
+            // The first attribute of each name counts.
+            bool nameFound = false;
+            bool valueFound = row->valueAttribute.size() == 0;
             const QXmlStreamAttributes attributes = xml.attributes();
-            node.name = attributes.value(QLatin1String("name")).toString();
-            if (row->valueAttribute)
-                node.value = attributes.value(QLatin1String(row->valueAttribute)).toString();
+            for (const QXmlStreamAttribute &attribute : attributes) {
+                const QStringRef written = attribute.qualifiedName();
+                if (!nameFound && sameName(written, kNameAttribute)) {
+                    node.name = attribute.value().toUtf8();
+                    nameFound = true;
+                } else if (!valueFound && sameName(written, row->valueAttribute)) {
+                    if (row->numeric)
+                        node.number = attribute.value().toString();
+                    else
+                        node.typeName = attribute.value().toUtf8();
+                    valueFound = true;
+                }
+            }
             open.push_back(int(nodes.size()));
             nodes.push_back(std::move(node));
         } else if (token == QXmlStreamReader::EndElement) {
@@ -182,11 +216,11 @@ static QVector<ApiParam> readParams(const Nodes &nodes, int holder,
     if (holder < 0) return params;
     forEachInside(nodes, holder, Tag::Param, [&](int i) {
         const Node &p = nodes[size_t(i)];
-        const QByteArray base = types.value(p.value.toUtf8());
+        const QByteArray base = types.value(p.typeName);
         bool known = false;
         const int code = apiTypeCode(base, &known);
         if (!known) printLine("unknown type:" + base);
-        const QByteArray name = p.name.toUtf8();
+        const QByteArray &name = p.name;
         // Variable-size values carry their length as a parameter of their own, just before them.
         if (code == ty::Uint8Array || code == ty::String || code == ty::Uint16Array)
             params.append({name + "_len", code == ty::Uint16Array ? int(ty::Uint16) : int(ty::Uint8)});
@@ -199,8 +233,8 @@ static ApiMessage readMessage(const QByteArray &className, const Nodes &nodes, i
                               const QHash<QByteArray, QByteArray> &types)
 {
     ApiMessage m;
-    m.name = className + '_' + nodes[size_t(e)].name.toUtf8();
-    m.script = autoBaseValue(nodes[size_t(e)].value);
+    m.name = className + '_' + nodes[size_t(e)].name;
+    m.script = autoBaseValue(nodes[size_t(e)].number);
     m.params = readParams(nodes, firstInside(nodes, e, paramsTag), types);
     return m;
 }
@@ -208,13 +242,13 @@ static ApiMessage readMessage(const QByteArray &className, const Nodes &nodes, i
 static void readValues(const Nodes &nodes, int cls, Tag groupTag, Tag itemTag, bool upper,
                        QMap<QByteArray, int32_t> &constants)
 {
-    const QByteArray className = nodes[size_t(cls)].name.toUtf8();
+    const QByteArray &className = nodes[size_t(cls)].name;
     forEachInside(nodes, cls, groupTag, [&](int group) {
         int32_t running = -1;
         forEachInside(nodes, group, itemTag, [&](int i) {
             const Node &item = nodes[size_t(i)];
-            running = item.value.isEmpty() ? int32_t(uint32_t(running) + 1) : defineValue(item.value);
-            QByteArray name = className + '_' + item.name.toUtf8();
+            running = item.number.isEmpty() ? int32_t(uint32_t(running) + 1) : defineValue(item.number);
+            QByteArray name = className + '_' + item.name;
             if (upper) name = name.toUpper();
             constants.insert(name, running);
         });
@@ -246,7 +280,7 @@ bool ApiDefinitions::load(const QString &path)
     const auto addTypes = [&](Tag groupTag, Tag itemTag) {
         forEachInside(nodes, -1, groupTag, [&](int group) {
             forEachInside(nodes, group, itemTag, [&](int i) {
-                m_types.insert(nodes[size_t(i)].name.toUtf8(), nodes[size_t(i)].value.toUtf8());
+                m_types.insert(nodes[size_t(i)].name, nodes[size_t(i)].typeName);
             });
         });
     };
@@ -255,7 +289,7 @@ bool ApiDefinitions::load(const QString &path)
 
     forEachInside(nodes, -1, Tag::Class, [&](int c) {
         ApiClass cls;
-        cls.name = nodes[size_t(c)].name.toUtf8();
+        cls.name = nodes[size_t(c)].name;
         forEachInside(nodes, c, Tag::Event, [&](int e) {
             cls.events.append(readMessage(cls.name, nodes, e, Tag::Params, m_types));
         });

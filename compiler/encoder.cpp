@@ -26,7 +26,7 @@ enum class Form {
 };
 } // namespace
 
-static Form formOf(int32_t kind)
+static constexpr Form formOf(int32_t kind)
 {
     switch (kind) {
     case tk::Int32:
@@ -64,6 +64,23 @@ static Form formOf(int32_t kind)
     }
 }
 
+// Sizes and encodings are asked for every instruction several times: one table load instead of
+// the switch.
+struct Forms {
+    Form of[tk::Invalid + 1] = {};
+    constexpr Forms()
+    {
+        for (int k = 0; k <= tk::Invalid; ++k)
+            of[k] = formOf(k);
+    }
+};
+static constexpr Forms kForms{};
+
+static inline Form formOfKind(int32_t kind)
+{
+    return kind >= 0 && kind <= tk::Invalid ? kForms.of[kind] : Form::Plain;
+}
+
 static bool isShortPush(const Instruction &i)
 {
     return i.value >= 0 && i.value <= 255;
@@ -71,7 +88,7 @@ static bool isShortPush(const Instruction &i)
 
 uint32_t instructionSize(const Instruction &i)
 {
-    switch (formOf(i.kind)) {
+    switch (formOfKind(i.kind)) {
     case Form::Push:
         return isShortPush(i) ? 2 : i.length;
     case Form::String:
@@ -105,7 +122,7 @@ static char *putString(char *out, const QByteArray &text)
 char *encodeInstruction(const Instruction &i, char *out)
 {
     const uint32_t v = uint32_t(i.value);
-    switch (formOf(i.kind)) {
+    switch (formOfKind(i.kind)) {
     case Form::Push:
         if (isShortPush(i)) {
             *out++ = char(kShortPush);

@@ -163,9 +163,14 @@ bool ScriptCompiler::parseFunction(int32_t kind)
 
 const Symbol *ScriptCompiler::findNamed(bool *parenthesised)
 {
+    return findNamed(parenthesised, lookupVariable(peek().text));
+}
+
+// `s` is what the name of the next token resolves to, when the caller has looked it up already.
+const Symbol *ScriptCompiler::findNamed(bool *parenthesised, const Symbol *s)
+{
     const QByteArray name = take().text;
     *parenthesised = peek().kind == tk::LeftP;
-    const Symbol *s = lookupVariable(name);
     if (!s) {
         if (*parenthesised)
             fail("expecting buffer or function", name + " is not declared");
@@ -227,7 +232,7 @@ bool ScriptCompiler::storeTarget(bool isResult)
     }
     if (visible && visible->constant) return fail("assignment to constant", name + " is a constant.");
     bool parenthesised = false;
-    const Symbol *found = findNamed(&parenthesised);
+    const Symbol *found = findNamed(&parenthesised, visible);
     if (!found) return false;
     const Symbol &s = *found;
     m_lastTargetIsBuffer = s.buffer;

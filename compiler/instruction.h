@@ -94,10 +94,11 @@ enum Kind : int {
 } // namespace tk
 
 // Programs hold one record per instruction, and every line adds a few: the fields are ordered
-// so that the record packs into 40 bytes.
+// so that the record packs into 32 bytes.
 struct Instruction {
-    QByteArray text;       // identifier/keyword text, number digits, decoded string bytes
-    QByteArray sourceLine; // a line marker's (DEBUG) source line, which stands as its mnemonic
+    // Identifier/keyword text, number digits, decoded string bytes; for a line marker (DEBUG),
+    // the source line, which stands as its mnemonic.
+    QByteArray text;
     int32_t kind = tk::Invalid;
     int32_t value = 0; // number value, later the operand
     uint32_t address = 0;
@@ -112,4 +113,4 @@ struct Instruction {
     // The table's mnemonic, or the source line of a line marker.
     QByteArray mnemonic() const;
 };
-static_assert(sizeof(Instruction) <= 40, "an instruction record should stay small");
+static_assert(sizeof(Instruction) <= 32, "an instruction record should stay small");

@@ -28,12 +28,12 @@ static bool isWordChar(int c)
 
 static bool isOperatorStart(int c)
 {
-    return c != 0 && std::strchr("<!>&|=", c) != nullptr;
+    return c == '<' || c == '!' || c == '>' || c == '&' || c == '|' || c == '=';
 }
 
 static bool isOperatorFollow(int c)
 {
-    return c != 0 && std::strchr("=><&|", c) != nullptr;
+    return c == '=' || c == '>' || c == '<' || c == '&' || c == '|';
 }
 
 static int hexValue(char c)
@@ -68,16 +68,26 @@ static bool convertDigits(const QByteArray &digits, bool hex, bool negative, int
 void Lexer::reset(const QByteArray &line, int lineNumber)
 {
     m_line = line;
-    m_text = line.endsWith('\n') ? line.left(line.size() - 1) : line;
+    reset(m_line.constData(), m_line.size(), lineNumber);
+}
+
+void Lexer::reset(const char *line, int size, int lineNumber)
+{
+    if (line != m_line.constData()) m_line.clear();
+    m_data = line;
+    m_size = size;
+    const bool ended = size > 0 && line[size - 1] == '\n';
+    m_text = QByteArray(line, ended ? size - 1 : size);
     m_pos = 0;
     m_lookahead.clear();
+    m_lookaheadNext = 0;
     m_lineNumber = lineNumber;
     m_operandFollows = false;
     m_failed.clear();
 
     Instruction &marker = m_lookahead.emplace_back();
     marker.setKind(tk::Debug);
-    marker.sourceLine = m_text;
+    marker.text = m_text;
 }
 
 // FNV-1a: words are short, and this is cheaper than a general string hash.
@@ -91,19 +101,20 @@ static uint32_t wordHash(const char *bytes, int length)
 
 const Lexer::Word &Lexer::word(int start, int length)
 {
-    const char *bytes = m_line.constData() + start;
+    const char *bytes = m_data + start;
     const uint32_t hash = wordHash(bytes, length);
-    if (m_words.size() * 2 >= m_slots.size()) growWordTable();
+    if (m_wordCount * 2 >= m_slots.size()) growWordTable();
     const size_t mask = m_slots.size() - 1;
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
         Slot &slot = m_slots[i];
         if (!slot.word) {
             const QByteArray text(bytes, length);
             m_words.push_back({text, TokenTable::findSource(text.constData(), length)});
-            slot = {hash, &m_words.back()};
+            ++m_wordCount;
+            slot = {hash, length, &m_words.back()};
             return m_words.back();
         }
-        if (slot.hash == hash && slot.word->text.size() == length &&
+        if (slot.hash == hash && slot.length == length &&
             std::memcmp(slot.word->text.constData(), bytes, size_t(length)) == 0)
             return *slot.word;
     }
@@ -125,12 +136,20 @@ void Lexer::growWordTable()
 
 bool Lexer::next(Instruction &token)
 {
-    if (!m_lookahead.empty()) {
-        token = std::move(m_lookahead.front());
-        m_lookahead.pop_front();
+    token = Instruction();
+    return nextInto(token);
+}
+
+bool Lexer::nextInto(Instruction &token)
+{
+    if (m_lookaheadNext < m_lookahead.size()) {
+        token = std::move(m_lookahead[m_lookaheadNext++]);
+        if (m_lookaheadNext == m_lookahead.size()) {
+            m_lookahead.clear();
+            m_lookaheadNext = 0;
+        }
         return true;
     }
-    token = Instruction();
     if (scan(token)) return true;
     token.setKind(tk::Invalid);
     return false;
@@ -146,15 +165,20 @@ bool Lexer::expect(Instruction &token, int32_t kind)
 
 int Lexer::peekChar() const
 {
-    return m_pos < m_line.size() ? static_cast<unsigned char>(m_line.at(m_pos)) : 0;
+    return m_pos < m_size ? static_cast<unsigned char>(m_data[m_pos]) : 0;
 }
 
 bool Lexer::scan(Instruction &token)
 {
-    while (m_pos < m_line.size() && (m_line.at(m_pos) == ' ' || m_line.at(m_pos) == '\t'))
-        ++m_pos;
+    // Locals, which the byte loads cannot alias.
+    const char *const data = m_data;
+    const int size = m_size;
+    int pos = m_pos;
+    while (pos < size && (data[pos] == ' ' || data[pos] == '\t'))
+        ++pos;
+    m_pos = pos;
     m_tokenStart = m_pos;
-    if (m_pos >= m_line.size()) {
+    if (m_pos >= m_size) {
         m_operandFollows = false;
         token.setKind(tk::Eol);
         return true;
@@ -165,7 +189,7 @@ bool Lexer::scan(Instruction &token)
         int32_t value = 0;
         QByteArray digits;
         if (!scanNumber(value, digits)) {
-            m_failed = m_line.mid(m_tokenStart, m_pos - m_tokenStart);
+            m_failed = QByteArray(m_data + m_tokenStart, m_pos - m_tokenStart);
             return false;
         }
         token.setKind(tk::Int32);
@@ -197,7 +221,7 @@ bool Lexer::scanNumber(int32_t &value, QByteArray &digits)
             ++m_pos;
         }
         const int start = m_pos;
-        while (m_pos < m_line.size() && (hex ? isHexDigit(peekChar()) : isDigit(peekChar())))
+        while (m_pos < m_size && (hex ? isHexDigit(peekChar()) : isDigit(peekChar())))
             ++m_pos;
         if (m_pos == start) return false;
         const QByteArray &groupDigits = word(start, m_pos - start).text;
@@ -217,22 +241,23 @@ bool Lexer::scanString(Instruction &token)
 {
     ++m_pos; // opening quote
     // The closing quote is found before escapes apply, so a backslash cannot escape it.
-    const int close = m_line.indexOf('"', m_pos);
+    const void *quote = std::memchr(m_data + m_pos, '"', size_t(m_size - m_pos));
+    const int close = quote ? int(static_cast<const char *>(quote) - m_data) : -1;
     if (close < 0) {
-        m_failed = m_line.mid(m_tokenStart);
+        m_failed = QByteArray(m_data + m_tokenStart, m_size - m_tokenStart);
         if (m_failed.endsWith('\n')) m_failed.chop(1);
-        m_pos = m_line.size();
+        m_pos = m_size;
         return false;
     }
     QByteArray text;
     for (int i = m_pos; i < close; ++i) {
-        char c = m_line.at(i);
+        char c = m_data[i];
         if (c != '\\') {
             text += c;
             continue;
         }
         if (++i >= close) break;
-        c = m_line.at(i);
+        c = m_data[i];
         if (c == 'n') {
             text += '\n';
         } else if (c == 'r') {
@@ -241,7 +266,7 @@ bool Lexer::scanString(Instruction &token)
             // Two characters read as hex, but never past the closing quote.
             int v = 0;
             for (int k = 0; k < 2 && i + 1 < close; ++k) {
-                const int h = hexValue(m_line.at(++i));
+                const int h = hexValue(m_data[++i]);
                 v = v * 16 + (h < 0 ? 0 : h);
             }
             text += char(v);
@@ -261,10 +286,14 @@ bool Lexer::scanWord(Instruction &token)
     const int first = peekChar();
     ++m_pos;
     if (isWordChar(first)) {
-        while (m_pos < m_line.size() && isWordChar(peekChar()))
-            ++m_pos;
+        const char *const data = m_data;
+        const int size = m_size;
+        int pos = m_pos;
+        while (pos < size && isWordChar(static_cast<unsigned char>(data[pos])))
+            ++pos;
+        m_pos = pos;
     } else if (isOperatorStart(first) && isOperatorFollow(peekChar())) {
-        while (m_pos < m_line.size() && isOperatorFollow(peekChar()))
+        while (m_pos < m_size && isOperatorFollow(peekChar()))
             ++m_pos;
     }
     const int length = m_pos - start;
@@ -272,8 +301,8 @@ bool Lexer::scanWord(Instruction &token)
     const TokenRow *row = w.row;
     if (!row) {
         for (int i = start; i < m_pos; ++i) {
-            if (!isWordChar(static_cast<unsigned char>(m_line.at(i)))) {
-                m_failed = m_line.mid(start, length);
+            if (!isWordChar(static_cast<unsigned char>(m_data[i]))) {
+                m_failed = QByteArray(m_data + start, length);
                 return false;
             }
         }
@@ -283,7 +312,7 @@ bool Lexer::scanWord(Instruction &token)
         return true;
     }
     if (row->kind == tk::Comment) {
-        m_pos = m_line.size();
+        m_pos = m_size;
         token.setKind(tk::Eol);
         m_operandFollows = false;
         return true;

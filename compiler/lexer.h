@@ -13,9 +13,13 @@ class Lexer
 public:
     // Loads a line (trimmed, ended by "\n") and queues its leading DEBUG marker.
     void reset(const QByteArray &line, int lineNumber);
+    // The same over bytes that the caller keeps unchanged until the line's last token is read.
+    void reset(const char *line, int size, int lineNumber);
     // The next token: a pushed-back one first, else a newly scanned one. False when the input
     // cannot be scanned; failedText() then holds what was collected for that token.
     bool next(Instruction &token);
+    // The same into a default-constructed token, which spares clearing it.
+    bool nextInto(Instruction &fresh);
     // True when the next token has the given kind; otherwise it is pushed back.
     bool expect(Instruction &token, int32_t kind);
 
@@ -38,11 +42,15 @@ private:
     const Word &word(int start, int length);
     void growWordTable();
 
-    QByteArray m_line;
+    QByteArray m_line; // holds the bytes when the line came as an array
+    const char *m_data = nullptr;
+    int m_size = 0;
     QByteArray m_text;
     int m_pos = 0;
     int m_tokenStart = 0;
-    std::deque<Instruction> m_lookahead;
+    // Pushed-back tokens, read from m_lookaheadNext on; one line holds a few at most.
+    std::vector<Instruction> m_lookahead;
+    size_t m_lookaheadNext = 0;
     int m_lineNumber = 0;
     bool m_operandFollows = false;
     QByteArray m_failed;
@@ -51,8 +59,10 @@ private:
     // one compare, with no allocation.
     struct Slot {
         uint32_t hash = 0;
+        int length = 0;
         const Word *word = nullptr; // null when free
     };
     std::deque<Word> m_words; // stable addresses: callers hold a reference for one token
+    size_t m_wordCount = 0;
     std::vector<Slot> m_slots;
 };

@@ -42,7 +42,7 @@ static bool isConstantPush(const Instruction &i)
     return i.kind == tk::Int32 || i.kind == tk::Int32Alt || i.kind == tk::Id;
 }
 
-static bool isBinaryOperator(int32_t kind)
+static constexpr bool binaryOperatorKind(int32_t kind)
 {
     switch (kind) {
     case tk::Sum:
@@ -66,6 +66,22 @@ static bool isBinaryOperator(int32_t kind)
     default:
         return false;
     }
+}
+
+// Asked for every instruction of every pass: one table load instead of the switch.
+struct BinaryOperatorKinds {
+    bool is[tk::Invalid + 1] = {};
+    constexpr BinaryOperatorKinds()
+    {
+        for (int k = 0; k <= tk::Invalid; ++k)
+            is[k] = binaryOperatorKind(k);
+    }
+};
+static constexpr BinaryOperatorKinds kBinaryOperators{};
+
+static inline bool isBinaryOperator(int32_t kind)
+{
+    return kind >= 0 && kind <= tk::Invalid && kBinaryOperators.is[kind];
 }
 
 // 32-bit signed arithmetic with wrap-around; no operation may trap.
@@ -137,7 +153,7 @@ static bool foldConstants(Program &p)
     return out.finish();
 }
 
-static bool isNarrowable(const Program &p, size_t k)
+static inline bool isNarrowable(const Program &p, size_t k)
 {
     return (p[k].kind == tk::Int32 || p[k].kind == tk::Int32Alt) && k + 1 < p.size() &&
            (p[k + 1].kind == tk::Drop3 || p[k + 1].kind == tk::Drop2);

@@ -57,8 +57,8 @@ QByteArray ScriptCompiler::listingText() const
         text += '\t';
         appendNumber(text, uint32_t(base + i.address), 16);
         if (i.kind == tk::Debug) {
-            if (i.sourceLine.size() < 16) text.append(16 - i.sourceLine.size(), ' ');
-            text += i.sourceLine;
+            if (i.text.size() < 16) text.append(16 - i.text.size(), ' ');
+            text += i.text;
         } else {
             const char *mnemonic = TokenTable::row(i.kind).mnemonic;
             const int length = int(std::strlen(mnemonic));

@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <algorithm>
+#include <cstring>
 #include <sys/mman.h>
 
 using namespace tollan;
@@ -96,34 +97,69 @@ static void adviseHugePages(void *data, size_t bytes)
 // this size, and a larger file is refused before it fills the memory.
 static const qint64 kMaxScriptBytes = qint64(64) << 20;
 
-// Reads one line exactly as QIODevice::readLine() does (the same calls in the same chunks, so
-// that text mode treats carriage returns alike), into a buffer that is kept between lines.
-static void readLineInto(QFile &file, QByteArray &line)
-{
-    const qint64 chunk = 16384;
-    qint64 length = 0;
-    for (;;) {
-        if (length > kMaxScriptBytes) break; // the caller refuses the file
-        if (line.size() < length + chunk + 1) line.resize(int(length + chunk + 1));
-        const qint64 n = file.readLine(line.data() + length, chunk + 1);
-        if (n > 0 || length == 0) length += n;
-        if (n != chunk || line.at(int(length - 1)) == '\n') break;
-    }
-    line.resize(int(std::max<qint64>(length, 0)));
-}
-
 // Appends the line without leading and trailing white space, ended by a single "\n".
-static void appendTrimmedLine(QByteArray &lines, const QByteArray &raw)
+static void appendTrimmedLine(QByteArray &lines, const char *begin, const char *end)
 {
-    const char *begin = raw.constData();
-    const char *end = begin + raw.size();
     auto isSpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    const char *const stop = end;
     while (begin < end && isSpace(*begin))
         ++begin;
     while (end > begin && isSpace(end[-1]))
         --end;
+    // One append when the line's own "\n" follows the kept part.
+    if (end < stop && *end == '\n') {
+        lines.append(begin, int(end - begin) + 1);
+        return;
+    }
     lines.append(begin, int(end - begin));
     lines.append('\n');
+}
+
+// The length a line counts with towards the size limit: its bytes as text-mode line reads have
+// always returned them, with a final "\r\n" as "\n". Kept so that the same files pass the limit.
+static qint64 countedLength(const char *begin, qint64 length)
+{
+    const bool crlf = length >= 2 && begin[length - 1] == '\n' && begin[length - 2] == '\r';
+    return crlf ? length - 1 : length;
+}
+
+// Reads the file in large blocks and keeps its lines trimmed, each ended by "\n"; `ends` holds
+// where each line ends. False when the lines would pass the size limit.
+static bool readTrimmedLines(QFile &file, QByteArray &lines, std::vector<int> &ends)
+{
+    const qint64 blockSize = 1 << 16;
+    QByteArray block(int(blockSize), Qt::Uninitialized);
+    QByteArray pending; // the start of a line that runs on into the next block
+    const auto addLine = [&](const char *begin, const char *end) {
+        if (lines.size() + countedLength(begin, end - begin) > kMaxScriptBytes) return false;
+        appendTrimmedLine(lines, begin, end);
+        ends.push_back(lines.size());
+        return true;
+    };
+    for (;;) {
+        const qint64 n = file.read(block.data(), blockSize);
+        if (n <= 0) break;
+        const char *next = block.constData();
+        const char *const stop = next + n;
+        while (next < stop) {
+            const char *newline = static_cast<const char *>(std::memchr(next, '\n', size_t(stop - next)));
+            if (!newline) {
+                pending.append(next, int(stop - next));
+                if (lines.size() + pending.size() > kMaxScriptBytes) return false;
+                break;
+            }
+            const char *end = newline + 1;
+            if (pending.isEmpty()) {
+                if (!addLine(next, end)) return false;
+            } else {
+                pending.append(next, int(end - next));
+                if (!addLine(pending.constData(), pending.constData() + pending.size())) return false;
+                pending.resize(0);
+            }
+            next = end;
+        }
+    }
+    return pending.isEmpty() || addLine(pending.constData(), pending.constData() + pending.size());
 }
 
 bool ScriptCompiler::compileFile(const QString &path)
@@ -135,20 +171,14 @@ bool ScriptCompiler::compileFile(const QString &path)
     std::vector<int> ends;
     {
         QFile file(path);
-        if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
             printLine("Failed to open:" + path.toLocal8Bit());
             return false;
         }
         lines.reserve(int(std::min<qint64>(file.size() + 1, kMaxScriptBytes)));
-        QByteArray raw;
-        while (!file.atEnd()) {
-            readLineInto(file, raw);
-            if (lines.size() + raw.size() > kMaxScriptBytes) {
-                printLine(path.toLocal8Bit() + " file too large");
-                return false;
-            }
-            appendTrimmedLine(lines, raw);
-            ends.push_back(lines.size());
+        if (!readTrimmedLines(file, lines, ends)) {
+            printLine(path.toLocal8Bit() + " file too large");
+            return false;
         }
     }
     // Scripts make about one instruction for every two bytes, before optimisation. Reserving one
@@ -163,7 +193,7 @@ bool ScriptCompiler::compileFile(const QString &path)
     int begin = 0;
     for (size_t k = 0; ok && k < ends.size(); ++k) {
         // The lexer copies what it keeps, so the line can view the buffer.
-        ok = compileLine(QByteArray::fromRawData(lines.constData() + begin, ends[k] - begin), int(k) + 1);
+        ok = compileLine(lines.constData() + begin, ends[k] - begin, int(k) + 1);
         begin = ends[k];
     }
     m_currentFile = previousFile;
@@ -172,14 +202,19 @@ bool ScriptCompiler::compileFile(const QString &path)
 
 bool ScriptCompiler::compileLine(const QByteArray &text, int lineNumber)
 {
+    return compileLine(text.constData(), text.size(), lineNumber);
+}
+
+bool ScriptCompiler::compileLine(const char *text, int size, int lineNumber)
+{
     if (!m_parser) m_parser = std::make_unique<SyntaxChecker>();
-    m_lexer.reset(text, lineNumber);
+    m_lexer.reset(text, size, lineNumber);
     m_currentLine = m_lexer.lineText();
 
     m_tokens.clear();
     for (;;) {
-        Instruction &token = m_tokens.emplace_back();
-        if (!m_lexer.next(token)) {
+        Instruction &token = newToken();
+        if (!m_lexer.nextInto(token)) {
             m_tokens.pop_back();
             if (m_parser->hasError()) break;
             reportError("syntax error", m_lexer.lineNumber(), "Unable to parse " + m_lexer.failedText());
@@ -234,6 +269,18 @@ bool ScriptCompiler::fail(const QByteArray &message, const QByteArray &detail)
     return false;
 }
 
+// Called for nearly every token and instruction: the vector's append is worth having inline.
+#if defined(__GNUC__)
+[[gnu::flatten]]
+#endif
+Instruction &ScriptCompiler::newToken()
+{
+    return m_tokens.emplace_back();
+}
+
+#if defined(__GNUC__)
+[[gnu::flatten]]
+#endif
 Instruction &ScriptCompiler::gen(int32_t kind, int32_t value)
 {
     Instruction &i = m_program.emplace_back();

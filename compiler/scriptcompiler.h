@@ -54,6 +54,9 @@ protected:
     virtual void reportError(const QByteArray &message, int line, const QByteArray &detail);
 
 private:
+    bool compileLine(const char *text, int size, int lineNumber);
+    Instruction &newToken();
+
     // Statement translation (translator.cpp)
     bool translateLine();
     bool translateStatement();
@@ -86,6 +89,7 @@ private:
     Parsed parseOperand();
     bool parseFunction(int32_t kind);
     const tollan::Symbol *findNamed(bool *parenthesised);
+    const tollan::Symbol *findNamed(bool *parenthesised, const tollan::Symbol *s);
     bool loadVariable();
     bool storeTarget(bool isResult);
     bool slice(const tollan::Symbol &symbol, bool constantData);

@@ -32,6 +32,13 @@ const Symbol *SymbolList::findVisible(const QByteArray &name, const QString &fil
 
 const Symbol *SymbolList::find(const QByteArray &name) const
 {
+    // A parameter list holds a few names: comparing them costs less than hashing the name.
+    if (m_symbols.size() <= 8) {
+        for (const Symbol &s : m_symbols) {
+            if (s.name == name) return &s;
+        }
+        return nullptr;
+    }
     const auto it = m_index.constFind(name);
     return it == m_index.constEnd() ? nullptr : &m_symbols.at(it->first());
 }

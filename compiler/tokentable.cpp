@@ -164,6 +164,6 @@ void Instruction::setKind(int32_t newKind)
 
 QByteArray Instruction::mnemonic() const
 {
-    if (kind == tk::Debug) return sourceLine;
+    if (kind == tk::Debug) return text;
     return QByteArray(TokenTable::row(kind).mnemonic);
 }

@@ -114,6 +114,29 @@ private slots:
         QCOMPARE(uint32_t(c.hex.size() / 2), c.end);
     }
 
+    // Line ends: "\r\n" reads as "\n", a carriage return inside a line stays (and is refused),
+    // and a line far longer than any read block or a last line without "\n" reads whole.
+    void lineEnds()
+    {
+        const QByteArray comment = "# " + QByteArray(200000, 'c');
+        const QByteArray lf = "dim x\nprocedure p()\nx = 300 " + comment + "\nend";
+        QByteArray crlf = lf;
+        crlf.replace("\n", "\r\n");
+        const Compiled a = compileScript(lf);
+        const Compiled b = compileScript(crlf + "\r\n");
+        QVERIFY(a.ok);
+        QVERIFY(b.ok);
+        // The procedure: push 300 (4-byte form), the address 0, store; RETURN; the final END.
+        QCOMPARE(a.hex, kHeader + "1b2c010000" + "3600" + "0e" + "51" + "17");
+        QCOMPARE(b.hex, a.hex);
+
+        const Compiled c = compileScript("dim x\r\nprocedure p()\r\nx =\r1\r\nend\r\n");
+        QVERIFY(!c.ok);
+        QCOMPARE(c.errors.size(), 1);
+        QCOMPARE(c.errors.at(0).line, 3);
+        QCOMPARE(c.errors.at(0).detail, QByteArray("Unable to parse \r"));
+    }
+
     // Two classes with one event each, both script id 0, no handler: 4 + 4 bytes and the END.
     void minimalProgram()
     {
