@@ -15,30 +15,23 @@
 #include <QDir>
 #include <QFileInfo>
 #include <cstring>
-#include <zlib.h>
 
 namespace
 {
 
 // Offsets of the section records in the table.
-const int FilesRecord = 0;
-const int CertificatesRecord = 12;
-const int ScriptRecord = 24;
-const int UsbRecord = 36;
-const int HardwareRecord = 48;
-const int SoftwareRecord = 60;
-const int VersionWord = 72;
+const int FilesRecord = imagelayout::recordOffsetInTable(imagelayout::Files);
+const int CertificatesRecord = imagelayout::recordOffsetInTable(imagelayout::Certificates);
+const int ScriptRecord = imagelayout::recordOffsetInTable(imagelayout::Script);
+const int UsbRecord = imagelayout::recordOffsetInTable(imagelayout::Usb);
+const int HardwareRecord = imagelayout::recordOffsetInTable(imagelayout::Hardware);
+const int SoftwareRecord = imagelayout::recordOffsetInTable(imagelayout::Software);
+const int VersionWord = imagelayout::versionOffsetInTable;
 
 void putWord(QByteArray &bytes, int offset, quint32 value)
 {
     for (int i = 0; i < 4; ++i)
         bytes[offset + i] = char(value >> (8 * i));
-}
-
-quint32 crcOf(const QByteArray &block)
-{
-    return quint32(
-        crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef *>(block.constData()), uInt(block.size())));
 }
 
 void notEnoughFlash(Console &console, qint64 required)
@@ -87,7 +80,7 @@ void ProjectBuilder::setRecord(int recordOffset, quint32 location, const QByteAr
 {
     putWord(m_table, recordOffset, location);
     putWord(m_table, recordOffset + 4, quint32(block.size()));
-    putWord(m_table, recordOffset + 8, crcOf(block));
+    putWord(m_table, recordOffset + 8, imagelayout::crc32Of(block));
 }
 
 void ProjectBuilder::place(const QByteArray &block, int recordOffset)

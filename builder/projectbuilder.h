@@ -5,6 +5,7 @@
 // an Intel HEX file of boot and program flash. The script is compiled by running tollan as a process.
 #pragma once
 
+#include "imagelayout.h"
 #include "intelhexwriter.h"
 #include "largebuffer.h"
 
@@ -17,10 +18,10 @@ class Console;
 class ProjectBuilder
 {
 public:
-    static const int FlashSize = 512000;
-    static const int TableOffset = 511924;
-    static const int TableSize = 76;
-    static const quint32 LayoutVersion = 5;
+    static const int FlashSize = int(imagelayout::flashSize);
+    static const int TableOffset = int(imagelayout::tableOffset);
+    static const int TableSize = imagelayout::tableSize;
+    static const quint32 LayoutVersion = imagelayout::layoutVersion;
     static const quint32 FlashBase = 0x1D000000;
     static const quint32 CachedFlashBase = 0x9D000000;
     static const quint32 BootFlashBase = 0x1FC00000;

@@ -2,7 +2,7 @@
 // it checks that every packet produced carries length fields that describe its bytes. Inputs that start
 // with "<" are API definition files for the loader instead; "<#N" in front wraps the rest in N elements,
 // so nesting far beyond the loader's limit is a few bytes away.
-#include "addressvalidator.h"
+#include "hwaddress.h"
 #include "commandparser.h"
 #include "packet.h"
 
@@ -69,15 +69,15 @@ void checkValidator(QString text, int pos)
 {
     const QString before = text;
     const int posBefore = pos;
-    const QValidator::State state = AddressValidator().validate(text, pos);
-    if (state == QValidator::Invalid && text == before && pos == posBefore) return;
+    const hwaddress::State state = hwaddress::normalize(text, pos);
+    if (state == hwaddress::State::Invalid && text == before && pos == posBefore) return;
     for (const QChar c : text) {
         if (!c.isDigit() && !(c >= QLatin1Char('a') && c <= QLatin1Char('f')) && c != QLatin1Char(':'))
             std::abort();
     }
-    if (text.size() > 17 || (state == QValidator::Acceptable && text.size() != 17)) std::abort();
+    if (text.size() > 17 || (state == hwaddress::State::Acceptable && text.size() != 17)) std::abort();
     // An empty text is left as it is, cursor included.
-    if (!before.isEmpty() && state != QValidator::Invalid && (pos < 0 || pos > text.size())) std::abort();
+    if (!before.isEmpty() && state != hwaddress::State::Invalid && (pos < 0 || pos > text.size())) std::abort();
 }
 
 } // namespace

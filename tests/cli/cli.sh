@@ -53,6 +53,13 @@ expect "tollan, missing files" 255 $'api.xml file open failed\nFailed to open:mi
 fi
 [ ! -x "$bin/kirrup" ] || expect "kirrup, no arguments" 1 "usage: $bin/kirrup input [path_to_tollan]" "$bin/kirrup"
 
+# Console programs start on machines without a display: no display library may be linked in.
+for p in "$bin"/*; do
+  [ -x "$p" ] && [ "$(basename "$p")" != velmo ] || continue
+  libs=$(ldd "$p" 2>&1 | grep -E -o 'lib(Qt5Gui|Qt5Widgets|GL|EGL|X11|xcb)[^ ]*' | sort -u | tr '\n' ' ')
+  [ -z "$libs" ] || fail "$(basename "$p") links display libraries: $libs"
+done
+
 if [ "$failures" -ne 0 ]; then
   echo "$failures failure(s)"
   exit 1

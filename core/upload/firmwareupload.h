@@ -3,6 +3,7 @@
 // no widgets: the main window's upload slots and the console flasher drive it and show what it reports.
 #pragma once
 
+#include "imagelayout.h"
 #include "wifitypes.h"
 
 #include <QBuffer>
@@ -33,10 +34,8 @@ public:
     Q_ENUM(State)
 
     static constexpr int chunkSize = 128;
-    // Program flash of the module: no valid image is larger.
-    static constexpr qint64 flashSize = 512000;
-    // The software block's section record, the last of the image's section table.
-    static constexpr qint64 softwareRecordOffset = 511984;
+    static constexpr qint64 flashSize = imagelayout::flashSize;
+    static constexpr qint64 softwareRecordOffset = imagelayout::softwareRecordOffset;
     // Longer than any answer a working module takes, including its start after the reset.
     static constexpr int defaultResponseTimeoutMs = 10000;
 

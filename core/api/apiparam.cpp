@@ -1,6 +1,6 @@
 #include "apiparam.h"
 
-#include "addressvalidator.h"
+#include "hwaddress.h"
 
 #include <QHostAddress>
 
@@ -83,10 +83,9 @@ QByteArray ApiParam::encode_argument(const QString &arg, QString &msg) const
         return out;
     }
     case HwAddr: {
-        AddressValidator validator;
         QString text = arg;
         int pos = 0;
-        if (validator.validate(text, pos) != QValidator::Acceptable) {
+        if (hwaddress::normalize(text, pos) != hwaddress::State::Acceptable) {
             msg += QStringLiteral("unable parse argument '%1' as address").arg(text);
             return {};
         }

@@ -1,10 +1,10 @@
 #include "firmwareupload.h"
 
 #include "cls_wifi.h"
+#include "imagelayout.h"
 #include "logformat.h"
 
 #include <QFile>
-#include <zlib.h>
 
 namespace
 {
@@ -21,12 +21,6 @@ QString resultWords(uint16 code)
     const QString text = logformat::result_text(code);
     if (!text.isEmpty()) words += QStringLiteral(" (%1)").arg(text);
     return words;
-}
-
-quint32 readLe32(const QByteArray &data, qint64 offset)
-{
-    const auto *p = reinterpret_cast<const unsigned char *>(data.constData() + offset);
-    return quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
 }
 
 } // namespace
@@ -67,41 +61,11 @@ bool FirmwareUpload::readDfuFile(const QString &path, QByteArray *image, QString
     } else {
         // One byte more than the flash holds tells an oversized file without reading all of it.
         const QByteArray data = file.read(flashSize + 1);
-        const qint64 size = data.size();
-        const qint64 tableEnd = softwareRecordOffset + 12;
-        if (file.error() != QFileDevice::NoError) {
+        if (file.error() != QFileDevice::NoError)
             reason = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
-        } else if (size > flashSize) {
-            reason = QStringLiteral("%1 is larger than the module's program flash of %2 bytes")
-                         .arg(path)
-                         .arg(flashSize);
-        } else if (size < tableEnd) {
-            reason = QStringLiteral("%1 is %2 bytes, too short to hold the section table (%3 bytes at least)")
-                         .arg(path)
-                         .arg(size)
-                         .arg(tableEnd);
-        } else {
-            // 64-bit sums: start and length come from the file and may be anything.
-            const quint64 start = readLe32(data, softwareRecordOffset);
-            const quint64 length = readLe32(data, softwareRecordOffset + 4);
-            const quint32 stored = readLe32(data, softwareRecordOffset + 8);
-            if (start + length > quint64(size)) {
-                reason = QStringLiteral("the software block (offset %1, %2 bytes) lies outside %3")
-                             .arg(start)
-                             .arg(length)
-                             .arg(path);
-            } else {
-                const auto *block = reinterpret_cast<const Bytef *>(data.constData() + start);
-                const quint32 crc = quint32(crc32(crc32(0L, Z_NULL, 0), block, uInt(length)));
-                if (crc != stored)
-                    reason =
-                        QStringLiteral("the software block's CRC-32 is 0x%1, its section record says 0x%2")
-                            .arg(crc, 8, 16, QLatin1Char('0'))
-                            .arg(stored, 8, 16, QLatin1Char('0'));
-                else
-                    *image = data;
-            }
-        }
+        else
+            reason = imagelayout::checkSoftwareBlock(data, path);
+        if (reason.isEmpty()) *image = data;
     }
     if (why) *why = reason;
     return reason.isEmpty();

@@ -1,8 +1,10 @@
-#include "addressvalidator.h"
+#include "hwaddress.h"
 
-QValidator::State AddressValidator::validate(QString &text, int &pos) const
+#include <QtGlobal>
+
+hwaddress::State hwaddress::normalize(QString &text, int &pos)
 {
-    if (text.isEmpty()) return Intermediate;
+    if (text.isEmpty()) return State::Intermediate;
 
     QString digits;
     int newPos = pos;
@@ -14,12 +16,12 @@ QValidator::State AddressValidator::validate(QString &text, int &pos) const
         } else if (c == QLatin1Char(':')) {
             if (i < pos) --newPos;
         } else {
-            return Invalid;
+            return State::Invalid;
         }
     }
 
     text = digits.left(12);
-    if (text.isEmpty()) return Invalid;
+    if (text.isEmpty()) return State::Invalid;
 
     const int pairs = (text.size() - 1) / 2;
     for (int i = 0; i < pairs; ++i) {
@@ -30,5 +32,5 @@ QValidator::State AddressValidator::validate(QString &text, int &pos) const
     pos = qBound(0, newPos, text.size());
 
     // Twelve digits and five colons.
-    return text.size() > 16 ? Acceptable : Intermediate;
+    return text.size() > 16 ? State::Acceptable : State::Intermediate;
 }

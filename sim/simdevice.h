@@ -21,6 +21,8 @@ class SimDevice : public QObject
 {
     Q_OBJECT
 public:
+    // The simulator reads the image layout on its own, not through the shared one, so it checks the
+    // builder and the upload rather than repeating their mistakes.
     static constexpr int flashSize = 512000;
     // The software block's section record: start, length, CRC-32, at the end of the image.
     static constexpr int softwareRecordOffset = 511984;

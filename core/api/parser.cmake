@@ -3,5 +3,5 @@ list(APPEND NW_API_SOURCES
   apiparam.h apiparam.cpp
   apimessage.h apimessage.cpp
   apiclass.h apiclass.cpp
-  addressvalidator.h addressvalidator.cpp
+  hwaddress.h hwaddress.cpp
   commandparser.h commandparser.cpp)

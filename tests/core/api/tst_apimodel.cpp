@@ -13,7 +13,7 @@ namespace
 
 QString dataFile(const char *name)
 {
-    return QStringLiteral(NW_SOURCE_DIR "/tests/gui/api/data/") + QLatin1String(name);
+    return QStringLiteral(NW_SOURCE_DIR "/tests/core/api/data/") + QLatin1String(name);
 }
 
 QList<int> typeCodes(const ApiMessage &m)

@@ -1,5 +1,5 @@
 // The command line: typed commands and hex packets into bytes, with the help and error texts.
-#include "addressvalidator.h"
+#include "hwaddress.h"
 #include "cls_wifi.h"
 #include "commandparser.h"
 #include "testmain.h"
@@ -238,7 +238,7 @@ private slots:
     void invalidTypeFailsSilently()
     {
         CommandParser model;
-        QCOMPARE(model.load(QStringLiteral(NW_SOURCE_DIR "/tests/gui/api/data/model.xml")), 0);
+        QCOMPARE(model.load(QStringLiteral(NW_SOURCE_DIR "/tests/core/api/data/model.xml")), 0);
         QString msg;
         QVERIFY(model.parse(QStringLiteral("first_broken 1"), msg).isEmpty());
         QCOMPARE(msg, help("<b>wifi_cmd_first_broken</b> <b>x</b>:invalid"));
@@ -247,14 +247,15 @@ private slots:
         QCOMPARE(model.parse(QStringLiteral("first_dup"), msg).toHex(), QByteArray("08000001"));
     }
 
-    void validator_data()
+    void hwAddressText_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("pos");
         QTest::addColumn<int>("state");
         QTest::addColumn<QString>("newText");
         QTest::addColumn<int>("newPos");
-        const int inv = QValidator::Invalid, mid = QValidator::Intermediate, ok = QValidator::Acceptable;
+        const int inv = int(hwaddress::State::Invalid), mid = int(hwaddress::State::Intermediate),
+                  ok = int(hwaddress::State::Acceptable);
         QTest::newRow("empty") << "" << 0 << mid << "" << 0;
         QTest::newRow("one pair") << "02" << 2 << mid << "02" << 2;
         QTest::newRow("typing on") << "020" << 3 << mid << "02:0" << 4;
@@ -271,25 +272,23 @@ private slots:
                                    << QString::fromUtf8("02\xc3\xa9") << 1;
     }
 
-    void validator()
+    void hwAddressText()
     {
         QFETCH(QString, text);
         QFETCH(int, pos);
         QFETCH(int, state);
         QFETCH(QString, newText);
         QFETCH(int, newPos);
-        AddressValidator v;
-        QCOMPARE(int(v.validate(text, pos)), state);
+        QCOMPARE(int(hwaddress::normalize(text, pos)), state);
         QCOMPARE(text, newText);
         QCOMPARE(pos, newPos);
     }
 
     void onlyColonsIsInvalid()
     {
-        AddressValidator v;
         QString text = QStringLiteral(":::");
         int pos = 3;
-        QCOMPARE(v.validate(text, pos), QValidator::Invalid);
+        QCOMPARE(hwaddress::normalize(text, pos), hwaddress::State::Invalid);
         QVERIFY(text.isEmpty());
     }
 
