@@ -1,5 +1,6 @@
 #include "flashjob.h"
 
+#include "recordstore.h"
 #include "uartdev.h"
 
 FlashJob::FlashJob(const QString &port, const FlashOptions &options, QObject *parent)
@@ -21,14 +22,11 @@ FlashJob::FlashJob(const QString &port, const FlashOptions &options, QObject *pa
         m_bytes = bytes;
         m_total = total;
         m_elapsedMs = time;
+        emit changed();
         // The last chunk has gone out: what is left is the module's finish, reset and start.
         if (bytes == total && m_phase == Phase::Uploading) setPhase(Phase::Booting);
-        emit changed();
     });
-    connect(&upload, &FirmwareUpload::finished, this, [this](bool ok, const QString &why) {
-        // A lost port is told better by the link, which knows why.
-        finish(ok, !ok && !lastLinkError.isEmpty() ? lastLinkError : why);
-    });
+    connect(&upload, &FirmwareUpload::finished, this, &FlashJob::uploadEnded);
 
     dfuTimer.setSingleShot(true);
     dfuTimer.setInterval(options.timeoutMs);
@@ -36,6 +34,15 @@ FlashJob::FlashJob(const QString &port, const FlashOptions &options, QObject *pa
     // In its update state the module announces itself with the dfu boot event; accept the system one too.
     connect(&wifi.dfu, &cls_wifi_dfu::evt_boot, this, &FlashJob::moduleBooted);
     connect(&wifi.system, &cls_wifi_system::evt_boot, this, &FlashJob::moduleBooted);
+
+    macTimer.setSingleShot(true);
+    macTimer.setInterval(options.timeoutMs);
+    connect(&macTimer, &QTimer::timeout, this, [this] {
+        m_macStep = MacStep::None;
+        finish(false, QStringLiteral("no response from the module while its MAC address was set"));
+    });
+    connect(&wifi.config, &cls_wifi_config::evt_mac_address, this, &FlashJob::macReported);
+    connect(&wifi.config, &cls_wifi_config::rsp_set_mac, this, &FlashJob::macSet);
 }
 
 FlashJob::~FlashJob()
@@ -46,9 +53,11 @@ FlashJob::~FlashJob()
 
 void FlashJob::start()
 {
+    if (!m_duration.isValid()) m_duration.start();
+    lastLinkError.clear();
+    m_phase = Phase::Opening;
     if (!comm.OpenDevice(port, options.baud)) {
-        finish(false,
-               lastLinkError.isEmpty() ? QStringLiteral("could not open %1").arg(port) : lastLinkError);
+        fail(lastLinkError.isEmpty() ? QStringLiteral("could not open %1").arg(port) : lastLinkError);
         return;
     }
     if (!options.enterDfu) {
@@ -70,7 +79,7 @@ void FlashJob::moduleBooted()
 void FlashJob::dfuTimedOut()
 {
     if (m_phase == Phase::EnteringDfu)
-        finish(false, QStringLiteral("no response from the module after the reset into its update state"));
+        fail(QStringLiteral("no response from the module after the reset into its update state"));
 }
 
 void FlashJob::linkError(const QString &message)
@@ -83,6 +92,10 @@ void FlashJob::linkClosed()
     // While uploading the engine ends the upload itself and reports through finished.
     if (m_phase == Phase::Opening || m_phase == Phase::EnteringDfu) {
         dfuTimer.stop();
+        fail(lastLinkError.isEmpty() ? QStringLiteral("the port was closed") : lastLinkError);
+    } else if (m_phase == Phase::Assigning) {
+        macTimer.stop();
+        m_macStep = MacStep::None;
         finish(false, lastLinkError.isEmpty() ? QStringLiteral("the port was closed") : lastLinkError);
     } else {
         upload.linkLost();
@@ -92,7 +105,97 @@ void FlashJob::linkClosed()
 void FlashJob::beginUpload()
 {
     setPhase(Phase::Uploading);
-    upload.uploadFile(options.image);
+    if (options.imageData.isEmpty()) upload.uploadFile(options.image);
+    else upload.uploadImage(options.imageData, options.image);
+}
+
+void FlashJob::uploadEnded(bool ok, const QString &why)
+{
+    if (ok) {
+        if (macSource) startAssigning();
+        else finish(true, QString());
+        return;
+    }
+    if (m_phase == Phase::Done || m_phase == Phase::Failed) return;
+    // A lost port is told better by the link, which knows why.
+    fail(!lastLinkError.isEmpty() ? lastLinkError : why);
+}
+
+void FlashJob::fail(const QString &reason)
+{
+    if (m_phase == Phase::Done || m_phase == Phase::Failed) return;
+    if (m_retries >= options.retries) {
+        finish(false, reason);
+        return;
+    }
+    ++m_retries;
+    m_reason = reason;
+    // A fresh start on a fresh line: the module may have been reset or replugged in between.
+    dfuTimer.stop();
+    // A fresh start on a fresh line: the module may have been reset or replugged in between.
+    comm.CloseDevice();
+    m_bytes = m_total = m_elapsedMs = 0;
+    setPhase(Phase::Opening);
+    QTimer::singleShot(500, this, &FlashJob::start);
+}
+
+void FlashJob::startAssigning()
+{
+    setPhase(Phase::Assigning);
+    m_macStep = MacStep::ReadingBefore;
+    macTimer.start();
+    wifi.config.cmd_get_mac(0);
+}
+
+void FlashJob::macReported(uint8, hw_addr mac)
+{
+    quint64 value = 0;
+    for (unsigned char byte : mac.addr)
+        value = (value << 8) | byte;
+    if (m_macStep == MacStep::ReadingBefore) {
+        macTimer.stop();
+        m_macBefore = mac48::format(value);
+        QString why;
+        m_assigned = macSource(&why);
+        if (!m_assigned) {
+            m_macStep = MacStep::None;
+            finish(false, why);
+            return;
+        }
+        hw_addr next{};
+        for (int i = 0; i < 6; ++i)
+            next.addr[i] = uint8_t(*m_assigned >> (8 * (5 - i)));
+        m_macStep = MacStep::Setting;
+        macTimer.start();
+        wifi.config.cmd_set_mac(0, next);
+    } else if (m_macStep == MacStep::Confirming) {
+        macTimer.stop();
+        m_macStep = MacStep::None;
+        m_macAfter = mac48::format(value);
+        if (value != *m_assigned) {
+            m_macMismatch = true;
+            finish(false, QStringLiteral("the module reports the MAC address %1 after it was set to %2")
+                              .arg(m_macAfter, mac48::format(*m_assigned)));
+            return;
+        }
+        finish(true, QString());
+    }
+}
+
+void FlashJob::macSet(uint16 result, uint8)
+{
+    if (m_macStep != MacStep::Setting) return;
+    if (result != 0) {
+        macTimer.stop();
+        m_macStep = MacStep::None;
+        finish(false, QStringLiteral("the module refused the MAC address %1: result 0x%2")
+                          .arg(mac48::format(*m_assigned))
+                          .arg(result, 4, 16, QLatin1Char('0')));
+        return;
+    }
+    m_macStep = MacStep::Confirming;
+    macTimer.start();
+    wifi.config.cmd_get_mac(0);
 }
 
 void FlashJob::setPhase(Phase p)

@@ -6,17 +6,22 @@
 #include "firmwareupload.h"
 #include "uarthvconnection.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <functional>
+#include <optional>
 
 struct FlashOptions {
     QString image;
+    QByteArray imageData; // read once at start, so every module gets the same bytes
     int baud = 115200;
     bool flowcontrol = true; // four chunks in flight, else one
     bool enterDfu = false;   // reset the module into its update state first
     bool eraseKeys = false;
     int timeoutMs = FirmwareUpload::defaultResponseTimeoutMs;
+    int retries = 0; // further attempts after a failed upload
 };
 
 // One module on one port: open, optionally reset into the update state, upload, wait for the boot.
@@ -25,7 +30,7 @@ class FlashJob : public QObject
     Q_OBJECT
 
 public:
-    enum class Phase { Opening, EnteringDfu, Uploading, Booting, Done, Failed };
+    enum class Phase { Waiting, Opening, EnteringDfu, Uploading, Booting, Assigning, Done, Failed };
     Q_ENUM(Phase)
 
     FlashJob(const QString &port, const FlashOptions &options, QObject *parent = nullptr);
@@ -38,6 +43,16 @@ public:
     int total() const { return m_total; }
     int elapsedMs() const { return m_elapsedMs; }
     bool erasesKeys() const { return options.eraseKeys; }
+    int retriesUsed() const { return m_retries; }
+    qint64 durationMs() const { return m_duration.isValid() ? m_duration.elapsed() : 0; }
+    // The module's address before and after the run ("" when never read), and the one it was given.
+    const QString &macBefore() const { return m_macBefore; }
+    const QString &macAfter() const { return m_macAfter; }
+    std::optional<quint64> assignedMac() const { return m_assigned; }
+    bool macMismatch() const { return m_macMismatch; }
+    // Set before start: after the module has booted its new firmware it gets the address this hands out
+    // (empty with the reason: the module is flashed but refused an address).
+    std::function<std::optional<quint64>(QString *why)> macSource;
 
 public slots:
     void start();
@@ -51,11 +66,17 @@ private slots:
     void dfuTimedOut();
     void linkError(const QString &message);
     void linkClosed();
+    void macReported(uint8 hw_interface, hw_addr mac);
+    void macSet(uint16 result, uint8 hw_interface);
 
 private:
     void beginUpload();
     void setPhase(Phase p);
     void finish(bool ok, const QString &reason);
+    void uploadEnded(bool ok, const QString &why);
+    void startAssigning();
+    // A failure before the module has its new firmware: another attempt while retries are left.
+    void fail(const QString &reason);
 
     FlashOptions options;
     UartHVConnection comm;
@@ -63,9 +84,18 @@ private:
     FirmwareUpload upload{wifi};
     QTimer dfuTimer;
     QString lastLinkError;
-    Phase m_phase = Phase::Opening;
+    Phase m_phase = Phase::Waiting;
     QString m_reason;
     int m_bytes = 0;
     int m_total = 0;
     int m_elapsedMs = 0;
+    int m_retries = 0;
+    QElapsedTimer m_duration;
+    enum class MacStep { None, ReadingBefore, Setting, Confirming };
+    MacStep m_macStep = MacStep::None;
+    QTimer macTimer;
+    QString m_macBefore;
+    QString m_macAfter;
+    std::optional<quint64> m_assigned;
+    bool m_macMismatch = false;
 };

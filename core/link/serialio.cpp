@@ -10,8 +10,10 @@
 #include <ctime>
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -57,6 +59,19 @@ int openDevice(const QString &path)
         ::close(fd);
         errno = err;
         return -1;
+    }
+    // TIOCEXCL does not stop root; the lock stops every program that asks for it, root included.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int err = errno;
+        closeDevice(fd);
+        errno = err == EWOULDBLOCK ? EWOULDBLOCK : err;
+        return -1;
+    }
+    // USB adapters otherwise hold each answer for their latency timer; other lines do not know the flag.
+    serial_struct serial;
+    if (::ioctl(fd, TIOCGSERIAL, &serial) == 0 && !(serial.flags & ASYNC_LOW_LATENCY)) {
+        serial.flags |= ASYNC_LOW_LATENCY;
+        ::ioctl(fd, TIOCSSERIAL, &serial);
     }
     bool raw = ::ioctl(fd, TCGETS2, &t) == 0;
     if (raw) {
@@ -201,6 +216,8 @@ QString openFailureReason(const QString &path, int error)
         return QStringLiteral("not a serial port");
     case EBUSY:
         return reason + QLatin1String(" (another program has the port open)");
+    case EWOULDBLOCK:
+        return QStringLiteral("another program holds the port's lock (flock on %1)").arg(path);
     case EACCES:
     case EPERM: {
         // The group that may use the device, if membership of it is what would help.

@@ -5,6 +5,7 @@
 #include "logformat.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 namespace
 {
@@ -56,7 +57,11 @@ bool FirmwareUpload::readDfuFile(const QString &path, QByteArray *image, QString
     QString reason;
     QFile file(path);
     image->clear();
-    if (!file.open(QIODevice::ReadOnly)) {
+    const QFileInfo info(path);
+    // Opening a FIFO would wait for a writer, and a device could deliver anything: neither is an image.
+    if (info.exists() && !info.isFile()) {
+        reason = QStringLiteral("%1 is not a regular file").arg(path);
+    } else if (!file.open(QIODevice::ReadOnly)) {
         reason = QStringLiteral("cannot open %1: %2").arg(path, file.errorString());
     } else {
         // One byte more than the flash holds tells an oversized file without reading all of it.
@@ -78,6 +83,17 @@ void FirmwareUpload::uploadFile(const QString &fname)
     if (!readDfuFile(fname, &image, &why)) {
         emit message(red(QStringLiteral("Failed to validate DFU file:") + fname));
         // An upload under way goes on; only a refused start is the end of one.
+        if (!uploading()) emit finished(false, why);
+        return;
+    }
+    uploadImage(image, fname);
+}
+
+void FirmwareUpload::uploadImage(const QByteArray &image, const QString &name)
+{
+    const QString why = imagelayout::checkSoftwareBlock(image, name);
+    if (!why.isEmpty()) {
+        emit message(red(QStringLiteral("Failed to validate DFU file:") + name));
         if (!uploading()) emit finished(false, why);
         return;
     }

@@ -68,6 +68,8 @@ public:
 
 public slots:
     void uploadFile(const QString &fname);
+    // The same upload from bytes read earlier (checked again here); `name` names them in messages.
+    void uploadImage(const QByteArray &image, const QString &name);
     void rsp_flash_set_address(uint16 result);
     void rsp_flash_upload(uint16 status);
     void rsp_flash_upload_finish(uint16 status);
