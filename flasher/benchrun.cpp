@@ -35,7 +35,8 @@ FlashJob *BenchRun::newJob(const QString &port)
     if (settings.store && settings.pool) {
         RecordStore *store = settings.store;
         const MacPool pool = *settings.pool;
-        const QString bench = settings.bench;
+        const QString bench =
+            settings.benchId.isEmpty() ? settings.bench : settings.bench + QLatin1Char('/') + settings.benchId;
         job->macSource = [store, pool, bench, port](QString *why) { return store->reserve(pool, bench, port, why); };
     }
     connect(job, &FlashJob::changed, this, [this, job] { view->update(job); });

@@ -128,12 +128,16 @@ int main(int argc, char *argv[])
                                        QStringLiteral("Write the records as CSV to FILE ('-' for standard output), "
                                                       "then exit (needs --record)."),
                                        QStringLiteral("FILE"));
+    const QCommandLineOption reservations(
+        QStringLiteral("reservations"),
+        QStringLiteral("List the addresses handed out that no module confirmed (a bench died, a module refused "
+                       "or reported another address), then exit (needs --record)."));
     const QCommandLineOption bench(
         QStringLiteral("bench"),
         QStringLiteral("Production bench: wait for a module on each port, flash it, assign and record, wait for "
                        "it to be removed, and repeat until Ctrl-C."));
     cli.addOptions({help, version, baud, window, enterDfu, eraseKeys, timeout, retries, quiet, json, record, benchId,
-                    macPool, releaseMac, exportCsv, bench});
+                    macPool, releaseMac, exportCsv, reservations, bench});
     cli.addPositionalArgument(QStringLiteral("image"), QStringLiteral("The image file, e.g. wifi.dfu."));
     cli.addPositionalArgument(QStringLiteral("port"), QStringLiteral("Serial ports, e.g. /dev/ttyUSB0."),
                               QStringLiteral("port..."));
@@ -170,9 +174,9 @@ int main(int argc, char *argv[])
     options.enterDfu = cli.isSet(enterDfu);
     options.eraseKeys = cli.isSet(eraseKeys);
     if (cli.isSet(quiet) && cli.isSet(json)) return usageError(QStringLiteral("--quiet and --json exclude each other"));
-    const bool needsRecord = cli.isSet(macPool) || cli.isSet(releaseMac) || cli.isSet(exportCsv);
-    if (needsRecord && !cli.isSet(record))
-        return usageError(QStringLiteral("--mac-pool, --release-mac and --export-csv need --record"));
+    const bool operatorAction = cli.isSet(releaseMac) || cli.isSet(exportCsv) || cli.isSet(reservations);
+    if ((operatorAction || cli.isSet(macPool)) && !cli.isSet(record))
+        return usageError(QStringLiteral("--mac-pool, --release-mac, --reservations and --export-csv need --record"));
     std::optional<quint64> poolFirst, poolLast;
     if (cli.isSet(macPool)) {
         const QStringList ends = cli.value(macPool).split(QLatin1Char('-'));
@@ -190,9 +194,18 @@ int main(int argc, char *argv[])
     RecordStore store;
     QString why;
     if (cli.isSet(record) && !store.open(cli.value(record), &why)) return failure(why);
-    if (cli.isSet(releaseMac) || cli.isSet(exportCsv)) {
+    if (operatorAction) {
         if (!cli.positionalArguments().isEmpty())
-            return usageError(QStringLiteral("--release-mac and --export-csv take no image or ports"));
+            return usageError(QStringLiteral("--release-mac, --reservations and --export-csv take no image or ports"));
+        if (cli.isSet(reservations)) {
+            const QList<MacReservation> list = store.reservations(QString(), &why);
+            if (!why.isEmpty()) return failure(why);
+            for (const MacReservation &r : list)
+                if (r.state != QLatin1String("assigned"))
+                    std::printf("%s  %-8s  %s  %s  %s\n", qPrintable(mac48::format(r.mac)), qPrintable(r.state),
+                                qPrintable(r.time.toString(Qt::ISODate)), qPrintable(r.bench), qPrintable(r.port));
+            return 0;
+        }
         if (cli.isSet(releaseMac)) {
             const auto mac = mac48::parse(cli.value(releaseMac));
             if (!mac) return usageError(QStringLiteral("not a MAC address: ") + cli.value(releaseMac));

@@ -2,6 +2,8 @@
 
 #include <QAtomicInt>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QThread>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSqlDatabase>
@@ -59,6 +61,23 @@ bool run(const QString &connection, const QString &sql, QString *why)
 QVariant textValue(const QString &text)
 {
     return QVariant(text.isNull() ? QStringLiteral("") : text);
+}
+
+// The write-ahead log lets benches read while one writes. Switching a new file to it needs the file to
+// itself and does not wait for a busy file, so benches starting together take turns here.
+bool setJournal(const QString &connection, QString *why)
+{
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        QString reason;
+        if (run(connection, QStringLiteral("PRAGMA journal_mode=WAL"), &reason)) return true;
+        if (!reason.contains(QLatin1String("locked")) || waited.elapsed() > RecordStore::busyTimeoutMs) {
+            if (why) *why = reason;
+            return false;
+        }
+        QThread::msleep(20);
+    }
 }
 
 QString csvField(const QString &field)
@@ -163,7 +182,7 @@ bool RecordStore::open(const QString &target, QString *why)
             db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs));
             if (!db.open()) reason = sqlReason(db.lastError());
             // Each commit reaches the disk before the address it settles is used.
-            else if (!run(m_connection, QStringLiteral("PRAGMA journal_mode=WAL"), &reason) ||
+            else if (!setJournal(m_connection, &reason) ||
                      !run(m_connection, QStringLiteral("PRAGMA synchronous=FULL"), &reason))
                 db.close();
         }

@@ -1,4 +1,5 @@
 // nwsim: plays an NW300 module on a pseudo-terminal (or a serial device) until it is stopped.
+#include "hwaddress.h"
 #include "nwversion.h"
 #include "simdevice.h"
 #include "simline.h"
@@ -111,6 +112,15 @@ int main(int argc, char *argv[])
         {QStringLiteral("flood"),
          QStringLiteral("Send hardware change_notification events (timestamp "
                         "counting from 0) as fast as the line takes them (not traced).")},
+        {QStringLiteral("pace"),
+         QStringLiteral("Take the time of a real line at <baud> (10 bits a byte) for every byte received "
+                        "and sent."),
+         QStringLiteral("baud")},
+        {QStringLiteral("flash-write"),
+         QStringLiteral("Microseconds to write each flash_upload chunk before the next command is read."),
+         QStringLiteral("us")},
+        {QStringLiteral("mac"), QStringLiteral("The module's MAC address at start (default 02:4e:57:00:00:01)."),
+         QStringLiteral("address")},
         {QStringLiteral("scan-stream"),
          QStringLiteral("Send scan_result events at the byte rate of <baud>, 10 bits a byte (not traced)."),
          QStringLiteral("baud")},
@@ -131,7 +141,16 @@ int main(int argc, char *argv[])
               intOption(parser, QStringLiteral("mute-after"), &o.muteAfter) &&
               intOption(parser, QStringLiteral("hangup-after"), &o.hangupAfter) &&
               intOption(parser, QStringLiteral("stall-after"), &o.stallAfter) &&
-              intOption(parser, QStringLiteral("scan-stream"), &o.scanStreamBaud);
+              intOption(parser, QStringLiteral("scan-stream"), &o.scanStreamBaud) &&
+              intOption(parser, QStringLiteral("pace"), &o.paceBaud) &&
+              intOption(parser, QStringLiteral("flash-write"), &o.flashWriteUs);
+    if (ok && parser.isSet(QStringLiteral("mac"))) {
+        QString text = parser.value(QStringLiteral("mac")).toLower();
+        int pos = 0;
+        ok = hwaddress::normalize(text, pos) == hwaddress::State::Acceptable;
+        if (ok) o.mac = QByteArray::fromHex(text.toLatin1());
+        else std::fprintf(stderr, "nwsim: --mac needs an address like 02:4e:57:00:00:01\n");
+    }
     if (ok && parser.isSet(QStringLiteral("reject-upload"))) {
         const QStringList parts = parser.value(QStringLiteral("reject-upload")).split(QLatin1Char(':'));
         bool okN = false, okResult = true;

@@ -73,6 +73,7 @@ SimDevice::SimDevice(const SimOptions &options, QObject *parent)
     : QObject(parent), m_options(options), m_flash(flashSize, char(0xff)), m_mac(defaultMac()),
       m_update(options.startInUpdateState)
 {
+    if (options.mac.size() == 6) std::memcpy(m_mac.addr, options.mac.constData(), 6);
 }
 
 QByteArray SimDevice::connectedSsid() const

@@ -20,6 +20,11 @@ namespace
 
 // Unread bytes kept for a host that does not read: the streams pause beyond this.
 constexpr int streamBacklog = 64 * 1024;
+// Bytes taken off the line per turn of the event loop: a line that never runs dry (a device that is not
+// a serial port, or a flood) cannot grow the buffer without end.
+constexpr int readPerTurn = 64 * 1024;
+// A UART's transmit FIFO: what a paced line may send at once.
+constexpr double paceBurst = 16;
 // How long a hang-up waits for the host to read the answers before it.
 constexpr int hangupGraceMs = 2000;
 constexpr int hangupSettleMs = 20;
@@ -64,8 +69,14 @@ QString systemError(const QString &what)
 
 SimLine::SimLine(SimDevice *device, const SimOptions &options, QObject *parent)
     : QObject(parent), m_device(device), m_options(options), m_delayTimer(new QTimer(this)),
-      m_scanTimer(new QTimer(this))
+      m_paceTimer(new QTimer(this)), m_receiveTimer(new QTimer(this)), m_scanTimer(new QTimer(this))
 {
+    m_paceTimer->setSingleShot(true);
+    m_paceTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_paceTimer, &QTimer::timeout, this, &SimLine::writeReady);
+    m_receiveTimer->setSingleShot(true);
+    m_receiveTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_receiveTimer, &QTimer::timeout, this, &SimLine::releaseReceived);
     m_delayTimer->setSingleShot(true);
     connect(m_delayTimer, &QTimer::timeout, this, &SimLine::releaseDelayed);
     connect(m_scanTimer, &QTimer::timeout, this, &SimLine::scanStreamTick);
@@ -114,7 +125,7 @@ bool SimLine::attach(const QString &path, QString *error)
         return false;
     }
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
+    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || !::isatty(fd)) {
         if (error) *error = QStringLiteral("%1: not a serial device").arg(path);
         ::close(fd);
         return false;
@@ -173,10 +184,11 @@ bool SimLine::muted() const
 void SimLine::readReady()
 {
     char buffer[4096];
-    for (;;) {
+    for (int taken = 0; taken < readPerTurn;) {
         const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
         if (n > 0) {
             m_in.append(buffer, int(n));
+            taken += int(n);
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
@@ -200,7 +212,7 @@ void SimLine::readReady()
         if (m_hangupDue) continue;
         ++m_received;
         emit received(packet);
-        if (!muted()) m_device->receive(packet);
+        if (!muted()) deliver(packet);
         m_hangupDue = hangupCountReached();
         if (m_fd >= 0 && m_options.stallAfter >= 0 && m_received >= m_options.stallAfter) {
             m_readNotifier->setEnabled(false); // like a hung module: nothing more is taken off the line
@@ -208,6 +220,40 @@ void SimLine::readReady()
         }
     }
     m_in.remove(0, pos);
+    checkHangup();
+}
+
+void SimLine::deliver(const QByteArray &packet)
+{
+    if (m_options.paceBaud <= 0 && m_options.flashWriteUs <= 0 && m_arriving.empty()) {
+        m_device->receive(packet);
+        return;
+    }
+    const qint64 now = m_clock.nsecsElapsed();
+    // The line brings bytes at its own pace whatever the module is doing; the module takes a command once
+    // it is in and the one before is done, and answers a chunk once it is written.
+    m_lineFreeNs = qMax(now, m_lineFreeNs);
+    if (m_options.paceBaud > 0) m_lineFreeNs += qint64(packet.size()) * 10 * 1000000000LL / m_options.paceBaud;
+    qint64 due = qMax(m_lineFreeNs, m_moduleBusyUntilNs);
+    // flash_upload: the dfu class's command 2.
+    const auto *p = reinterpret_cast<const uint8_t *>(packet.constData());
+    if (m_options.flashWriteUs > 0 && !(p[0] & packet_event_bit) && p[2] == 0 && p[3] == 2)
+        due += qint64(m_options.flashWriteUs) * 1000;
+    m_moduleBusyUntilNs = due;
+    m_arriving.push_back({due, packet});
+    if (!m_receiveTimer->isActive()) m_receiveTimer->start(int(qMax<qint64>(0, (m_arriving.front().dueNs - now) / 1000000)));
+}
+
+void SimLine::releaseReceived()
+{
+    const qint64 now = m_clock.nsecsElapsed();
+    while (!m_arriving.empty() && m_arriving.front().dueNs <= now && m_fd >= 0) {
+        const QByteArray packet = m_arriving.front().packet;
+        m_arriving.pop_front();
+        m_device->receive(packet);
+    }
+    if (!m_arriving.empty())
+        m_receiveTimer->start(int(qMax<qint64>(0, (m_arriving.front().dueNs - now + 999999) / 1000000)));
     checkHangup();
 }
 
@@ -287,8 +333,16 @@ void SimLine::writeReady()
         while (m_out.size() - m_outPos < streamBacklog / 8)
             append(m_device->floodPacket());
     }
-    while (m_outPos < m_out.size()) {
-        const int chunk = m_options.byteWrites ? 1 : m_out.size() - m_outPos;
+    int allowed = m_out.size() - m_outPos;
+    if (m_options.paceBaud > 0 && allowed > 0) {
+        // Credit for the bytes a real line would have sent since the last write, up to a FIFO's worth.
+        const qint64 now = m_clock.nsecsElapsed();
+        m_txCredit = qMin(paceBurst, m_txCredit + double(now - m_txCreditAtNs) * m_options.paceBaud / 10 / 1e9);
+        m_txCreditAtNs = now;
+        allowed = qMin(allowed, int(m_txCredit));
+    }
+    while (m_outPos < m_out.size() && allowed > 0) {
+        const int chunk = m_options.byteWrites ? 1 : allowed;
         const ssize_t n = ::write(m_fd, m_out.constData() + m_outPos, size_t(chunk));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno == EAGAIN) break;
@@ -298,6 +352,8 @@ void SimLine::writeReady()
         }
         m_outPos += int(n);
         m_written += n;
+        allowed -= int(n);
+        if (m_options.paceBaud > 0) m_txCredit -= double(n);
         // One byte per turn of the event loop, so the host sees every byte on its own.
         if (m_options.byteWrites) break;
     }
@@ -308,13 +364,22 @@ void SimLine::writeReady()
         m_out.remove(0, m_outPos);
         m_outPos = 0;
     }
-    m_writeNotifier->setEnabled(m_outPos < m_out.size() || (m_options.flood && !muted()));
+    const bool waiting = m_outPos < m_out.size();
+    if (waiting && m_options.paceBaud > 0 && allowed <= 0) {
+        // The line is busy: come back when a FIFO's worth has gone out.
+        m_writeNotifier->setEnabled(false);
+        if (!m_paceTimer->isActive())
+            m_paceTimer->start(qMax(1, int(paceBurst * 10 * 1000 / m_options.paceBaud)));
+        checkHangup();
+        return;
+    }
+    m_writeNotifier->setEnabled(waiting || (m_options.flood && !muted()));
     checkHangup();
 }
 
 void SimLine::checkHangup()
 {
-    if (!m_hangupDue || m_fd < 0 || m_outPos < m_out.size() || !m_delayed.empty()) return;
+    if (!m_hangupDue || m_fd < 0 || m_outPos < m_out.size() || !m_delayed.empty() || !m_arriving.empty()) return;
     // Closing the master drops what the host has not read yet; a real line would have delivered it, so
     // give the host a moment to take the last answers (the kernel hands them on a little later, too).
     if (m_slave >= 0) {

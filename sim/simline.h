@@ -45,6 +45,10 @@ signals:
 
 private:
     void readReady();
+    // A packet taken off the line reaches the module when a real line would have brought it and the
+    // module is done with the one before.
+    void deliver(const QByteArray &packet);
+    void releaseReceived();
     void writeReady();
     void queue(const QByteArray &packet);
     void append(const QByteArray &packet);
@@ -74,6 +78,17 @@ private:
     };
     std::deque<Delayed> m_delayed;
     QTimer *m_delayTimer;
+    QTimer *m_paceTimer;
+    QTimer *m_receiveTimer;
+    struct Arriving {
+        qint64 dueNs;
+        QByteArray packet;
+    };
+    std::deque<Arriving> m_arriving;
+    qint64 m_moduleBusyUntilNs = 0;
+    qint64 m_lineFreeNs = 0;
+    double m_txCredit = 0;
+    qint64 m_txCreditAtNs = 0;
     QTimer *m_scanTimer;
     QElapsedTimer m_clock;
     qint64 m_scanBudget = 0;

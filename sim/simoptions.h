@@ -1,6 +1,7 @@
 // What the simulated module does beyond answering: timings, the image file, and the faults it injects.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <cstdint>
 
@@ -13,6 +14,12 @@ struct SimOptions {
     QString flashOut;
     // Baud rate set on a device that the module attaches to (a pty has none that matters).
     int baud = 115200;
+    // A real line's pace: bytes both ways take 10 bits each at this rate (0: as fast as the pty goes).
+    int paceBaud = 0;
+    // Microseconds the module takes to write one flash_upload chunk before it reads the next command.
+    int flashWriteUs = 0;
+    // The module's MAC address at start (six bytes; empty: the default).
+    QByteArray mac;
 
     // Faults. The Nth flash_upload (counted from 1 over the whole run) is answered with rejectResult.
     int rejectUpload = 0;
