@@ -334,6 +334,41 @@ private slots:
         QVERIFY(r.out.endsWith(QStringLiteral("2 of 2 modules flashed\n")));
     }
 
+    // A bench waits for a module, flashes it, waits for it to go, and takes the next one on the same port,
+    // until Ctrl-C; then its summary.
+    void benchMode()
+    {
+        const QString db = freshDatabase(QStringLiteral("sqlite"));
+        const QString port = dir.filePath(QStringLiteral("ttyBench"));
+        QFile::remove(port);
+        QProcess p;
+        p.start(nwflash, {QStringLiteral("--bench"), QStringLiteral("--record=") + db,
+                          QStringLiteral("--mac-pool=02:4e:57:30:00:00-02:4e:57:30:00:0f"), imagePath, port});
+        QVERIFY(p.waitForStarted());
+        QList<QString> macs;
+        QString seen;
+        for (int i = 0; i < 2; ++i) {
+            BenchModule module(updateState());
+            QVERIFY(QFile::link(module.line.path(), port));
+            QTRY_VERIFY_WITH_TIMEOUT(macText(module.device.mac()).startsWith(QStringLiteral("02:4e:57:30")), 60000);
+            macs << macText(module.device.mac());
+            // The record is written before the bench looks for the next module.
+            QTRY_COMPARE_WITH_TIMEOUT(exportRecords(db).size(), i + 1, 20000);
+            QVERIFY(QFile::remove(port));
+            // Unplugged: the bench waits for the next module before one is plugged in.
+            QTRY_VERIFY_WITH_TIMEOUT((seen += QString::fromLocal8Bit(p.readAllStandardOutput()))
+                                             .count(QStringLiteral(": waiting for a module\n")) == i + 2,
+                                     20000);
+        }
+        QCOMPARE(macs, (QList<QString>{"02:4e:57:30:00:00", "02:4e:57:30:00:01"}));
+        ::kill(pid_t(p.processId()), SIGINT);
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 130);
+        const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
+        QVERIFY2(out.contains(QRegularExpression(QStringLiteral("2 modules ok, 0 failed, [0-9.]+ modules per hour\n$"))),
+                 qPrintable(out));
+    }
+
     // SIGTERM half-way closes the ports and names the module left with part of an image; a reader that goes
     // away does not end the upload.
     void signalsAndPipes()
