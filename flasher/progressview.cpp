@@ -30,7 +30,8 @@ void ProgressView::addJob(FlashJob *job)
 QString ProgressView::fitLine(const QString &port, int portWidth, const QString &status, int columns)
 {
     QString name = port;
-    if (name.size() > portWidth) name = QStringLiteral("\u2026") + name.right(portWidth - 1);
+    // Plain dots: the terminal's character set is not known.
+    if (name.size() > portWidth) name = QStringLiteral("...") + name.right(portWidth - 3);
     QString line = name.leftJustified(portWidth) + QStringLiteral("  ") + status;
     // One column short of the width: a line that fills the last column wraps on some terminals.
     if (line.size() > columns - 1) line = line.left(columns - 1);

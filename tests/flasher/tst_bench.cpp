@@ -1,6 +1,7 @@
 // nwflash on a production bench: addresses from a pool shared through a real database (SQLite, and a private
 // PostgreSQL server), records, two benches at once with one killed, and the habits a user meets first.
 #include "pgserver.h"
+#include "pty.h"
 #include "simdevice.h"
 #include "simline.h"
 #include "testmain.h"
@@ -15,6 +16,7 @@
 #include <QtTest>
 #include <memory>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 
 using namespace fixtures;
@@ -332,6 +334,44 @@ private slots:
             QVERIFY(r.out.contains(port + QStringLiteral(": booted: 512000 bytes in ")));
         }
         QVERIFY(r.out.endsWith(QStringLiteral("2 of 2 modules flashed\n")));
+    }
+
+    // On an 80-column terminal every redrawn line fits, however long the port's name, so the redraw lands
+    // on its own lines instead of stacking wrapped copies.
+    void terminalLinesFit()
+    {
+        Pty terminal;
+        QVERIFY(terminal.ok());
+        const int slave = ::open(QFile::encodeName(terminal.path).constData(), O_RDWR | O_NOCTTY);
+        winsize ws{};
+        ws.ws_col = 80;
+        ws.ws_row = 24;
+        QVERIFY(::ioctl(slave, TIOCSWINSZ, &ws) == 0);
+        BenchModule one(updateState()), two(updateState());
+        const QString longName =
+            dir.filePath(QStringLiteral("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0-a-long-by-id-name"));
+        QVERIFY(QFile::link(one.line.path(), longName));
+        QProcess p;
+        p.setStandardOutputFile(terminal.path);
+        QSignalSpy ended(&p, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
+        p.start(nwflash, {imagePath, longName, two.line.path()});
+        QVERIFY(ended.wait(60000));
+        QCOMPARE(p.exitCode(), 0);
+        const QByteArray screen = terminal.readIdle(500);
+        ::close(slave);
+        QVERIFY(screen.contains("booted"));
+        // Each drawn line: from a carriage return to the clear-to-end that closes it.
+        const QList<QByteArray> lines = screen.split('\r');
+        int drawn = 0;
+        for (QByteArray line : lines) {
+            const int end = line.indexOf("\x1b[K");
+            if (end < 0) continue;
+            ++drawn;
+            QVERIFY2(QString::fromUtf8(line.left(end)).size() < 80, line.constData());
+        }
+        QVERIFY(drawn >= 4);
+        // The name keeps its end, where by-id names differ.
+        QVERIFY(screen.contains("\r..." + longName.right(80 / 3 - 3).toUtf8() + "  "));
     }
 
     // A bench waits for a module, flashes it, waits for it to go, and takes the next one on the same port,
