@@ -64,7 +64,8 @@ QString Console::usage()
         "                            (decimal numbers, MAC 02:00:00:00:00:01, dotted IPv4, arrays in hex)\n"
         "  --listen SECONDS          print every event for that long\n"
         "  -f, --file FILE           run a script: commands, \"wait EVENT [PARAM=VALUE ...]\",\n"
-        "                            \"sleep SECONDS\", \"# comments\"; checked whole before anything is sent\n"
+        "                            \"sleep SECONDS\", \"# comments\"; checked whole before anything is "
+        "sent\n"
         "  -k, --keep-going          carry on after a failed step\n"
         "  --json                    one JSON object per line for every packet sent and received\n"
         "  --api FILE                the API definition (default ./wifi.xml, else the SDK's)\n"
@@ -107,7 +108,8 @@ bool Console::parse(const QStringList &args, Script &script, Parsed *p, QString 
         } else if (arg == QLatin1String("-k") || arg == QLatin1String("--keep-going")) {
             p->options.keepGoing = true;
         } else if (arg == QLatin1String("-t") || arg.startsWith(QLatin1String("--timeout"))) {
-            if (!optionValue(args, i, QStringLiteral("--timeout"), &value)) return missing(QStringLiteral("--timeout"));
+            if (!optionValue(args, i, QStringLiteral("--timeout"), &value))
+                return missing(QStringLiteral("--timeout"));
             int ms = 0;
             if (!parseSeconds(value, &ms) || ms <= 0) {
                 *error = QStringLiteral("not a time-out in seconds: ") + value;
@@ -115,7 +117,8 @@ bool Console::parse(const QStringList &args, Script &script, Parsed *p, QString 
             }
             p->options.timeoutMs = ms;
         } else if (arg == QLatin1String("-b") || arg.startsWith(QLatin1String("--baud"))) {
-            if (!optionValue(args, i, QStringLiteral("--baud"), &value)) return missing(QStringLiteral("--baud"));
+            if (!optionValue(args, i, QStringLiteral("--baud"), &value))
+                return missing(QStringLiteral("--baud"));
             bool ok = false;
             p->options.baud = value.toInt(&ok);
             if (!ok || p->options.baud <= 0) {
@@ -123,16 +126,20 @@ bool Console::parse(const QStringList &args, Script &script, Parsed *p, QString 
                 return false;
             }
         } else if (arg.startsWith(QLatin1String("--api"))) {
-            if (!optionValue(args, i, QStringLiteral("--api"), &value)) return missing(QStringLiteral("--api"));
+            if (!optionValue(args, i, QStringLiteral("--api"), &value))
+                return missing(QStringLiteral("--api"));
             p->apiFile = value;
         } else if (arg == QLatin1String("-f") || arg.startsWith(QLatin1String("--file"))) {
-            if (!optionValue(args, i, QStringLiteral("--file"), &value)) return missing(QStringLiteral("--file"));
+            if (!optionValue(args, i, QStringLiteral("--file"), &value))
+                return missing(QStringLiteral("--file"));
             if (!script.addFile(value, error)) return false;
         } else if (arg.startsWith(QLatin1String("--listen"))) {
-            if (!optionValue(args, i, QStringLiteral("--listen"), &value)) return missing(QStringLiteral("--listen"));
+            if (!optionValue(args, i, QStringLiteral("--listen"), &value))
+                return missing(QStringLiteral("--listen"));
             if (!script.addSleep(value, error)) return false;
         } else if (arg.startsWith(QLatin1String("--wait"))) {
-            if (!optionValue(args, i, QStringLiteral("--wait"), &value)) return missing(QStringLiteral("--wait"));
+            if (!optionValue(args, i, QStringLiteral("--wait"), &value))
+                return missing(QStringLiteral("--wait"));
             QStringList conditions;
             // PARAM=VALUE words follow the event; no command holds an "=".
             while (i + 1 < args.size() && args.at(i + 1).contains(QLatin1Char('=')) &&
@@ -165,8 +172,8 @@ int Console::run(const QStringList &args)
     CommandParser parser;
     QString loadError;
     QObject::connect(&parser, &CommandParser::log_message, [&loadError](const QString &m) { loadError = m; });
-    const int loaded = apiFile.isEmpty() ? parser.loadDefault(QCoreApplication::applicationDirPath())
-                                         : parser.load(apiFile);
+    const int loaded =
+        apiFile.isEmpty() ? parser.loadDefault(QCoreApplication::applicationDirPath()) : parser.load(apiFile);
     CommandHelp help(parser);
 
     Script script(help);
@@ -182,13 +189,15 @@ int Console::run(const QStringList &args)
         return 0;
     }
     if (loaded != 0) {
-        std::fprintf(stderr, "nwctl: cannot read the API definition: %s\n", loadError.toLocal8Bit().constData());
+        std::fprintf(stderr, "nwctl: cannot read the API definition: %s\n",
+                     loadError.toLocal8Bit().constData());
         return 2;
     }
     if (!ok) return usageError(error);
 
     const bool interactive = parsed.stdinScript && isatty(STDIN_FILENO);
-    if (parsed.stdinScript && !interactive && !script.addFile(QStringLiteral("-"), &error)) return usageError(error);
+    if (parsed.stdinScript && !interactive && !script.addFile(QStringLiteral("-"), &error))
+        return usageError(error);
 
     // Ctrl-C and SIGTERM close the port and say what was left; a closed pipe is not fatal.
     std::signal(SIGPIPE, SIG_IGN);
@@ -236,7 +245,8 @@ int Console::run(const QStringList &args)
         QObject::connect(&terminal, &Interactive::quit, &session,
                          [&] { session.interrupt(QStringLiteral("closed"), session.failed() ? 1 : 0); });
         // "closed" is no news at the end of an interactive run.
-        QObject::connect(&terminal, &Interactive::quit, [&session] { session.printErr = [](const QByteArray &) {}; });
+        QObject::connect(&terminal, &Interactive::quit,
+                         [&session] { session.printErr = [](const QByteArray &) {}; });
         terminal.start();
     } else {
         session.run(script.steps);

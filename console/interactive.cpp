@@ -39,7 +39,8 @@ QString Interactive::defaultHistoryFile()
 {
     QString base = QString::fromLocal8Bit(qgetenv("XDG_STATE_HOME"));
     // The base directory specification ignores relative paths.
-    if (base.isEmpty() || QDir::isRelativePath(base)) base = QDir::homePath() + QStringLiteral("/.local/state");
+    if (base.isEmpty() || QDir::isRelativePath(base))
+        base = QDir::homePath() + QStringLiteral("/.local/state");
     return base + QStringLiteral("/nw300/nwctl_history");
 }
 
@@ -130,9 +131,10 @@ void Interactive::lineEntered(const QString &line)
     }
     if (words.first() == QLatin1String("help")) {
         if (words.size() < 2) {
-            print(false, "A command by name with its arguments (unsigned numbers in hexadecimal), a packet in "
-                          "hexadecimal,\n\"wait EVENT [PARAM=VALUE ...]\", \"sleep SECONDS\", \"help NAME\" or "
-                          "\"quit\". Tab completes names.");
+            print(false,
+                  "A command by name with its arguments (unsigned numbers in hexadecimal), a packet in "
+                  "hexadecimal,\n\"wait EVENT [PARAM=VALUE ...]\", \"sleep SECONDS\", \"help NAME\" or "
+                  "\"quit\". Tab completes names.");
             return;
         }
         const QString &name = words.at(1);
@@ -146,9 +148,12 @@ void Interactive::lineEntered(const QString &line)
             print(false, (QStringLiteral("event ") + CommandHelp::usage(e->name, *e)).toUtf8());
         } else {
             QStringList near = CommandHelp::nearest(name, help.commandNames() + help.eventNames());
-            print(true, QStringLiteral("no message '%1'%2")
-                              .arg(name, near.isEmpty() ? QString() : QStringLiteral("; did you mean ") + near.join(QStringLiteral(", ")) + QLatin1Char('?'))
-                              .toUtf8());
+            print(true,
+                  QStringLiteral("no message '%1'%2")
+                      .arg(name, near.isEmpty() ? QString()
+                                                : QStringLiteral("; did you mean ") +
+                                                      near.join(QStringLiteral(", ")) + QLatin1Char('?'))
+                      .toUtf8());
         }
         return;
     }

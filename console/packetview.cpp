@@ -54,7 +54,11 @@ QString DecodedPacket::text(const PacketField &field)
     }
     case ApiParam::Ipv4: {
         const quint32 v = field.value.toUInt();
-        return QStringLiteral("%1.%2.%3.%4").arg(v & 0xff).arg((v >> 8) & 0xff).arg((v >> 16) & 0xff).arg(v >> 24);
+        return QStringLiteral("%1.%2.%3.%4")
+            .arg(v & 0xff)
+            .arg((v >> 8) & 0xff)
+            .arg((v >> 16) & 0xff)
+            .arg(v >> 24);
     }
     case ApiParam::Uint8Array:
     case ApiParam::Uint16Array:
@@ -82,7 +86,10 @@ DecodedPacket PacketView::decode(const QByteArray &packet, bool sent) const
     d.kind = event ? DecodedPacket::Event : sent ? DecodedPacket::Command : DecodedPacket::Response;
     d.message = event ? m->name.mid(d.className.size() + 1) : m->name;
     d.fullName = QStringLiteral("wifi_%1_%2_%3")
-                     .arg(QLatin1String(event ? "evt" : sent ? "cmd" : "rsp"), d.className, d.message);
+                     .arg(QLatin1String(event  ? "evt"
+                                        : sent ? "cmd"
+                                               : "rsp"),
+                          d.className, d.message);
 
     // Bounded by the packet as it came, whatever its length field says.
     const int end = std::min(int(packet.size()), packet_header_size + packet_payload_length(p));
@@ -107,7 +114,8 @@ DecodedPacket PacketView::decode(const QByteArray &packet, bool sent) const
                 f.value = QByteArray(packet.constData() + at, 6);
             else if (param.type == ApiParam::Ipv4)
                 f.value = quint32(raw);
-            else if (param.type == ApiParam::Int8 || param.type == ApiParam::Int16 || param.type == ApiParam::Int32)
+            else if (param.type == ApiParam::Int8 || param.type == ApiParam::Int16 ||
+                     param.type == ApiParam::Int32)
                 f.value = signExtend(raw, size);
             else
                 f.value = qint64(raw);

@@ -30,7 +30,8 @@ QString normalise(const QString &value, int type)
     }
     case ApiParam::Ipv4: {
         QHostAddress address;
-        if (!address.setAddress(value) || address.protocol() != QAbstractSocket::IPv4Protocol) return QString();
+        if (!address.setAddress(value) || address.protocol() != QAbstractSocket::IPv4Protocol)
+            return QString();
         return address.toString();
     }
     case ApiParam::Uint8Array:
@@ -40,7 +41,7 @@ QString normalise(const QString &value, int type)
     }
     default: {
         qint64 v = value.startsWith(QLatin1String("0x")) ? qint64(value.mid(2).toULongLong(&ok, 16))
-                                                           : value.toLongLong(&ok, 10);
+                                                         : value.toLongLong(&ok, 10);
         return ok ? QString::number(v) : QString();
     }
     }
@@ -67,14 +68,16 @@ bool Script::addCommand(const QString &line, QString *error, const QString &orig
     Step step;
     step.kind = Step::Send;
     step.packet = check.packet;
-    step.name = check.command ? help.className(check.command->class_id) + QLatin1Char('_') + check.command->name
-                              : QStringLiteral("packet %1").arg(QString::fromLatin1(check.packet.toHex()));
+    step.name = check.command
+                    ? help.className(check.command->class_id) + QLatin1Char('_') + check.command->name
+                    : QStringLiteral("packet %1").arg(QString::fromLatin1(check.packet.toHex()));
     step.origin = origin;
     steps.append(step);
     return true;
 }
 
-bool Script::addWait(const QString &event, const QStringList &conditions, QString *error, const QString &origin)
+bool Script::addWait(const QString &event, const QStringList &conditions, QString *error,
+                     const QString &origin)
 {
     const ApiMessage *m = help.event(event);
     if (!m) {
@@ -105,7 +108,8 @@ bool Script::addWait(const QString &event, const QStringList &conditions, QStrin
         }
         const QString expected = normalise(value, param->type);
         if (expected.isEmpty() && !value.isEmpty()) {
-            *error = QStringLiteral("'%1' is not a value of %2 (%3)").arg(value, name, ApiParam::type_name(param->type));
+            *error = QStringLiteral("'%1' is not a value of %2 (%3)")
+                         .arg(value, name, ApiParam::type_name(param->type));
             return false;
         }
         step.conditions.append({name, expected});
@@ -155,7 +159,8 @@ bool Script::addFile(const QString &path, QString *error)
 {
     QFile file;
     const bool stdinput = path == QLatin1String("-");
-    const bool opened = stdinput ? file.open(stdin, QIODevice::ReadOnly) : (file.setFileName(path), file.open(QIODevice::ReadOnly));
+    const bool opened = stdinput ? file.open(stdin, QIODevice::ReadOnly)
+                                 : (file.setFileName(path), file.open(QIODevice::ReadOnly));
     if (!opened) {
         *error = QStringLiteral("%1: %2").arg(path, file.errorString());
         return false;

@@ -35,7 +35,8 @@ Session::Session(const CommandHelp &help, const SessionOptions &options, QObject
     connect(&comm, &HVConnection::LinkError, this, [this](const QString &m) { lastLinkError = m; });
     connect(&comm, &HVConnection::DeviceClosed, this, &Session::linkClosed);
     if (!options.json)
-        connect(&wifi, &cls_wifi::parsed_message_str, this, [this](const QStringList &e) { pendingEntry = e; });
+        connect(&wifi, &cls_wifi::parsed_message_str, this,
+                [this](const QStringList &e) { pendingEntry = e; });
     connect(&wifi, &cls_wifi::parsed_message_data, this, &Session::received);
 }
 
@@ -48,7 +49,8 @@ Session::~Session()
 bool Session::open()
 {
     if (comm.OpenDevice(options.port, options.baud)) return true;
-    diagnostic(lastLinkError.isEmpty() ? QStringLiteral("could not open %1").arg(options.port) : lastLinkError);
+    diagnostic(lastLinkError.isEmpty() ? QStringLiteral("could not open %1").arg(options.port)
+                                       : lastLinkError);
     return false;
 }
 
@@ -186,7 +188,8 @@ void Session::timedOut()
     case Step::Wait:
         fail(QStringLiteral("%1: no event %2%3 within %4 s")
                  .arg(options.port, step.name,
-                      step.conditions.isEmpty() ? QString() : QStringLiteral(" with those parameters"), seconds));
+                      step.conditions.isEmpty() ? QString() : QStringLiteral(" with those parameters"),
+                      seconds));
         break;
     case Step::Sleep:
         stepEnded();
@@ -213,7 +216,8 @@ void Session::linkClosed()
 {
     if (m_stopped) return;
     m_failed = true;
-    diagnostic(lastLinkError.isEmpty() ? QStringLiteral("%1: the port was closed").arg(options.port) : lastLinkError);
+    diagnostic(lastLinkError.isEmpty() ? QStringLiteral("%1: the port was closed").arg(options.port)
+                                       : lastLinkError);
     const int left = queue.size() + (running ? 1 : 0);
     if (left > 0) diagnostic(QStringLiteral("%1: %2 step(s) not finished").arg(options.port).arg(left));
     timer.stop();

@@ -175,7 +175,9 @@ QString CommandHelp::rangeProblem(const ApiMessage &command, const QString &line
         case ApiParam::Uint8:
         case ApiParam::Uint16:
         case ApiParam::Uint32: {
-            const quint64 top = type == ApiParam::Uint8 ? 0xff : type == ApiParam::Uint16 ? 0xffff : 0xffffffffu;
+            const quint64 top = type == ApiParam::Uint8    ? 0xff
+                                : type == ApiParam::Uint16 ? 0xffff
+                                                           : 0xffffffffu;
             if (arg.toULongLong(&ok, 16) > top || !ok)
                 return QStringLiteral("argument '%1' out of range for %2 (0 to %3, in hexadecimal)")
                     .arg(arg, ApiParam::type_name(type))
@@ -246,10 +248,12 @@ CommandHelp::Check CommandHelp::check(const QString &line, bool strictRange) con
         return result;
     }
     // No command name holds a digit without an underscore: such a line was meant as a packet.
-    static const QRegularExpression hexLine(QStringLiteral("^[0-9a-fA-FxX \\t\\]]*[0-9][0-9a-fA-FxX \\t\\]]*$"));
+    static const QRegularExpression hexLine(
+        QStringLiteral("^[0-9a-fA-FxX \\t\\]]*[0-9][0-9a-fA-FxX \\t\\]]*$"));
     if (!line.contains(QLatin1Char('_')) && hexLine.match(line).hasMatch()) {
         if (result.reason.isEmpty())
-            result.reason = QStringLiteral("not a packet: write it as pairs of lower-case hexadecimal digits");
+            result.reason =
+                QStringLiteral("not a packet: write it as pairs of lower-case hexadecimal digits");
         return result;
     }
     if (result.reason.isEmpty()) result.reason = QStringLiteral("unknown command '%1'").arg(name);

@@ -177,7 +177,8 @@ private slots:
             << "no event sme_scanned within 0.5 s";
         QTest::newRow("event with other parameters")
             << plain
-            << QStringList{"-t", "1", "sme_wifi_on", "sme_start_scan 1", "--wait", "sme_scan_result", "channel=12"}
+            << QStringList{"-t",        "1", "sme_wifi_on", "sme_start_scan 1", "--wait", "sme_scan_result",
+                           "channel=12"}
             << 2 << "no event sme_scan_result with those parameters";
         QTest::newRow("port lost mid-script")
             << hangup << QStringList{"sme_wifi_on", "system_hello", "system_hello"} << 1 << "lost";
@@ -202,26 +203,28 @@ private slots:
         QTest::addColumn<QByteArray>("script");
         QTest::addColumn<QString>("stderrHas");
 
-        QTest::newRow("typo in the command") << QStringList{"sme_wifi_of"} << QByteArray()
-                                             << "Command 'wifi_of' not found in class 'sme'; did you mean sme_wifi_off";
+        QTest::newRow("typo in the command")
+            << QStringList{"sme_wifi_of"} << QByteArray()
+            << "Command 'wifi_of' not found in class 'sme'; did you mean sme_wifi_off";
         QTest::newRow("class left out") << QStringList{"system_hello", "wifi_on"} << QByteArray()
                                         << "unknown command 'wifi_on'; did you mean sme_wifi_on";
         QTest::newRow("argument out of range") << QStringList{"hardware_adc_read 100"} << QByteArray()
                                                << "argument '100' out of range for uint8";
-        QTest::newRow("too many arguments") << QStringList{"sme_wifi_on 1"} << QByteArray()
-                                            << "Command requires exactly 0 arguments";
+        QTest::newRow("too many arguments")
+            << QStringList{"sme_wifi_on 1"} << QByteArray() << "Command requires exactly 0 arguments";
         QTest::newRow("odd hex packet") << QStringList{"0800030"} << QByteArray() << "not a packet";
-        QTest::newRow("wrong length field") << QStringList{"08010300"} << QByteArray()
-                                            << "Packet length field invalid expected:0";
+        QTest::newRow("wrong length field")
+            << QStringList{"08010300"} << QByteArray() << "Packet length field invalid expected:0";
         QTest::newRow("unknown event") << QStringList{"--wait", "sme_scaned"} << QByteArray()
                                        << "unknown event 'sme_scaned'; did you mean sme_scanned";
         QTest::newRow("unknown event parameter")
             << QStringList{"--wait", "sme_scan_result", "ssd=00"} << QByteArray()
-            << "event sme_scan_result has no parameter 'ssd' (it has: bssid, channel, rssi, snr, secure, ssid)";
-        QTest::newRow("bad event value") << QStringList{"--wait", "sme_scan_result", "bssid=0200"} << QByteArray()
-                                         << "'0200' is not a value of bssid (hw_addr)";
-        QTest::newRow("bad time-out") << QStringList{"-t", "soon", "system_hello"} << QByteArray()
-                                      << "not a time-out in seconds: soon";
+            << "event sme_scan_result has no parameter 'ssd' (it has: bssid, channel, rssi, snr, secure, "
+               "ssid)";
+        QTest::newRow("bad event value") << QStringList{"--wait", "sme_scan_result", "bssid=0200"}
+                                         << QByteArray() << "'0200' is not a value of bssid (hw_addr)";
+        QTest::newRow("bad time-out")
+            << QStringList{"-t", "soon", "system_hello"} << QByteArray() << "not a time-out in seconds: soon";
         QTest::newRow("unknown option") << QStringList{"--frobnicate"} << QByteArray() << "unknown option";
         QTest::newRow("bad script line, good ones before it")
             << QStringList{"system_hello"}
@@ -271,13 +274,14 @@ private slots:
         QCOMPARE(module.read(4).toHex(), QByteArray("08000300"));
         QVERIFY(module.write(QByteArray::fromHex("080203018101"))); // wifi_off failed: not ours
         QVERIFY(module.write(QByteArray::fromHex("08000102")));     // system hello: unasked
-        QVERIFY(module.write(QByteArray::fromHex("880203000000")));  // wifi_is_on event
+        QVERIFY(module.write(QByteArray::fromHex("880203000000"))); // wifi_is_on event
         QTest::qWait(300);
         QCOMPARE(p.state(), QProcess::Running);
         QVERIFY(module.write(QByteArray::fromHex("080203000000"))); // the answer
         QVERIFY(ended.wait(20000));
         QCOMPARE(p.exitCode(), 0);
-        const QStringList lines = QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        const QStringList lines =
+            QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 5);
         QCOMPARE(QJsonDocument::fromJson(lines[1].toUtf8()).object()["result"].toInt(), 0x0181);
         QCOMPARE(QJsonDocument::fromJson(lines[4].toUtf8()).object()["name"].toString(),

@@ -22,45 +22,62 @@ private slots:
         QTest::addColumn<QString>("reason");
         QTest::addColumn<QString>("firstNearest");
 
-        QTest::newRow("named") << "sme_wifi_on" << true << QByteArray("08000300") << "" << "";
-        QTest::newRow("full name") << "wifi_cmd_sme_wifi_on" << true << QByteArray("08000300") << "" << "";
+        QTest::newRow("named") << "sme_wifi_on" << true << QByteArray("08000300") << ""
+                               << "";
+        QTest::newRow("full name") << "wifi_cmd_sme_wifi_on" << true << QByteArray("08000300") << ""
+                                   << "";
         QTest::newRow("typo in the command")
             << "sme_wifi_of" << false << QByteArray() << "Command 'wifi_of' not found in class 'sme'"
             << "sme_wifi_off";
         QTest::newRow("class left out") << "wifi_on" << false << QByteArray() << "unknown command 'wifi_on'"
                                         << "sme_wifi_on";
-        QTest::newRow("upper case") << "SME_WIFI_ON" << false << QByteArray() << "unknown command 'SME_WIFI_ON'"
+        QTest::newRow("upper case") << "SME_WIFI_ON" << false << QByteArray()
+                                    << "unknown command 'SME_WIFI_ON'"
                                     << "sme_wifi_on";
-        QTest::newRow("swapped letters") << "sme_wifi_no" << false << QByteArray()
-                                         << "Command 'wifi_no' not found in class 'sme'" << "sme_wifi_on";
+        QTest::newRow("swapped letters")
+            << "sme_wifi_no" << false << QByteArray() << "Command 'wifi_no' not found in class 'sme'"
+            << "sme_wifi_on";
         QTest::newRow("nothing near") << "qqqqqqqqqqqqqqqqqqqqqqq" << false << QByteArray()
-                                      << "unknown command 'qqqqqqqqqqqqqqqqqqqqqqq'" << "";
+                                      << "unknown command 'qqqqqqqqqqqqqqqqqqqqqqq'"
+                                      << "";
         QTest::newRow("too few") << "sme_start_scan" << false << QByteArray()
-                                 << "Command requires 1 or 2 arguments" << "";
-        QTest::newRow("not a number") << "hardware_adc_read zz" << false << QByteArray()
-                                      << "unable parse argument 'zz' as uint8" << "";
+                                 << "Command requires 1 or 2 arguments"
+                                 << "";
+        QTest::newRow("not a number")
+            << "hardware_adc_read zz" << false << QByteArray() << "unable parse argument 'zz' as uint8"
+            << "";
         // The box cuts 0x100 to a byte (spec'd behaviour kept); a script refuses it.
-        QTest::newRow("uint8 cut in the box") << "hardware_adc_read 100" << false << QByteArray("0801060900") << ""
-                                              << "";
+        QTest::newRow("uint8 cut in the box")
+            << "hardware_adc_read 100" << false << QByteArray("0801060900") << ""
+            << "";
         QTest::newRow("uint8 refused when strict")
             << "hardware_adc_read 100" << true << QByteArray()
-            << "argument '100' out of range for uint8 (0 to ff, in hexadecimal)" << "";
-        QTest::newRow("uint8 top when strict") << "hardware_adc_read ff" << true << QByteArray("08010609ff") << ""
-                                               << "";
+            << "argument '100' out of range for uint8 (0 to ff, in hexadecimal)"
+            << "";
+        QTest::newRow("uint8 top when strict")
+            << "hardware_adc_read ff" << true << QByteArray("08010609ff") << ""
+            << "";
         QTest::newRow("int8 over") << "endpoint_set_streaming_destination 1 128" << true << QByteArray()
-                                   << "argument '128' out of range for int8 (-128 to 127)" << "";
+                                   << "argument '128' out of range for int8 (-128 to 127)"
+                                   << "";
         QTest::newRow("int8 bottom") << "endpoint_set_streaming_destination 1 -128" << true
-                                     << QByteArray("080205030180") << "" << "";
-        QTest::newRow("int32 over") << "util_itoa 2147483648" << true << QByteArray()
-                                    << "argument '2147483648' out of range for int32 (-2147483648 to 2147483647)"
-                                    << "";
+                                     << QByteArray("080205030180") << ""
+                                     << "";
+        QTest::newRow("int32 over")
+            << "util_itoa 2147483648" << true << QByteArray()
+            << "argument '2147483648' out of range for int32 (-2147483648 to 2147483647)"
+            << "";
         QTest::newRow("odd hex array") << "endpoint_send 1 abc" << true << QByteArray()
-                                       << "argument 'abc' is not an even number of hexadecimal digits" << "";
+                                       << "argument 'abc' is not an even number of hexadecimal digits"
+                                       << "";
         QTest::newRow("odd hex packet") << "0800030" << false << QByteArray()
-                                        << "not a packet: write it as pairs of lower-case hexadecimal digits" << "";
-        QTest::newRow("length field") << "08 01 03 00" << false << QByteArray()
-                                      << "Packet length field invalid expected:0" << "";
-        QTest::newRow("empty") << "" << false << QByteArray() << "empty line" << "";
+                                        << "not a packet: write it as pairs of lower-case hexadecimal digits"
+                                        << "";
+        QTest::newRow("length field")
+            << "08 01 03 00" << false << QByteArray() << "Packet length field invalid expected:0"
+            << "";
+        QTest::newRow("empty") << "" << false << QByteArray() << "empty line"
+                               << "";
     }
     void check()
     {
@@ -103,8 +120,9 @@ private slots:
 
     void plain()
     {
-        QCOMPARE(CommandHelp::plain(QStringLiteral(" result:0x0181 [<font color=red>'a &lt;b&gt; &amp;'</font>]")),
-                 QStringLiteral(" result:0x0181 ['a <b> &']"));
+        QCOMPARE(
+            CommandHelp::plain(QStringLiteral(" result:0x0181 [<font color=red>'a &lt;b&gt; &amp;'</font>]")),
+            QStringLiteral(" result:0x0181 ['a <b> &']"));
     }
 };
 
