@@ -238,7 +238,8 @@ CommandHelp::Check CommandHelp::check(const QString &line, bool strictRange) con
     static const QRegularExpression helpLine(QStringLiteral("<nobr>.*</nobr><br>"),
                                              QRegularExpression::InvertedGreedinessOption);
     msg.remove(helpLine);
-    result.reason = plain(msg);
+    // The rest is plain text, the user's own included, which may hold "<".
+    result.reason = msg;
     if (result.command) {
         if (result.reason.isEmpty()) result.reason = QStringLiteral("the command cannot be encoded");
         return result;
