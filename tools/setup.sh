@@ -10,7 +10,7 @@ packages=(g++ make cmake python3 pkg-config zlib1g-dev lemon libudev-dev
   qtbase5-dev qtdeclarative5-dev libqt5serialport5-dev libqt5svg5 qml-module-qtquick2 qml-module-qtquick-window2
   qml-module-qtquick-controls2 qml-module-qtquick-layouts qml-module-qtquick-dialogs
   xvfb xauth clang libclang-rt-14-dev libbenchmark-dev openssl libssl-dev binutils lua5.4
-  help2man lintian desktop-file-utils appstream man-db)
+  help2man lintian desktop-file-utils appstream man-db libedit-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
