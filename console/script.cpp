@@ -58,9 +58,15 @@ bool parseSeconds(const QString &text, int *ms)
     return true;
 }
 
-bool Script::addCommand(const QString &line, QString *error, const QString &origin)
+void Script::place(Step &step) const
 {
-    const CommandHelp::Check check = help.check(line, true);
+    step.file = file;
+    step.line = line;
+}
+
+bool Script::addCommand(const QString &text, QString *error)
+{
+    const CommandHelp::Check check = help.check(text, true);
     if (check.packet.isEmpty()) {
         *error = withSuggestions(check.reason, check.nearest);
         return false;
@@ -68,16 +74,12 @@ bool Script::addCommand(const QString &line, QString *error, const QString &orig
     Step step;
     step.kind = Step::Send;
     step.packet = check.packet;
-    step.name = check.command
-                    ? help.className(check.command->class_id) + QLatin1Char('_') + check.command->name
-                    : QStringLiteral("packet %1").arg(QString::fromLatin1(check.packet.toHex()));
-    step.origin = origin;
+    place(step);
     steps.append(step);
     return true;
 }
 
-bool Script::addWait(const QString &event, const QStringList &conditions, QString *error,
-                     const QString &origin)
+bool Script::addWait(const QString &event, const QStringList &conditions, QString *error)
 {
     const ApiMessage *m = help.event(event);
     if (!m) {
@@ -90,7 +92,7 @@ bool Script::addWait(const QString &event, const QStringList &conditions, QStrin
     step.name = m->name;
     step.classId = m->class_id;
     step.index = m->index;
-    step.origin = origin;
+    place(step);
     for (const QString &condition : conditions) {
         const int eq = condition.indexOf(QLatin1Char('='));
         const QString name = condition.left(eq), value = condition.mid(eq + 1);
@@ -118,11 +120,11 @@ bool Script::addWait(const QString &event, const QStringList &conditions, QStrin
     return true;
 }
 
-bool Script::addSleep(const QString &seconds, QString *error, const QString &origin)
+bool Script::addSleep(const QString &seconds, QString *error)
 {
     Step step;
     step.kind = Step::Sleep;
-    step.origin = origin;
+    place(step);
     if (!parseSeconds(seconds, &step.ms)) {
         *error = QStringLiteral("not a number of seconds: '%1'").arg(seconds);
         return false;
@@ -131,9 +133,9 @@ bool Script::addSleep(const QString &seconds, QString *error, const QString &ori
     return true;
 }
 
-bool Script::addLine(const QString &line, QString *error, const QString &origin)
+bool Script::addLine(const QString &typed, QString *error)
 {
-    const QString text = line.trimmed();
+    const QString text = typed.trimmed();
     if (text.isEmpty() || text.startsWith(QLatin1Char('#'))) return true;
     static const QRegularExpression blanks(QStringLiteral("\\s+"));
     const QStringList words = text.split(blanks);
@@ -143,29 +145,29 @@ bool Script::addLine(const QString &line, QString *error, const QString &origin)
             *error = QStringLiteral("wait needs an event name");
             return false;
         }
-        return addWait(words.at(1), words.mid(2), error, origin);
+        return addWait(words.at(1), words.mid(2), error);
     }
     if (first == QLatin1String("sleep") || first == QLatin1String("listen")) {
         if (words.size() != 2) {
             *error = QStringLiteral("%1 needs one number of seconds").arg(first);
             return false;
         }
-        return addSleep(words.at(1), error, origin);
+        return addSleep(words.at(1), error);
     }
-    return addCommand(text, error, origin);
+    return addCommand(text, error);
 }
 
 bool Script::addFile(const QString &path, QString *error)
 {
-    QFile file;
+    QFile input;
     const bool stdinput = path == QLatin1String("-");
-    const bool opened = stdinput ? file.open(stdin, QIODevice::ReadOnly)
-                                 : (file.setFileName(path), file.open(QIODevice::ReadOnly));
+    const bool opened = stdinput ? input.open(stdin, QIODevice::ReadOnly)
+                                 : (input.setFileName(path), input.open(QIODevice::ReadOnly));
     if (!opened) {
-        *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+        *error = QStringLiteral("%1: %2").arg(path, input.errorString());
         return false;
     }
-    if (!stdinput && file.size() > maxFileSize) {
+    if (!stdinput && input.size() > maxFileSize) {
         *error = QStringLiteral("%1: larger than %2 bytes; not a script").arg(path).arg(maxFileSize);
         return false;
     }
@@ -174,29 +176,36 @@ bool Script::addFile(const QString &path, QString *error)
     qint64 total = 0;
     constexpr qint64 maxLine = 64 * 1024;
     for (int number = 1;; ++number) {
-        const QByteArray raw = file.readLine(maxLine);
+        const QByteArray raw = input.readLine(maxLine);
         if (raw.isEmpty()) {
-            if (file.error() != QFileDevice::NoError) {
-                *error = QStringLiteral("%1: %2").arg(shown, file.errorString());
+            if (input.error() != QFileDevice::NoError) {
+                *error = QStringLiteral("%1: %2").arg(shown, input.errorString());
                 steps.erase(steps.begin() + kept, steps.end());
+                file.clear();
+                line = 0;
                 return false;
             }
             break;
         }
         total += raw.size();
         QString why;
-        const QString origin = QStringLiteral("%1:%2").arg(shown).arg(number);
+        file = shown;
+        line = number;
         if (total > maxFileSize)
             why = QStringLiteral("larger than %1 bytes; not a script").arg(maxFileSize);
         else if (raw.size() >= maxLine - 1 && !raw.endsWith('\n'))
             why = QStringLiteral("line longer than any command");
         else
-            addLine(QString::fromUtf8(raw), &why, origin);
+            addLine(QString::fromUtf8(raw), &why);
         if (!why.isEmpty()) {
-            *error = origin + QStringLiteral(": ") + why;
+            *error = QStringLiteral("%1:%2: %3").arg(shown).arg(number).arg(why);
+            file.clear();
+            line = 0;
             steps.erase(steps.begin() + kept, steps.end());
             return false;
         }
     }
+    file.clear();
+    line = 0;
     return true;
 }

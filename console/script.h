@@ -13,8 +13,10 @@
 struct Step {
     enum Kind { Send, Wait, Sleep };
     Kind kind = Send;
-    QString name;   // command or event name as shown in messages
-    QString origin; // "file:line" for a script line, else empty
+    QString name; // Wait: the event's name (a command's is found from its packet when needed)
+    // A script line's file and number, for messages; kept apart so a long script shares one file name.
+    QString file;
+    int line = 0;
     QByteArray packet;
     int classId = -1; // Wait: the event's ids
     int index = -1;
@@ -29,13 +31,12 @@ public:
     explicit Script(const CommandHelp &help) : help(help) {}
 
     // Each returns false with a one-line reason (suggestions included) and adds nothing.
-    bool addCommand(const QString &line, QString *error, const QString &origin = QString());
-    bool addWait(const QString &event, const QStringList &conditions, QString *error,
-                 const QString &origin = QString());
-    bool addSleep(const QString &seconds, QString *error, const QString &origin = QString());
+    bool addCommand(const QString &line, QString *error);
+    bool addWait(const QString &event, const QStringList &conditions, QString *error);
+    bool addSleep(const QString &seconds, QString *error);
     // One line of a script: a command, "wait EVENT [PARAM=VALUE ...]", "sleep SECONDS" or
     // "listen SECONDS", a "#" comment or nothing.
-    bool addLine(const QString &line, QString *error, const QString &origin = QString());
+    bool addLine(const QString &line, QString *error);
     // A whole file ("-" for standard input); on a bad line the error names file and line and none of
     // the file's steps are kept.
     bool addFile(const QString &path, QString *error);
@@ -46,7 +47,12 @@ public:
     static constexpr qint64 maxFileSize = 64 * 1024 * 1024;
 
 private:
+    void place(Step &step) const;
+
     const CommandHelp &help;
+    // The script line being read, for the steps it makes.
+    QString file;
+    int line = 0;
 };
 
 // "0.5" -> 500; false for what is not a number of seconds from 0 to a day.

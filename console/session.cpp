@@ -165,16 +165,25 @@ void Session::received(const QByteArray &packet)
     if (d.hasResult && d.result != 0) {
         const QString text = logformat::result_text(d.result);
         fail(QStringLiteral("%1: result 0x%2%3")
-                 .arg(step.name)
+                 .arg(stepName())
                  .arg(d.result, 4, 16, QLatin1Char('0'))
                  .arg(text.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(text)));
         return;
     }
     if (d.truncated) {
-        fail(QStringLiteral("%1: response too short for its parameters").arg(step.name));
+        fail(QStringLiteral("%1: response too short for its parameters").arg(stepName()));
         return;
     }
     stepEnded();
+}
+
+QString Session::stepName() const
+{
+    if (step.kind != Step::Send) return step.name;
+    const auto *h = reinterpret_cast<const uchar *>(step.packet.constData());
+    if (const ApiMessage *m = help.response(h[2], h[3]))
+        return help.className(h[2]) + QLatin1Char('_') + m->name;
+    return QStringLiteral("packet %1").arg(QString::fromLatin1(step.packet.toHex()));
 }
 
 void Session::timedOut()
@@ -183,7 +192,7 @@ void Session::timedOut()
     const QString seconds = QString::number(options.timeoutMs / 1000.0);
     switch (step.kind) {
     case Step::Send:
-        fail(QStringLiteral("%1: no response to %2 within %3 s").arg(options.port, step.name, seconds));
+        fail(QStringLiteral("%1: no response to %2 within %3 s").arg(options.port, stepName(), seconds));
         break;
     case Step::Wait:
         fail(QStringLiteral("%1: no event %2%3 within %4 s")
@@ -200,7 +209,8 @@ void Session::timedOut()
 void Session::fail(const QString &message)
 {
     m_failed = true;
-    diagnostic(step.origin.isEmpty() ? message : step.origin + QStringLiteral(": ") + message);
+    diagnostic(step.file.isEmpty() ? message
+                                   : QStringLiteral("%1:%2: %3").arg(step.file).arg(step.line).arg(message));
     if (options.keepGoing || options.stayOpen) {
         stepEnded();
         return;

@@ -63,6 +63,7 @@ private:
     bool waitSatisfied();
     void diagnostic(const QString &text);
     QString timestamp() const;
+    QString stepName() const;
 
     const CommandHelp &help;
     PacketView view;
