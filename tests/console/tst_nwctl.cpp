@@ -12,6 +12,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
 
 namespace
 {
@@ -260,6 +261,35 @@ private slots:
         QCOMPARE(r.status, 1);
         QVERIFY2(r.err.contains("/dev/nw-no-such-port") && r.err.contains("No such file or directory"),
                  qPrintable(r.err));
+    }
+
+    // SIGTERM and SIGINT end a run with 143 and 130, saying what was left.
+    void stopBySignal_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("SIGTERM") << int(SIGTERM) << 143 << "terminated; 2 step(s) not finished";
+        QTest::newRow("SIGINT") << int(SIGINT) << 130 << "interrupted; 2 step(s) not finished";
+    }
+    void stopBySignal()
+    {
+        QFETCH(int, signal);
+        QFETCH(int, status);
+        QFETCH(QString, said);
+        Module sim;
+        QProcess p;
+        QSignalSpy ended(&p, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
+        p.start(nwctl, {sim.line.path(), "--listen", "60", "system_hello"});
+        QVERIFY(p.waitForStarted());
+        QTest::qWait(500);
+        ::kill(pid_t(p.processId()), signal);
+        QVERIFY(ended.wait(20000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), status);
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        QVERIFY2(err.contains(sim.line.path() + ": " + said), qPrintable(err));
+        QCOMPARE(sim.line.packetsReceived(), 0);
     }
 
     // A module that answers out of turn: an unasked response, another command's failure and an event come
