@@ -349,6 +349,12 @@ private slots:
             QVERIFY(terminal.write("\r"));
             QVERIFY2(readUntil(terminal, "wifi_evt_sme_wifi_is_off", seen).contains("wifi_rsp_sme_wifi_off"),
                      seen.constData());
+            if (round == 1) {
+                QVERIFY(terminal.write("help sme_start_scan\r"));
+                const QByteArray help = "command sme_start_scan hw_interface:uint8 chList:uint8array\r\n"
+                                        "response sme_start_scan result:uint16";
+                QVERIFY2(readUntil(terminal, help, seen).contains(help), seen.constData());
+            }
             QVERIFY(terminal.write("quit\r"));
             QVERIFY(ended.wait(20000));
             QCOMPARE(p.exitCode(), 0);
