@@ -242,11 +242,11 @@ int Console::run(const QStringList &args)
     if (interactive) {
         session.printOut = [&terminal](const QByteArray &l) { terminal.print(false, l); };
         session.printErr = [&terminal](const QByteArray &l) { terminal.print(true, l); };
-        QObject::connect(&terminal, &Interactive::quit, &session,
-                         [&] { session.interrupt(QStringLiteral("closed"), session.failed() ? 1 : 0); });
-        // "closed" is no news at the end of an interactive run.
-        QObject::connect(&terminal, &Interactive::quit,
-                         [&session] { session.printErr = [](const QByteArray &) {}; });
+        QObject::connect(&terminal, &Interactive::quit, &session, [&session] {
+            // Leaving is no news: only a step left unfinished would be, and it is dropped with the run.
+            session.printErr = [](const QByteArray &) {};
+            session.interrupt(QStringLiteral("closed"), session.failed() ? 1 : 0);
+        });
         terminal.start();
     } else {
         session.run(script.steps);

@@ -263,6 +263,40 @@ private slots:
                  qPrintable(r.err));
     }
 
+    // A packet that arrives while a line is typed prints above it; the line is drawn again, whole.
+    void packetsAboveTheLine()
+    {
+        SimOptions slow;
+        slow.delayMs = 1000;
+        Module sim(slow);
+        QTemporaryDir state;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_STATE_HOME", state.path());
+        env.insert("TERM", "xterm");
+        Pty terminal;
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.setStandardInputFile(terminal.path);
+        p.setStandardOutputFile(terminal.path);
+        QSignalSpy ended(&p, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
+        p.start(nwctl, {sim.line.path()});
+        QByteArray seen;
+        QVERIFY(readUntil(terminal, "nwctl> ", seen).contains("nwctl> "));
+        QVERIFY(terminal.write("system_hello\r"));
+        QVERIFY(readUntil(terminal, "system_hello\r\n", seen).contains("system_hello\r\n"));
+        QVERIFY(terminal.write("sme_wifi_o"));
+        seen.clear();
+        const QByteArray redrawn = "wifi_rsp_system_hello\t\r\nnwctl> sme_wifi_o";
+        QVERIFY2(readUntil(terminal, redrawn, seen).contains(redrawn), seen.constData());
+        QVERIFY(seen.startsWith("sme_wifi_o")); // typed before the answer came
+        QVERIFY(terminal.write("n\r"));
+        QVERIFY2(readUntil(terminal, "wifi_rsp_sme_wifi_on", seen).contains("wifi_rsp_sme_wifi_on"),
+                 seen.constData());
+        QVERIFY(terminal.write("quit\r"));
+        QVERIFY(ended.wait(20000));
+        QCOMPARE(p.exitCode(), 0);
+    }
+
     // SIGTERM and SIGINT end a run with 143 and 130, saying what was left.
     void stopBySignal_data()
     {
