@@ -29,6 +29,12 @@ int usageError(const QString &message)
     return 2;
 }
 
+// The long option itself, or it with "=value".
+bool isOption(const QString &arg, const QString &name)
+{
+    return arg == name || arg.startsWith(name + QLatin1Char('='));
+}
+
 // "--name=value" or "--name value" / "-n value"; false when the value is missing.
 bool optionValue(const QStringList &args, int &i, const QString &name, QString *value)
 {
@@ -107,7 +113,7 @@ bool Console::parse(const QStringList &args, Script &script, Parsed *p, QString 
             p->options.json = true;
         } else if (arg == QLatin1String("-k") || arg == QLatin1String("--keep-going")) {
             p->options.keepGoing = true;
-        } else if (arg == QLatin1String("-t") || arg.startsWith(QLatin1String("--timeout"))) {
+        } else if (arg == QLatin1String("-t") || isOption(arg, QStringLiteral("--timeout"))) {
             if (!optionValue(args, i, QStringLiteral("--timeout"), &value))
                 return missing(QStringLiteral("--timeout"));
             int ms = 0;
@@ -116,7 +122,7 @@ bool Console::parse(const QStringList &args, Script &script, Parsed *p, QString 
                 return false;
             }
             p->options.timeoutMs = ms;
-        } else if (arg == QLatin1String("-b") || arg.startsWith(QLatin1String("--baud"))) {
+        } else if (arg == QLatin1String("-b") || isOption(arg, QStringLiteral("--baud"))) {
             if (!optionValue(args, i, QStringLiteral("--baud"), &value))
                 return missing(QStringLiteral("--baud"));
             bool ok = false;
@@ -125,19 +131,19 @@ bool Console::parse(const QStringList &args, Script &script, Parsed *p, QString 
                 *error = QStringLiteral("not a line speed: ") + value;
                 return false;
             }
-        } else if (arg.startsWith(QLatin1String("--api"))) {
+        } else if (isOption(arg, QStringLiteral("--api"))) {
             if (!optionValue(args, i, QStringLiteral("--api"), &value))
                 return missing(QStringLiteral("--api"));
             p->apiFile = value;
-        } else if (arg == QLatin1String("-f") || arg.startsWith(QLatin1String("--file"))) {
+        } else if (arg == QLatin1String("-f") || isOption(arg, QStringLiteral("--file"))) {
             if (!optionValue(args, i, QStringLiteral("--file"), &value))
                 return missing(QStringLiteral("--file"));
             if (!script.addFile(value, error)) return false;
-        } else if (arg.startsWith(QLatin1String("--listen"))) {
+        } else if (isOption(arg, QStringLiteral("--listen"))) {
             if (!optionValue(args, i, QStringLiteral("--listen"), &value))
                 return missing(QStringLiteral("--listen"));
             if (!script.addSleep(value, error)) return false;
-        } else if (arg.startsWith(QLatin1String("--wait"))) {
+        } else if (isOption(arg, QStringLiteral("--wait"))) {
             if (!optionValue(args, i, QStringLiteral("--wait"), &value))
                 return missing(QStringLiteral("--wait"));
             QStringList conditions;

@@ -227,6 +227,8 @@ private slots:
         QTest::newRow("bad time-out")
             << QStringList{"-t", "soon", "system_hello"} << QByteArray() << "not a time-out in seconds: soon";
         QTest::newRow("unknown option") << QStringList{"--frobnicate"} << QByteArray() << "unknown option";
+        QTest::newRow("option name run on")
+            << QStringList{"--waiting", "sme_scanned"} << QByteArray() << "unknown option '--waiting'";
         QTest::newRow("bad script line, good ones before it")
             << QStringList{"system_hello"}
             << QByteArray("sme_wifi_on\nwait sme_wifi_is_on\n\nsme_start_scan 1 2 3\nsme_wifi_off\n")
