@@ -3,6 +3,8 @@
 #include <QRegularExpression>
 #include <QVector>
 #include <algorithm>
+#include <cstdlib>
+#include <vector>
 
 namespace
 {
@@ -14,25 +16,27 @@ const QRegularExpression &separators()
     return re;
 }
 
-// Edits (insert, delete, replace, swap of neighbours) between a and b, case ignored.
+// Edits (insert, delete, replace, swap of neighbours) between a and b, case ignored; three rows of the
+// table are all it needs.
 int distance(const QString &a, const QString &b)
 {
     const QString s = a.toLower(), t = b.toLower();
-    const int n = s.size(), m = t.size();
-    QVector<QVector<int>> d(n + 1, QVector<int>(m + 1));
-    for (int i = 0; i <= n; ++i)
-        d[i][0] = i;
+    const int m = t.size();
+    std::vector<int> before(m + 1), previous(m + 1), row(m + 1);
     for (int j = 0; j <= m; ++j)
-        d[0][j] = j;
-    for (int i = 1; i <= n; ++i) {
+        previous[j] = j;
+    for (int i = 1; i <= s.size(); ++i) {
+        row[0] = i;
         for (int j = 1; j <= m; ++j) {
             const int cost = s[i - 1] == t[j - 1] ? 0 : 1;
-            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+            row[j] = std::min({previous[j] + 1, row[j - 1] + 1, previous[j - 1] + cost});
             if (i > 1 && j > 1 && s[i - 1] == t[j - 2] && s[i - 2] == t[j - 1])
-                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+                row[j] = std::min(row[j], before[j - 2] + 1);
         }
+        std::swap(before, previous);
+        std::swap(previous, row);
     }
-    return d[n][m];
+    return previous[m];
 }
 
 QString stripPrefix(const QString &name, const QString &prefix)
@@ -120,11 +124,16 @@ QStringList CommandHelp::nearest(const QString &word, const QStringList &names, 
     };
     QVector<Scored> scored;
     const int limit = std::max(2, int(word.size()) / 3);
+    // Lengths further apart than the limit cannot be near: a long line costs no distance tables.
+    auto near = [&word, limit](const QString &name, int extra) {
+        if (std::abs(int(word.size()) - int(name.size())) + extra > limit) return limit + 1;
+        return distance(word, name) + extra;
+    };
     for (const QString &name : names) {
-        int score = distance(word, name);
+        int score = near(name, 0);
         // The class left out ("wifi_on" for sme_wifi_on) costs one edit.
         const int underscore = name.indexOf(QLatin1Char('_'));
-        if (underscore > 0) score = std::min(score, distance(word, name.mid(underscore + 1)) + 1);
+        if (underscore > 0) score = std::min(score, near(name.mid(underscore + 1), 1));
         // A part of a name ("scan") finds the names holding it.
         if (word.size() >= 3 && name.contains(word, Qt::CaseInsensitive)) score = std::min(score, limit);
         if (score <= limit) scored.append({score, name});
