@@ -236,15 +236,20 @@ int Console::run(const QStringList &args)
         ended = true;
         loop.quit();
     });
+    Interactive terminal(help, session, Interactive::defaultHistoryFile(), out);
     QSocketNotifier stop(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&stop, &QSocketNotifier::activated, &session, [&] {
         char sig = 0;
         [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &sig, 1);
+        // The line being typed is left where it is; the message goes below it.
+        if (terminal.isActive()) {
+            terminal.end();
+            std::fputc('\n', out);
+            std::fflush(out);
+        }
         session.interrupt(sig == SIGINT ? QStringLiteral("interrupted") : QStringLiteral("terminated"),
                           sig == SIGINT ? 130 : 143);
     });
-
-    Interactive terminal(help, session, Interactive::defaultHistoryFile(), out);
     if (interactive) {
         session.printOut = [&terminal](const QByteArray &l) { terminal.print(false, l); };
         session.printErr = [&terminal](const QByteArray &l) { terminal.print(true, l); };

@@ -25,6 +25,7 @@ public:
     void start();
     // Restores the terminal and saves the history; also safe when start was never called.
     void end();
+    bool isActive() const { return active; }
     // A line printed above the one being typed, which is then drawn again; to the output or, for a
     // diagnostic, to standard error.
     void print(bool diagnostic, const QByteArray &line);
