@@ -4,4 +4,5 @@ list(APPEND NW_API_SOURCES
   apimessage.h apimessage.cpp
   apiclass.h apiclass.cpp
   hwaddress.h hwaddress.cpp
-  commandparser.h commandparser.cpp)
+  commandparser.h commandparser.cpp
+  commandhelp.h commandhelp.cpp)

@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "commandbox.h"
 #include "commandparser.h"
 #include "logformat.h"
 #include "logview.h"
@@ -161,6 +162,7 @@ void MainWindow::createParser()
     parser = new CommandParser(this);
     connect(parser, &CommandParser::log_message, this, &MainWindow::debugPrintText);
     parser->loadDefault(QCoreApplication::applicationDirPath());
+    commandBox = new CommandBox(ui->lineCommand, *parser, settings, this);
 }
 
 void MainWindow::offerBaudRates()
@@ -275,9 +277,16 @@ void MainWindow::txData(QByteArray data)
 void MainWindow::on_lineCommand_returnPressed()
 {
     QString msg;
-    const QByteArray packet = parser->parse(ui->lineCommand->text(), msg);
-    if (packet.isEmpty()) return;
+    const QString text = ui->lineCommand->text();
+    const QByteArray packet = parser->parse(text, msg);
+    if (packet.isEmpty()) {
+        // The typed text is the user's: escaped, so it shows as typed and cannot restyle the log.
+        if (!text.trimmed().isEmpty())
+            debugPrint(QStringLiteral("<font color=red>%1</font>").arg(commandBox->refusal(text).toHtmlEscaped()));
+        return;
+    }
     comm.TxData(packet);
+    commandBox->remember(text);
     ui->lineCommand->clear();
 }
 
@@ -288,7 +297,12 @@ void MainWindow::on_lineCommand_textEdited(QString arg1)
     const bool valid = arg1.isEmpty() || !parser->parse(arg1, msg).isEmpty();
     if (valid) {
         palette.setColor(QPalette::Text, Qt::black);
-        QToolTip::hideText();
+        // A complete command that takes parameters shows them while they are typed.
+        const QString hint = commandBox->hint(arg1);
+        if (hint.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(ui->lineCommand->mapToGlobal(QPoint(0, 0)), hint);
     } else {
         if (!msg.isEmpty()) QToolTip::showText(ui->lineCommand->mapToGlobal(QPoint(0, 0)), msg);
         palette.setColor(QPalette::Text, Qt::red);

@@ -19,6 +19,7 @@
 #include <QStringList>
 #include <memory>
 
+class CommandBox;
 class CommandParser;
 class QDateTime;
 class QQuickView;
@@ -148,6 +149,7 @@ private:
     QString editorProgram;
     bool m_flowcontrol = false;
     CommandParser *parser = nullptr;
+    CommandBox *commandBox = nullptr;
     std::unique_ptr<Ui::MainWindow> ui;
     QQuickView *view = nullptr;
     QWidget *viewContainer = nullptr;
