@@ -402,7 +402,7 @@ QStringList Disassembly::comparable() const
         if (l.kind == DisLine::Table || operand.startsWith(QLatin1String("L_")) || operand.startsWith(QLatin1String("proc_")) ||
             operand.startsWith(QLatin1String("const_")))
             operand = QStringLiteral("@");
-        out.append(l.mnemonic + QLatin1Char(' ') + operand);
+        out.append(operand.isEmpty() ? l.mnemonic : l.mnemonic + QLatin1Char(' ') + operand);
     }
     return out;
 }

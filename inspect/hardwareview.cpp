@@ -125,6 +125,7 @@ QJsonObject decodeHardware(const QByteArray &b)
     hw.insert("spi", spis);
     hw.insert("i2c", i2cs);
     hw.insert("timer", timers);
+    hw.insert("ports", ports);
     hw.insert("adc", QJsonObject{{"enabled_pins", hex(~le(b, 107, 2) & 0xFFFF)}});
     hw.insert("usb", QJsonObject{{"enabled", quint8(b[14]) != 0}, {"api", le(b, 12, 2) != 0}});
     hw.insert("ethernet", QJsonObject{{"enable", double(le(b, 109, 4))}});

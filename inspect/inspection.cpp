@@ -332,10 +332,15 @@ bool extractFiles(const ImageFile &image, const QString &dir, QStringList &messa
 namespace
 {
 
-// Side by side where two listings differ: common lines at both ends are left out, the middle is
-// aligned by its longest common subsequence when that is small enough to compute.
+// Side by side where two listings differ, with three lines of context: common lines at both ends are
+// set aside first, the middle is aligned by its longest common subsequence when that is small enough to
+// compute, and changed lines are paired.
 QStringList sideBySide(const QStringList &a, const QStringList &b)
 {
+    struct Op {
+        QChar mark;
+        QString left, right;
+    };
     int head = 0;
     while (head < a.size() && head < b.size() && a[head] == b[head])
         ++head;
@@ -343,29 +348,58 @@ QStringList sideBySide(const QStringList &a, const QStringList &b)
     while (tail < a.size() - head && tail < b.size() - head && a[a.size() - 1 - tail] == b[b.size() - 1 - tail])
         ++tail;
     const QStringList x = a.mid(head, a.size() - head - tail), y = b.mid(head, b.size() - head - tail);
-    QStringList out;
-    const int width = 48;
-    auto row = [&](const QString &l, const QString &r, QChar mark) {
-        out << QStringLiteral("  %1 %2 %3").arg(l.left(width), -width).arg(mark).arg(r.left(width));
+    QVector<Op> ops;
+    for (int i = 0; i < head; ++i)
+        ops.append({QLatin1Char(' '), a[i], a[i]});
+    QVector<Op> changed;
+    auto flush = [&] {
+        // Removed and added lines side by side, the surplus on its own side.
+        QStringList left, right;
+        for (const Op &o : changed)
+            (o.mark == QLatin1Char('<') ? left : right).append(o.mark == QLatin1Char('<') ? o.left : o.right);
+        for (int i = 0; i < qMax(left.size(), right.size()); ++i)
+            ops.append({i < left.size() && i < right.size() ? QLatin1Char('|') : i < left.size() ? QLatin1Char('<') : QLatin1Char('>'),
+                        left.value(i), right.value(i)});
+        changed.clear();
     };
     if (qint64(x.size()) * y.size() > 4000000) {
-        for (int i = 0; i < qMax(x.size(), y.size()); ++i)
-            row(x.value(i), y.value(i), QLatin1Char('|'));
-        return out;
-    }
-    std::vector<std::vector<int>> lcs(size_t(x.size() + 1), std::vector<int>(size_t(y.size() + 1), 0));
-    for (int i = x.size() - 1; i >= 0; --i)
-        for (int k = y.size() - 1; k >= 0; --k)
-            lcs[i][k] = x[i] == y[k] ? lcs[i + 1][k + 1] + 1 : qMax(lcs[i + 1][k], lcs[i][k + 1]);
-    int i = 0, k = 0;
-    while (i < x.size() || k < y.size()) {
-        if (i < x.size() && k < y.size() && x[i] == y[k]) {
-            row(x[i++], y[k++], QLatin1Char(' '));
-        } else if (k < y.size() && (i == x.size() || lcs[i][k + 1] >= lcs[i + 1][k])) {
-            row(QString(), y[k++], QLatin1Char('>'));
-        } else {
-            row(x[i++], QString(), QLatin1Char('<'));
+        for (const QString &l : x)
+            changed.append({QLatin1Char('<'), l, QString()});
+        for (const QString &r : y)
+            changed.append({QLatin1Char('>'), QString(), r});
+    } else {
+        std::vector<std::vector<int>> lcs(size_t(x.size() + 1), std::vector<int>(size_t(y.size() + 1), 0));
+        for (int i = x.size() - 1; i >= 0; --i)
+            for (int k = y.size() - 1; k >= 0; --k)
+                lcs[i][k] = x[i] == y[k] ? lcs[i + 1][k + 1] + 1 : qMax(lcs[i + 1][k], lcs[i][k + 1]);
+        int i = 0, k = 0;
+        while (i < x.size() || k < y.size()) {
+            if (i < x.size() && k < y.size() && x[i] == y[k]) {
+                flush();
+                ops.append({QLatin1Char(' '), x[i++], y[k++]});
+            } else if (k < y.size() && (i == x.size() || lcs[i][k + 1] >= lcs[i + 1][k])) {
+                changed.append({QLatin1Char('>'), QString(), y[k++]});
+            } else {
+                changed.append({QLatin1Char('<'), x[i++], QString()});
+            }
         }
+    }
+    flush();
+    for (int i = a.size() - tail; i < a.size(); ++i)
+        ops.append({QLatin1Char(' '), a[i], a[i]});
+
+    const int width = 40, context = 3;
+    QStringList out;
+    out << QStringLiteral("  %1   %2").arg(QStringLiteral("first image"), -width).arg(QStringLiteral("second image"));
+    int lastShown = -1;
+    for (int i = 0; i < ops.size(); ++i) {
+        bool near = false;
+        for (int k = qMax(0, i - context); k <= qMin(ops.size() - 1, i + context) && !near; ++k)
+            near = ops[k].mark != QLatin1Char(' ');
+        if (!near) continue;
+        if (lastShown >= 0 && i > lastShown + 1) out << QStringLiteral("  ...");
+        out << QStringLiteral("  %1 %2 %3").arg(ops[i].left.left(width), -width).arg(ops[i].mark).arg(ops[i].right.left(width));
+        lastShown = i;
     }
     return out;
 }

@@ -162,7 +162,7 @@ private slots:
         QTest::newRow("example") << readFile(QStringLiteral(NW_SOURCE_DIR "/sdk/example/example.script")) << true << none;
         QTest::newRow("example in banks")
             << readFile(QStringLiteral(NW_SOURCE_DIR "/sdk/example/example.script")) << true
-            << QStringList{"-s", "256", "-e", "0x10000"};
+            << QStringList{"-s", "160", "-e", "0x10000"};
     }
 
     void equalsCompilerListing()
