@@ -93,11 +93,22 @@ quint32 le(const QByteArray &c, qint64 at, int n)
 }
 
 // The instruction at `at`, or one with no op when the byte is no opcode or the instruction is cut short.
+const Op *opcodeTable(quint8 opcode)
+{
+    static const std::vector<const Op *> table = [] {
+        std::vector<const Op *> t(256, nullptr);
+        for (auto it = opcodes().constBegin(); it != opcodes().constEnd(); ++it)
+            t[it.key()] = &it.value();
+        return t;
+    }();
+    return table[opcode];
+}
+
 Decoded decodeAt(const QByteArray &c, qint64 at)
 {
     Decoded d;
-    const auto it = opcodes().constFind(quint8(c[int(at)]));
-    if (it == opcodes().constEnd()) return d;
+    const Op *it = opcodeTable(quint8(c[int(at)]));
+    if (!it) return d;
     static const int sizes[] = {0, 1, 2, 4, 2, 1, 2, 2, -1};
     const int n = it->operand == String ? -1 : sizes[it->operand];
     if (n < 0) {
@@ -108,7 +119,7 @@ Decoded decodeAt(const QByteArray &c, qint64 at)
         if (at + d.length <= c.size() && n > 0) d.value = le(c, at + 1, n);
     }
     if (at + d.length > c.size()) return d;
-    d.op = &*it;
+    d.op = it;
     return d;
 }
 
@@ -378,13 +389,33 @@ Disassembly disassemble(const QByteArray &code, const ScriptApi *api)
 
 QStringList Disassembly::text() const
 {
+    // Built by hand: a 64 KiB script is some 35000 lines.
+    static const char digits[] = "0123456789abcdef";
     QStringList out;
+    out.reserve(lines.size() * 11 / 10);
     for (const DisLine &l : lines) {
-        if (!l.label.isEmpty()) out.append(QStringLiteral("%1:").arg(l.label));
-        QString bytes = QString::fromLatin1(l.bytes.left(6).toHex(' '));
-        if (l.bytes.size() > 6) bytes += QStringLiteral(" ..");
-        QString line = QStringLiteral("  %1  %2 %3").arg(hex4(l.address), bytes.leftJustified(20), l.mnemonic);
-        if (!l.operand.isEmpty()) line += QLatin1Char(' ') + l.operand;
+        if (!l.label.isEmpty()) out.append(l.label + QLatin1Char(':'));
+        QString line;
+        line.reserve(48 + l.mnemonic.size() + l.operand.size());
+        line += QLatin1String("  ");
+        for (int shift = 12; shift >= 0; shift -= 4)
+            line += QLatin1Char(digits[(l.address >> shift) & 15]);
+        line += QLatin1String("  ");
+        const int shown = qMin(6, l.bytes.size());
+        for (int i = 0; i < shown; ++i) {
+            if (i) line += QLatin1Char(' ');
+            line += QLatin1Char(digits[quint8(l.bytes[i]) >> 4]);
+            line += QLatin1Char(digits[quint8(l.bytes[i]) & 15]);
+        }
+        if (l.bytes.size() > 6) line += QLatin1String(" ..");
+        const int column = 4 + 2 + 20 + 1;
+        while (line.size() < column)
+            line += QLatin1Char(' ');
+        line += l.mnemonic;
+        if (!l.operand.isEmpty()) {
+            line += QLatin1Char(' ');
+            line += l.operand;
+        }
         out.append(line);
     }
     return out;

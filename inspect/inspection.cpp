@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QSaveFile>
+#include <QSet>
 #include <cmath>
 
 using namespace imagelayout;
@@ -20,7 +21,6 @@ using namespace imagelayout;
 namespace
 {
 
-constexpr quint32 usbBase = 0x9D000000;
 
 QString hex(quint32 v, int width = 0) { return QStringLiteral("0x%1").arg(v, width, 16, QLatin1Char('0')); }
 
@@ -101,7 +101,7 @@ QString printableText(const QString &s)
 
 } // namespace
 
-Inspection Inspection::of(const ImageFile &image, const ScriptApi *api)
+Inspection Inspection::of(const ImageFile &image, const ScriptApi *api, bool codeInJson)
 {
     Inspection r;
     r.image = image;
@@ -242,17 +242,17 @@ Inspection Inspection::of(const ImageFile &image, const ScriptApi *api)
                 if (!code.isEmpty()) {
                     const Disassembly d = disassemble(code, api);
                     QJsonArray events;
-                    QStringList seen;
+                    QSet<QString> seen;
                     t << QStringLiteral("  Events:");
                     for (const ScriptTables::EventEntry &e : d.tables.events) {
                         if (seen.contains(e.name)) continue;
-                        seen << e.name;
+                        seen.insert(e.name);
                         events.append(QJsonObject{{"name", e.name}, {"handler", e.handler == 0xFFFF ? QJsonValue() : QJsonValue(int(e.handler))}});
                         if (e.handler != 0xFFFF) t << QStringLiteral("    %1 at %2").arg(e.name, hex(e.handler, 4));
                     }
                     t << QStringLiteral("    (%1 events, %2 with a handler)").arg(seen.size()).arg(d.tables.handledEvents().size());
                     script.insert("events", events);
-                    script.insert("code", d.json());
+                    if (codeInJson) script.insert("code", d.json());
                     t << QStringLiteral("  Code:");
                     for (const QString &line : d.text())
                         t << QStringLiteral("  ") + line;

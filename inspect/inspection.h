@@ -17,7 +17,8 @@ struct Inspection {
     QStringList problems;  // everything that is wrong, each naming where
     bool accepted = false; // the upload's own check passes
 
-    static Inspection of(const ImageFile &image, const ScriptApi *api);
+    // `codeInJson`: the script's instructions in `json` too (the text always has them).
+    static Inspection of(const ImageFile &image, const ScriptApi *api, bool codeInJson = true);
 };
 
 // Writes the files section's files below `dir`, refusing every name that would land outside it; each

@@ -102,7 +102,7 @@ int main(int argc, char **argv)
         print(messages.join(QLatin1Char('\n')) + QLatin1Char('\n'), ok ? stdout : stderr);
         return ok ? 0 : 1;
     }
-    const Inspection inspection = Inspection::of(image, &definition);
+    const Inspection inspection = Inspection::of(image, &definition, parser.isSet(json));
     if (parser.isSet(json))
         print(QString::fromUtf8(QJsonDocument(inspection.json).toJson(QJsonDocument::Indented)));
     else

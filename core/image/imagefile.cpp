@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QMap>
+#include <cstring>
 #include <vector>
 
 namespace
@@ -37,6 +38,7 @@ struct Region {
     QByteArray *bytes;
     std::vector<bool> written;
     QString what;
+    char *raw = nullptr; // the bytes, detached once
 };
 
 class FaultList
@@ -105,34 +107,46 @@ void ImageFile::readHex(const QByteArray &text)
     boot = QByteArray(bootSize, char(0xFF));
     Region regions[] = {{flashAddress, &flash, std::vector<bool>(size_t(flash.size())), "program flash"},
                         {bootAddress, &boot, std::vector<bool>(size_t(boot.size())), "boot flash"}};
+    for (Region &g : regions)
+        g.raw = g.bytes->data();
     FaultList faults(problems);
     quint32 upper = 0;
     bool ended = false, afterEnd = false;
     int records = 0, lineNo = 0;
-    for (const QByteArray &raw : text.split('\n')) {
+    // Lines are cut in place and records decoded into a fixed buffer: a full file has 32000 of them.
+    const char *p = text.constData(), *const end = p + text.size();
+    unsigned char r[260];
+    while (p < end) {
+        const char *eol = static_cast<const char *>(memchr(p, '\n', size_t(end - p)));
+        if (!eol) eol = end;
+        const char *a = p, *b = eol;
+        p = eol + 1;
         ++lineNo;
-        const QByteArray line = raw.trimmed();
-        if (line.isEmpty()) continue;
+        while (a < b && (*a == ' ' || *a == '\t' || *a == '\r'))
+            ++a;
+        while (b > a && (b[-1] == ' ' || b[-1] == '\t' || b[-1] == '\r'))
+            --b;
+        if (a == b) continue;
         if (ended) {
             afterEnd = true;
             continue;
         }
-        QByteArray rec;
-        bool ok = line.startsWith(':') && line.size() % 2 == 1 && line.size() >= 11;
-        for (int i = 1; ok && i < line.size(); i += 2) {
-            const int hi = hexDigit(line[i]), lo = hexDigit(line[i + 1]);
+        const qint64 length = b - a;
+        bool ok = *a == ':' && length % 2 == 1 && length >= 11 && length <= 1 + 2 * 260;
+        int size = 0;
+        for (const char *c = a + 1; ok && c < b; c += 2) {
+            const int hi = hexDigit(c[0]), lo = hexDigit(c[1]);
             ok = hi >= 0 && lo >= 0;
-            rec.append(char(hi << 4 | lo));
+            r[size++] = (unsigned char)(hi << 4 | lo);
         }
-        const auto *r = reinterpret_cast<const unsigned char *>(rec.constData());
-        if (!ok || rec.size() != r[0] + 5) {
+        if (!ok || size != r[0] + 5) {
             faults.add(QStringLiteral("lines that are not records"),
                        QStringLiteral("line %1 is not a HEX record").arg(lineNo));
             continue;
         }
         unsigned sum = 0;
-        for (unsigned char b : rec)
-            sum += b;
+        for (int i = 0; i < size; ++i)
+            sum += r[i];
         if ((sum & 0xFF) != 0) {
             faults.add(QStringLiteral("records with a bad checksum"),
                        QStringLiteral("line %1: bad checksum, record skipped").arg(lineNo));
@@ -163,7 +177,7 @@ void ImageFile::readHex(const QByteArray &text)
                                    .arg(lineNo)
                                    .arg(hexAddress(address)));
                 hit->written[at] = true;
-                (*hit->bytes)[int(at)] = char(data[i]);
+                hit->raw[at] = char(data[i]);
             }
             break;
         }

@@ -1,5 +1,7 @@
 #include "scripttables.h"
 
+#include <QSet>
+
 namespace
 {
 quint16 word(const QByteArray &code, qint64 at)
@@ -59,7 +61,11 @@ ScriptTables ScriptTables::read(const QByteArray &code, const ScriptApi *api)
 QStringList ScriptTables::handledEvents() const
 {
     QStringList out;
+    QSet<QString> seen;
     for (const EventEntry &e : events)
-        if (e.handler != 0xFFFF && !out.contains(e.name)) out.append(e.name);
+        if (e.handler != 0xFFFF && !seen.contains(e.name)) {
+            seen.insert(e.name);
+            out.append(e.name);
+        }
     return out;
 }
