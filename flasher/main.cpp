@@ -1,7 +1,9 @@
 #include "firmwareupload.h"
 #include "flashjob.h"
+#include "imagesummary.h"
 #include "nwversion.h"
 #include "progressview.h"
+#include "scriptapi.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -93,6 +95,11 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "nwflash: not a valid image: %s\n", why.toLocal8Bit().constData());
         return 1;
     }
+    // What is being sent, in one line; the SDK's API names the script's events.
+    ScriptApi api;
+    api.load(QCoreApplication::applicationDirPath() + QStringLiteral("/../api/wifiapi.xml"));
+    std::printf("%s\n", ImageSummary::of(options.image, &api).oneLine().toLocal8Bit().constData());
+    std::fflush(stdout);
 
     QList<FlashJob *> jobs;
     for (const QString &port : ports)

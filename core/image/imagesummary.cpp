@@ -56,7 +56,9 @@ QString ImageSummary::oneLine() const
 QStringList ImageSummary::lines() const
 {
     QStringList out;
-    out << (accepted ? QString() : QStringLiteral("Not accepted: ")) + verdict;
+    if (!accepted) out << QStringLiteral("Not accepted: ") + verdict;
+    else if (verdict == QLatin1String("valid")) out << QStringLiteral("Valid image");
+    else out << QStringLiteral("Accepted, but ") + verdict;
     if (software < 0) return out;
     auto bytes = [](qint64 n) { return n < 0 ? QStringLiteral("none") : QStringLiteral("%1 bytes").arg(n); };
     out << QStringLiteral("Software %1, hardware %2, USB %3").arg(bytes(software), bytes(hardware), bytes(usb));

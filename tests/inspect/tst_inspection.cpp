@@ -2,6 +2,7 @@
 // openssl), on images damaged in each way a file can be, and the extraction and comparison.
 #include "filesblock.h"
 #include "imagefile.h"
+#include "imagesummary.h"
 #include "inspectfixtures.h"
 #include "inspection.h"
 #include "scriptapi.h"
@@ -385,6 +386,27 @@ private slots:
         const Inspection i = Inspection::of(ImageFile::fromBytes(bytes, "blocks"), &api);
         QVERIFY2(i.problems.join('\n').contains(problem), qPrintable(i.problems.join('\n')));
         QVERIFY(i.accepted);
+    }
+
+    // The short account the upload pages show.
+    void summary()
+    {
+        const ImageSummary good = ImageSummary::of(example + "/wifi.dfu", &api);
+        QVERIFY(good.accepted);
+        QCOMPARE(good.verdict, QStringLiteral("valid"));
+        QCOMPARE(good.events, (QStringList{"system_boot", "hardware_soft_timer"}));
+        QCOMPARE(good.fileCount, 1);
+        QCOMPARE(good.hardware, qint64(130));
+        QCOMPARE(good.certificateSubjects, QStringList{"C = FI, O = NW300 Example, CN = nw300.example"});
+        QCOMPARE(good.oneLine(), QStringLiteral("wifi.dfu: valid; software %1 bytes, script %2 bytes (2 events), 1 files, "
+                                                "1 certificates").arg(good.software).arg(good.script));
+        QByteArray bad = readFile(example + "/wifi.dfu");
+        bad[10] = char(bad[10] ^ 0xFF);
+        QVERIFY(writeFile(scratch.filePath("bad.dfu"), bad));
+        const ImageSummary refused = ImageSummary::of(scratch.filePath("bad.dfu"), &api);
+        QVERIFY(!refused.accepted);
+        QVERIFY(refused.lines().first().startsWith("Not accepted: the software block's CRC-32"));
+        QVERIFY(ImageSummary::of(scratch.filePath("none.dfu"), &api).verdict.startsWith("cannot open"));
     }
 
     // The program: status by soundness, JSON that parses, usage errors with status 2.
