@@ -24,7 +24,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 
-for p in velmo tollan kirrup nwflash nwsim; do
+for p in velmo tollan kirrup nwflash nwsim nwinspect; do
   [ -x "$bin/$p" ] || continue
   out=$("$bin/$p" --version 2>&1)
   rc=$?
@@ -52,6 +52,10 @@ expect "tollan, missing files" 255 $'api.xml file open failed\nFailed to open:mi
 [ ! -e out.bin ] || fail "tollan wrote out.bin for a missing script"
 fi
 [ ! -x "$bin/kirrup" ] || expect "kirrup, no arguments" 1 "usage: $bin/kirrup input [path_to_tollan]" "$bin/kirrup"
+if [ -x "$bin/nwinspect" ]; then
+expect "nwinspect, no arguments" 2 "" "$bin/nwinspect"
+expect "nwinspect, --diff with one image" 2 "" "$bin/nwinspect" --diff a.dfu
+fi
 
 # Console programs start on machines without a display: no display library may be linked in.
 for p in "$bin"/*; do
