@@ -49,7 +49,8 @@ double spawnMs(const QByteArray &program, const QByteArray &argument, double &cp
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    char *argv[] = {const_cast<char *>(program.constData()), const_cast<char *>(argument.constData()), nullptr};
+    char *argv[] = {const_cast<char *>(program.constData()), const_cast<char *>(argument.constData()),
+                    nullptr};
     QElapsedTimer t;
     t.start();
     pid_t pid = 0;
@@ -57,7 +58,8 @@ double spawnMs(const QByteArray &program, const QByteArray &argument, double &cp
     int status = 0;
     rusage usage{};
     wait4(pid, &status, 0, &usage);
-    cpu = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+    cpu = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+          (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
     const double ms = t.nsecsElapsed() / 1e6;
     posix_spawn_file_actions_destroy(&actions);
     return ms;
@@ -76,7 +78,8 @@ QByteArray bigScript(int groups)
 {
     QByteArray s = "dim x, y, b(16)\nconst greeting() = \"hello, module\"\n";
     for (int i = 0; i < groups; ++i) {
-        if (i % 40 == 0) s += (i ? "end\n" : "") + QByteArray("procedure p") + QByteArray::number(i) + "(a)\n";
+        if (i % 40 == 0)
+            s += (i ? "end\n" : "") + QByteArray("procedure p") + QByteArray::number(i) + "(a)\n";
         s += "if a > " + QByteArray::number(i) + " then\nx = x * 300 + y\nelse\ny = b(2) - a\nend if\n";
         s += "call endpoint_send(0, 4, b(0:4))\n";
     }
@@ -93,7 +96,8 @@ int main(int argc, char **argv)
     const QString example = scratch.filePath("example");
     QDir().mkpath(example + "/files");
     QDir().mkpath(example + "/certs");
-    for (const char *f : {"project.xml", "hardware.xml", "usb.xml", "example.script", "files/index.html", "certs/server.pem"})
+    for (const char *f :
+         {"project.xml", "hardware.xml", "usb.xml", "example.script", "files/index.html", "certs/server.pem"})
         QFile::copy(QStringLiteral(NW_SOURCE_DIR "/sdk/example/") + f, example + '/' + f);
     if (!runIn(example, KIRRUP_PATH, {"project.xml", NW_SDK_DIR, TOLLAN_PATH})) {
         std::fprintf(stderr, "the example did not build\n");
@@ -120,8 +124,10 @@ int main(int argc, char **argv)
     }
     std::printf("%-40s %8s %8s\n", "", "elapsed", "CPU");
     std::printf("%-40s %8.2f %8.2f ms\n", "nwinspect wifi.dfu, a process", median(raw), median(rawCpu));
-    std::printf("%-40s %8.2f %8.2f ms\n", "nwinspect wifi.hex, a process", median(process), median(processCpu));
-    std::printf("%-40s %8.2f %8.2f ms\n", "inspection of wifi.hex, in process", median(inProcess), median(inProcessCpu));
+    std::printf("%-40s %8.2f %8.2f ms\n", "nwinspect wifi.hex, a process", median(process),
+                median(processCpu));
+    std::printf("%-40s %8.2f %8.2f ms\n", "inspection of wifi.hex, in process", median(inProcess),
+                median(inProcessCpu));
 
     // Grow the script until its byte code is just under the compiler's 64 KiB.
     QByteArray code;
@@ -159,7 +165,8 @@ int main(int argc, char **argv)
         textCpu.push_back(threadCpuMs() - c0);
         if (listing.isEmpty()) return 1;
     }
-    const QByteArray what = QStringLiteral("disassembly of %1 bytes (%2 lines)").arg(code.size()).arg(lines).toLatin1();
+    const QByteArray what =
+        QStringLiteral("disassembly of %1 bytes (%2 lines)").arg(code.size()).arg(lines).toLatin1();
     std::printf("%-40s %8.2f %8.2f ms\n", what.constData(), median(dis), median(disCpu));
     std::printf("%-40s %8.2f %8.2f ms\n", "  and its text", median(text), median(textCpu));
     return 0;

@@ -21,8 +21,9 @@ const ScriptApi &api()
 {
     static const ScriptApi loaded = [] {
         ScriptApi a;
-        a.loadXml("<api><class name=\"sme\"><command name=\"set\" script=\"3\"/><event name=\"up\" script=\"0\"/>"
-                  "<event name=\"down\" script=\"2\"/></class><class name=\"util\"/></api>");
+        a.loadXml(
+            "<api><class name=\"sme\"><command name=\"set\" script=\"3\"/><event name=\"up\" script=\"0\"/>"
+            "<event name=\"down\" script=\"2\"/></class><class name=\"util\"/></api>");
         return a;
     }();
     return loaded;
@@ -37,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     }
     QByteArray image(int(imagelayout::flashSize), char(0xFF));
-    image.replace(int(imagelayout::tableOffset), qMin<int>(input.size(), imagelayout::tableSize), input.left(imagelayout::tableSize));
+    image.replace(int(imagelayout::tableOffset), qMin<int>(input.size(), imagelayout::tableSize),
+                  input.left(imagelayout::tableSize));
     const QByteArray rest = input.mid(imagelayout::tableSize);
     image.replace(0, rest.size(), rest);
     const Inspection i = Inspection::of(ImageFile::fromBytes(image, QStringLiteral("fuzz.dfu")), &api());

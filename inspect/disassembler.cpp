@@ -128,16 +128,25 @@ QString quoted(const QByteArray &bytes)
     QString s = QStringLiteral("\"");
     for (char ch : bytes) {
         const quint8 b = quint8(ch);
-        if (ch == '"' || ch == '\\') { s += QLatin1Char('\\'); s += QLatin1Char(ch); }
-        else if (b == '\n') s += QStringLiteral("\\n");
-        else if (b == '\r') s += QStringLiteral("\\r");
-        else if (b < 0x20 || b >= 0x7F) s += QStringLiteral("\\x%1").arg(b, 2, 16, QLatin1Char('0'));
-        else s += QLatin1Char(ch);
+        if (ch == '"' || ch == '\\') {
+            s += QLatin1Char('\\');
+            s += QLatin1Char(ch);
+        } else if (b == '\n')
+            s += QStringLiteral("\\n");
+        else if (b == '\r')
+            s += QStringLiteral("\\r");
+        else if (b < 0x20 || b >= 0x7F)
+            s += QStringLiteral("\\x%1").arg(b, 2, 16, QLatin1Char('0'));
+        else
+            s += QLatin1Char(ch);
     }
     return s + QLatin1Char('"');
 }
 
-QString hex4(quint32 a) { return QStringLiteral("%1").arg(a, 4, 16, QLatin1Char('0')); }
+QString hex4(quint32 a)
+{
+    return QStringLiteral("%1").arg(a, 4, 16, QLatin1Char('0'));
+}
 
 class Walker
 {
@@ -157,7 +166,8 @@ public:
         for (const ScriptTables::EventEntry &e : out.tables.events) {
             if (e.handler == 0xFFFF) continue;
             if (e.handler < start || e.handler >= c.size()) {
-                out.problems.append(QStringLiteral("the handler of %1 at 0x%2 lies outside the code").arg(e.name, hex4(e.handler)));
+                out.problems.append(QStringLiteral("the handler of %1 at 0x%2 lies outside the code")
+                                        .arg(e.name, hex4(e.handler)));
                 continue;
             }
             if (!labels.contains(e.handler)) labels.insert(e.handler, e.name);
@@ -203,8 +213,9 @@ private:
             l.address = quint32(at);
             l.bytes = c.mid(int(at), 2);
             l.mnemonic = QStringLiteral("EVT");
-            l.operand = e.name + QLatin1Char(' ') +
-                        (e.handler == 0xFFFF ? QStringLiteral("none") : QStringLiteral("0x") + hex4(e.handler));
+            l.operand =
+                e.name + QLatin1Char(' ') +
+                (e.handler == 0xFFFF ? QStringLiteral("none") : QStringLiteral("0x") + hex4(e.handler));
             out.lines.append(l);
             at += 2;
         }
@@ -220,7 +231,8 @@ private:
     bool inCode(qint64 from, qint64 target)
     {
         if (target >= start && target < c.size()) return true;
-        problemOnce(from, QStringLiteral("the jump at 0x%1 goes to 0x%2, outside the code").arg(hex4(quint32(from)), hex4(quint32(target))));
+        problemOnce(from, QStringLiteral("the jump at 0x%1 goes to 0x%2, outside the code")
+                              .arg(hex4(quint32(from)), hex4(quint32(target))));
         return false;
     }
 
@@ -252,7 +264,9 @@ private:
             if (d.op->operand == Target || d.op->operand == Procedure) {
                 if (inCode(pc, d.value)) {
                     if (!labels.contains(d.value))
-                        labels.insert(d.value, (d.op->operand == Procedure ? QStringLiteral("proc_") : QStringLiteral("L_")) + hex4(d.value));
+                        labels.insert(d.value, (d.op->operand == Procedure ? QStringLiteral("proc_")
+                                                                           : QStringLiteral("L_")) +
+                                                   hex4(d.value));
                     work.push_back(d.value);
                 }
             } else if (d.op->operand == Constant) {
@@ -281,9 +295,11 @@ private:
         case U16:
             return QString::number(d.value);
         case U32:
-            if ((d.value & constantBit) && !(d.value & 0x80000000) && labels.contains(d.value & ~constantBit) &&
-                constants.contains(d.value & ~constantBit))
-                return QStringLiteral("0x%1 (%2)").arg(d.value, 8, 16, QLatin1Char('0')).arg(labels.value(d.value & ~constantBit));
+            if ((d.value & constantBit) && !(d.value & 0x80000000) &&
+                labels.contains(d.value & ~constantBit) && constants.contains(d.value & ~constantBit))
+                return QStringLiteral("0x%1 (%2)")
+                    .arg(d.value, 8, 16, QLatin1Char('0'))
+                    .arg(labels.value(d.value & ~constantBit));
             return d.value > 255 ? QStringLiteral("%1 (0x%2)").arg(qint32(d.value)).arg(d.value, 0, 16)
                                  : QString::number(d.value);
         case Target:
@@ -425,13 +441,13 @@ QStringList Disassembly::comparable() const
 {
     QStringList out;
     for (const DisLine &l : lines) {
-        if (!l.label.isEmpty() && !l.label.startsWith(QLatin1String("L_")) && !l.label.startsWith(QLatin1String("proc_")) &&
-            !l.label.startsWith(QLatin1String("const_")))
+        if (!l.label.isEmpty() && !l.label.startsWith(QLatin1String("L_")) &&
+            !l.label.startsWith(QLatin1String("proc_")) && !l.label.startsWith(QLatin1String("const_")))
             out.append(l.label + QLatin1Char(':'));
         QString operand = l.operand;
         // Addresses move when code is added above them; names and values are what changed.
-        if (l.kind == DisLine::Table || operand.startsWith(QLatin1String("L_")) || operand.startsWith(QLatin1String("proc_")) ||
-            operand.startsWith(QLatin1String("const_")))
+        if (l.kind == DisLine::Table || operand.startsWith(QLatin1String("L_")) ||
+            operand.startsWith(QLatin1String("proc_")) || operand.startsWith(QLatin1String("const_")))
             operand = QStringLiteral("@");
         out.append(operand.isEmpty() ? l.mnemonic : l.mnemonic + QLatin1Char(' ') + operand);
     }
@@ -444,8 +460,9 @@ QJsonArray Disassembly::json() const
     for (const DisLine &l : lines) {
         QJsonObject o;
         o.insert(QStringLiteral("address"), int(l.address));
-        o.insert(QStringLiteral("kind"), l.kind == DisLine::Table ? QStringLiteral("table")
-                                          : l.kind == DisLine::Code ? QStringLiteral("code") : QStringLiteral("data"));
+        o.insert(QStringLiteral("kind"), l.kind == DisLine::Table  ? QStringLiteral("table")
+                                         : l.kind == DisLine::Code ? QStringLiteral("code")
+                                                                   : QStringLiteral("data"));
         o.insert(QStringLiteral("bytes"), QString::fromLatin1(l.bytes.toHex()));
         o.insert(QStringLiteral("mnemonic"), l.mnemonic);
         if (!l.operand.isEmpty()) o.insert(QStringLiteral("operand"), l.operand);

@@ -17,7 +17,10 @@ quint32 le(const QByteArray &b, int at, int n)
     return v;
 }
 
-QString hex(quint32 v) { return QStringLiteral("0x") + QString::number(v, 16); }
+QString hex(quint32 v)
+{
+    return QStringLiteral("0x") + QString::number(v, 16);
+}
 
 // The divider and generator the builder picks for a baud rate.
 void dividerFor(quint32 baud, quint32 &brg, bool &highSpeed, double &actual)
@@ -41,8 +44,8 @@ QJsonObject uart(const QByteArray &b, int channel)
     const bool highSpeed = mode & 0x0008;
     QJsonObject o;
     o.insert("channel", channel);
-    static const quint32 rates[] = {300,    600,    1200,   2400,   4800,    9600,    14400,   19200,
-                                    28800,  38400,  57600,  76800,  115200,  230400,  250000,  460800,
+    static const quint32 rates[] = {300,    600,    1200,    2400,    4800,    9600,   14400,  19200,
+                                    28800,  38400,  57600,   76800,   115200,  230400, 250000, 460800,
                                     500000, 921600, 1000000, 1500000, 2000000, 3000000};
     for (quint32 r : rates) {
         quint32 d;
@@ -106,7 +109,8 @@ QJsonObject decodeHardware(const QByteArray &b)
         if (!(con & 0x8000)) continue;
         const bool wide = con & 0x0008;
         quint32 period = le(b, 93 + 4 * (n - 2), 2);
-        // A 32-bit timer keeps its period's high half in the next timer's slot (timer 5's lies past the timers).
+        // A 32-bit timer keeps its period's high half in the next timer's slot (timer 5's lies past the
+        // timers).
         if (wide) period |= le(b, 93 + 4 * (n - 1), 2) << 16;
         timers.append(QJsonObject{{"index", n},
                                   {"prescale", prescales[(con >> 4) & 7]},
@@ -137,8 +141,10 @@ QJsonObject decodeHardware(const QByteArray &b)
     if (wake & 0x0400) interrupts |= 0x08;
     if (wake & 0x0800) interrupts |= 0x10;
     QJsonObject sleep{{"interrupts", hex(interrupts)}, {"wdt_wakeup", quint8(b[121]) != 0}};
-    if (delay == 0xFFFFFFFF) sleep.insert("delay", "none");
-    else sleep.insert("delay", double(delay));
+    if (delay == 0xFFFFFFFF)
+        sleep.insert("delay", "none");
+    else
+        sleep.insert("delay", double(delay));
     hw.insert("sleep", sleep);
     const quint32 mask = le(b, 67, 4);
     if (mask) {

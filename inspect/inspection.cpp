@@ -21,8 +21,10 @@ using namespace imagelayout;
 namespace
 {
 
-
-QString hex(quint32 v, int width = 0) { return QStringLiteral("0x%1").arg(v, width, 16, QLatin1Char('0')); }
+QString hex(quint32 v, int width = 0)
+{
+    return QStringLiteral("0x%1").arg(v, width, 16, QLatin1Char('0'));
+}
 
 // Nested JSON as indented "key: value" lines.
 void render(const QJsonValue &v, const QString &indent, QStringList &out, const QString &key = QString())
@@ -45,7 +47,8 @@ void render(const QJsonValue &v, const QString &indent, QStringList &out, const 
             if (e.isObject()) {
                 QStringList item;
                 render(e, indent + QStringLiteral("    "), item);
-                if (!item.isEmpty()) item[0] = indent + QStringLiteral("  - ") + item[0].mid(indent.size() + 4);
+                if (!item.isEmpty())
+                    item[0] = indent + QStringLiteral("  - ") + item[0].mid(indent.size() + 4);
                 out += item;
             } else {
                 render(e, indent + QStringLiteral("  - "), out);
@@ -73,20 +76,23 @@ QJsonObject bootConfiguration(const QByteArray &boot, const QByteArray &hardware
     o.insert("oscillator", crystals[pll]);
     if (usbPll != pll) o.insert("usb_oscillator", crystals[usbPll]);
     o.insert("WDTPS", wdtps);
-    o.insert("watchdog_period", QString::number(std::pow(2.0, wdtps) / 1000.0, 'f', 3) + QStringLiteral(" s"));
+    o.insert("watchdog_period",
+             QString::number(std::pow(2.0, wdtps) / 1000.0, 'f', 3) + QStringLiteral(" s"));
     o.insert("default_mac", QString::fromLatin1(boot.mid(0x502, 6).toHex()));
     // The fallback copy of the hardware block: its rounded length at 0x2efc, the copy below it.
     const quint32 length = word(0x2EFC);
     if (length == 0xFFFFFFFF) {
         o.insert("fallback_hardware", "none");
     } else if (length > 0x2EFC) {
-        o.insert("fallback_hardware", QStringLiteral("length word %1 does not fit the boot flash").arg(length));
+        o.insert("fallback_hardware",
+                 QStringLiteral("length word %1 does not fit the boot flash").arg(length));
     } else {
         const QByteArray copy = boot.mid(int(0x2EFC - length), int(length));
         const bool same = !hardware.isEmpty() && copy.startsWith(hardware);
-        o.insert("fallback_hardware", QStringLiteral("%1 bytes, %2").arg(length).arg(
-                                          same ? QStringLiteral("equal to the hardware section")
-                                               : QStringLiteral("different from the hardware section")));
+        o.insert("fallback_hardware", QStringLiteral("%1 bytes, %2")
+                                          .arg(length)
+                                          .arg(same ? QStringLiteral("equal to the hardware section")
+                                                    : QStringLiteral("different from the hardware section")));
     }
     return o;
 }
@@ -110,9 +116,10 @@ Inspection Inspection::of(const ImageFile &image, const ScriptApi *api, bool cod
     QStringList &t = r.text;
     j.insert("file", image.name);
     j.insert("format", image.hex ? "hex" : "raw");
-    t << QStringLiteral("Image %1 (%2)").arg(printableText(image.name),
-                                             image.hex ? QStringLiteral("Intel HEX of boot and program flash")
-                                                       : QStringLiteral("raw program flash image, %1 bytes").arg(image.flash.size()));
+    t << QStringLiteral("Image %1 (%2)")
+             .arg(printableText(image.name),
+                  image.hex ? QStringLiteral("Intel HEX of boot and program flash")
+                            : QStringLiteral("raw program flash image, %1 bytes").arg(image.flash.size()));
     if (!image.readable) {
         j.insert("problems", QJsonArray::fromStringList(r.problems));
         t << QStringLiteral("Problems:");
@@ -132,8 +139,12 @@ Inspection Inspection::of(const ImageFile &image, const ScriptApi *api, bool cod
         j.insert("layout_version", double(s.version));
         QJsonArray sections;
         t << QStringLiteral("Sections (layout version %1):").arg(s.version);
-        t << QStringLiteral("  %1 %2 %3 %4 %5").arg(QStringLiteral("kind"), -13).arg(QStringLiteral("location"), -22)
-                 .arg(QStringLiteral("length"), 8).arg(QStringLiteral("CRC-32"), -11).arg(QStringLiteral("state"));
+        t << QStringLiteral("  %1 %2 %3 %4 %5")
+                 .arg(QStringLiteral("kind"), -13)
+                 .arg(QStringLiteral("location"), -22)
+                 .arg(QStringLiteral("length"), 8)
+                 .arg(QStringLiteral("CRC-32"), -11)
+                 .arg(QStringLiteral("state"));
         for (const ImageSection &e : s.sections) {
             QJsonObject o{{"kind", e.name}, {"present", e.present}};
             QString location = QStringLiteral("-"), state;
@@ -143,17 +154,21 @@ Inspection Inspection::of(const ImageFile &image, const ScriptApi *api, bool cod
                 o.insert("crc", hex(e.stored.crc, 8));
                 if (e.offset >= 0) o.insert("offset", double(e.offset));
                 o.insert("crc_ok", e.crcMatches());
-                location = e.record == Usb ? QStringLiteral("%1 (offset %2)").arg(hex(e.stored.location, 8)).arg(e.offset)
-                                           : QString::number(e.stored.location);
+                location = e.record == Usb
+                               ? QStringLiteral("%1 (offset %2)").arg(hex(e.stored.location, 8)).arg(e.offset)
+                               : QString::number(e.stored.location);
                 state = e.problems.isEmpty() ? QStringLiteral("ok") : e.problems.join(QStringLiteral("; "));
             } else {
                 state = QStringLiteral("absent");
             }
             if (!e.problems.isEmpty()) o.insert("problems", QJsonArray::fromStringList(e.problems));
             sections.append(o);
-            t << QStringLiteral("  %1 %2 %3 %4 %5").arg(e.name, -13).arg(location, -22)
+            t << QStringLiteral("  %1 %2 %3 %4 %5")
+                     .arg(e.name, -13)
+                     .arg(location, -22)
                      .arg(e.present ? QString::number(e.stored.length) : QStringLiteral("-"), 8)
-                     .arg(e.present ? hex(e.stored.crc, 8) : QStringLiteral("-"), -11).arg(state);
+                     .arg(e.present ? hex(e.stored.crc, 8) : QStringLiteral("-"), -11)
+                     .arg(state);
         }
         j.insert("sections", sections);
 
@@ -166,7 +181,8 @@ Inspection Inspection::of(const ImageFile &image, const ScriptApi *api, bool cod
         }
         if (s.section(Usb).usable()) {
             const QJsonObject usb = decodeUsb(s.block(image.flash, Usb));
-            if (usb.contains("problem")) r.problems << QStringLiteral("usb: ") + usb.value("problem").toString();
+            if (usb.contains("problem"))
+                r.problems << QStringLiteral("usb: ") + usb.value("problem").toString();
             j.insert("usb", usb);
             t << QStringLiteral("USB descriptors:");
             render(usb, QStringLiteral("  "), t);
@@ -179,11 +195,16 @@ Inspection Inspection::of(const ImageFile &image, const ScriptApi *api, bool cod
                 QJsonObject o{{"name", FilesBlock::printable(f.name)}, {"size", double(f.size)}};
                 if (!f.unsafeReason.isEmpty()) {
                     o.insert("unsafe", f.unsafeReason);
-                    r.problems << QStringLiteral("files: \"%1\": %2").arg(FilesBlock::printable(f.name), f.unsafeReason);
+                    r.problems << QStringLiteral("files: \"%1\": %2")
+                                      .arg(FilesBlock::printable(f.name), f.unsafeReason);
                 }
                 list.append(o);
-                t << QStringLiteral("  /%1  %2 bytes%3").arg(FilesBlock::printable(f.name)).arg(f.size)
-                         .arg(f.unsafeReason.isEmpty() ? QString() : QStringLiteral("  (") + f.unsafeReason + QLatin1Char(')'));
+                t << QStringLiteral("  /%1  %2 bytes%3")
+                         .arg(FilesBlock::printable(f.name))
+                         .arg(f.size)
+                         .arg(f.unsafeReason.isEmpty()
+                                  ? QString()
+                                  : QStringLiteral("  (") + f.unsafeReason + QLatin1Char(')'));
             }
             if (files.files.isEmpty()) t << QStringLiteral("  none");
             for (const QString &p : files.problems)
@@ -199,19 +220,29 @@ Inspection Inspection::of(const ImageFile &image, const ScriptApi *api, bool cod
                 QJsonObject o{{"md5", QString::fromLatin1(c.storedMd5.toHex())},
                               {"md5_matches", c.md5Matches},
                               {"der_length", c.der.size()}};
-                t << QStringLiteral("  %1. %2 bytes of DER, MD5 %3 (%4)").arg(++n).arg(c.der.size())
+                t << QStringLiteral("  %1. %2 bytes of DER, MD5 %3 (%4)")
+                         .arg(++n)
+                         .arg(c.der.size())
                          .arg(QString::fromLatin1(c.storedMd5.toHex()),
-                              c.md5Matches ? QStringLiteral("matches the DER") : QStringLiteral("does not match the DER"));
-                if (!c.md5Matches) r.problems << QStringLiteral("certificates: the MD5 stored for certificate %1 does not match its DER").arg(n);
+                              c.md5Matches ? QStringLiteral("matches the DER")
+                                           : QStringLiteral("does not match the DER"));
+                if (!c.md5Matches)
+                    r.problems
+                        << QStringLiteral(
+                               "certificates: the MD5 stored for certificate %1 does not match its DER")
+                               .arg(n);
                 if (c.decoded) {
                     o.insert("subject", c.subject);
                     o.insert("issuer", c.issuer);
                     o.insert("not_before", c.notBefore);
                     o.insert("not_after", c.notAfter);
-                    t << QStringLiteral("     subject: ") + c.subject << QStringLiteral("     issuer:  ") + c.issuer
+                    t << QStringLiteral("     subject: ") + c.subject
+                      << QStringLiteral("     issuer:  ") + c.issuer
                       << QStringLiteral("     valid:   %1 to %2").arg(c.notBefore, c.notAfter);
                 } else {
-                    r.problems << QStringLiteral("certificates: certificate %1 is not a readable X.509 certificate").arg(n);
+                    r.problems << QStringLiteral(
+                                      "certificates: certificate %1 is not a readable X.509 certificate")
+                                      .arg(n);
                     t << QStringLiteral("     (not a readable X.509 certificate)");
                 }
                 list.append(o);
@@ -231,14 +262,17 @@ Inspection Inspection::of(const ImageFile &image, const ScriptApi *api, bool cod
             const QByteArray block = s.block(image.flash, Script);
             QJsonObject script;
             if (block.size() < 8) {
-                r.problems << QStringLiteral("script: the block is %1 bytes, shorter than its 8-byte header").arg(block.size());
+                r.problems << QStringLiteral("script: the block is %1 bytes, shorter than its 8-byte header")
+                                  .arg(block.size());
             } else {
                 const QByteArray code = block.mid(8);
                 script.insert("stack", double(readLe32(block, 0)));
                 script.insert("variables", double(readLe32(block, 4)));
                 script.insert("code_length", code.size());
                 t << QStringLiteral("Script: stack %1, variable memory %2, %3 bytes of byte code")
-                         .arg(readLe32(block, 0)).arg(readLe32(block, 4)).arg(code.size());
+                         .arg(readLe32(block, 0))
+                         .arg(readLe32(block, 4))
+                         .arg(code.size());
                 if (!code.isEmpty()) {
                     const Disassembly d = disassemble(code, api);
                     QJsonArray events;
@@ -247,10 +281,15 @@ Inspection Inspection::of(const ImageFile &image, const ScriptApi *api, bool cod
                     for (const ScriptTables::EventEntry &e : d.tables.events) {
                         if (seen.contains(e.name)) continue;
                         seen.insert(e.name);
-                        events.append(QJsonObject{{"name", e.name}, {"handler", e.handler == 0xFFFF ? QJsonValue() : QJsonValue(int(e.handler))}});
-                        if (e.handler != 0xFFFF) t << QStringLiteral("    %1 at %2").arg(e.name, hex(e.handler, 4));
+                        events.append(QJsonObject{
+                            {"name", e.name},
+                            {"handler", e.handler == 0xFFFF ? QJsonValue() : QJsonValue(int(e.handler))}});
+                        if (e.handler != 0xFFFF)
+                            t << QStringLiteral("    %1 at %2").arg(e.name, hex(e.handler, 4));
                     }
-                    t << QStringLiteral("    (%1 events, %2 with a handler)").arg(seen.size()).arg(d.tables.handledEvents().size());
+                    t << QStringLiteral("    (%1 events, %2 with a handler)")
+                             .arg(seen.size())
+                             .arg(d.tables.handledEvents().size());
                     script.insert("events", events);
                     if (codeInJson) script.insert("code", d.json());
                     t << QStringLiteral("  Code:");
@@ -313,13 +352,14 @@ bool extractFiles(const ImageFile &image, const QString &dir, QStringList &messa
         }
         const QFileInfo existing(target);
         if (existing.isSymLink() || (existing.exists() && !existing.isFile())) {
-            messages << QStringLiteral("refused \"%1\": something that is not a regular file is in its place").arg(shown);
+            messages << QStringLiteral("refused \"%1\": something that is not a regular file is in its place")
+                            .arg(shown);
             ok = false;
             continue;
         }
         QSaveFile out(target);
-        if (!out.open(QIODevice::WriteOnly) || out.write(block.constData() + f.offset, f.size) != qint64(f.size) ||
-            !out.commit()) {
+        if (!out.open(QIODevice::WriteOnly) ||
+            out.write(block.constData() + f.offset, f.size) != qint64(f.size) || !out.commit()) {
             messages << QStringLiteral("cannot write %1: %2").arg(target, out.errorString());
             ok = false;
             continue;
@@ -345,7 +385,8 @@ QStringList sideBySide(const QStringList &a, const QStringList &b)
     while (head < a.size() && head < b.size() && a[head] == b[head])
         ++head;
     int tail = 0;
-    while (tail < a.size() - head && tail < b.size() - head && a[a.size() - 1 - tail] == b[b.size() - 1 - tail])
+    while (tail < a.size() - head && tail < b.size() - head &&
+           a[a.size() - 1 - tail] == b[b.size() - 1 - tail])
         ++tail;
     const QStringList x = a.mid(head, a.size() - head - tail), y = b.mid(head, b.size() - head - tail);
     QVector<Op> ops;
@@ -358,7 +399,9 @@ QStringList sideBySide(const QStringList &a, const QStringList &b)
         for (const Op &o : changed)
             (o.mark == QLatin1Char('<') ? left : right).append(o.mark == QLatin1Char('<') ? o.left : o.right);
         for (int i = 0; i < qMax(left.size(), right.size()); ++i)
-            ops.append({i < left.size() && i < right.size() ? QLatin1Char('|') : i < left.size() ? QLatin1Char('<') : QLatin1Char('>'),
+            ops.append({i < left.size() && i < right.size() ? QLatin1Char('|')
+                        : i < left.size()                   ? QLatin1Char('<')
+                                                            : QLatin1Char('>'),
                         left.value(i), right.value(i)});
         changed.clear();
     };
@@ -390,7 +433,9 @@ QStringList sideBySide(const QStringList &a, const QStringList &b)
 
     const int width = 40, context = 3;
     QStringList out;
-    out << QStringLiteral("  %1   %2").arg(QStringLiteral("first image"), -width).arg(QStringLiteral("second image"));
+    out << QStringLiteral("  %1   %2")
+               .arg(QStringLiteral("first image"), -width)
+               .arg(QStringLiteral("second image"));
     int lastShown = -1;
     for (int i = 0; i < ops.size(); ++i) {
         bool near = false;
@@ -398,7 +443,10 @@ QStringList sideBySide(const QStringList &a, const QStringList &b)
             near = ops[k].mark != QLatin1Char(' ');
         if (!near) continue;
         if (lastShown >= 0 && i > lastShown + 1) out << QStringLiteral("  ...");
-        out << QStringLiteral("  %1 %2 %3").arg(ops[i].left.left(width), -width).arg(ops[i].mark).arg(ops[i].right.left(width));
+        out << QStringLiteral("  %1 %2 %3")
+                   .arg(ops[i].left.left(width), -width)
+                   .arg(ops[i].mark)
+                   .arg(ops[i].right.left(width));
         lastShown = i;
     }
     return out;
@@ -412,7 +460,8 @@ ImageDiff diffImages(const ImageFile &a, const ImageFile &b, const ScriptApi *ap
     const ImageSections sa = ImageSections::read(a.flash), sb = ImageSections::read(b.flash);
     if (!sa.tableRead || !sb.tableRead) {
         d.differing << QStringLiteral("table");
-        d.text << QStringLiteral("the section table of %1 cannot be read").arg(printableText(!sa.tableRead ? a.name : b.name));
+        d.text << QStringLiteral("the section table of %1 cannot be read")
+                      .arg(printableText(!sa.tableRead ? a.name : b.name));
         return d;
     }
     for (int i = 0; i < RecordCount; ++i) {
@@ -420,15 +469,23 @@ ImageDiff diffImages(const ImageFile &a, const ImageFile &b, const ScriptApi *ap
         const ImageSection &x = sa.section(r), &y = sb.section(r);
         const QByteArray bx = sa.block(a.flash, r), by = sb.block(b.flash, r);
         // Blocks compare by content: a block that only moved because an earlier one grew is the same.
-        if (x.present == y.present && x.usable() == y.usable() && bx == by && x.crcMatches() == y.crcMatches()) continue;
+        if (x.present == y.present && x.usable() == y.usable() && bx == by &&
+            x.crcMatches() == y.crcMatches())
+            continue;
         d.differing << x.name;
-        d.text << QStringLiteral("%1 differs: %2 bytes, %3 bytes").arg(x.name).arg(x.present ? x.stored.length : 0)
+        d.text << QStringLiteral("%1 differs: %2 bytes, %3 bytes")
+                      .arg(x.name)
+                      .arg(x.present ? x.stored.length : 0)
                       .arg(y.present ? y.stored.length : 0);
         if (r == Script && bx.size() >= 8 && by.size() >= 8) {
             if (bx.left(8) != by.left(8))
-                d.text << QStringLiteral("  stack/variables: %1/%2, %3/%4").arg(readLe32(bx, 0)).arg(readLe32(bx, 4))
-                              .arg(readLe32(by, 0)).arg(readLe32(by, 4));
-            d.text += sideBySide(disassemble(bx.mid(8), api).comparable(), disassemble(by.mid(8), api).comparable());
+                d.text << QStringLiteral("  stack/variables: %1/%2, %3/%4")
+                              .arg(readLe32(bx, 0))
+                              .arg(readLe32(bx, 4))
+                              .arg(readLe32(by, 0))
+                              .arg(readLe32(by, 4));
+            d.text += sideBySide(disassemble(bx.mid(8), api).comparable(),
+                                 disassemble(by.mid(8), api).comparable());
         }
     }
     if (a.hex && b.hex && a.boot != b.boot) {

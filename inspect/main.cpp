@@ -33,28 +33,32 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName(QStringLiteral("nwinspect"));
     QCoreApplication::setApplicationVersion(QStringLiteral(NW_VERSION_FULL));
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Shows what a firmware image (wifi.dfu, or wifi.hex with the boot flash) holds: its sections\n"
-                       "and their checks, the hardware settings, USB descriptors, files, certificates, the boot\n"
-                       "flash's configuration, and the script's tables and byte code as readable code.\n"
-                       "Exit status: 0 when the image is sound (with --diff: the same), 1 when it has problems\n"
-                       "(with --diff: they differ), 2 on a usage error."));
+    parser.setApplicationDescription(QStringLiteral(
+        "Shows what a firmware image (wifi.dfu, or wifi.hex with the boot flash) holds: its sections\n"
+        "and their checks, the hardware settings, USB descriptors, files, certificates, the boot\n"
+        "flash's configuration, and the script's tables and byte code as readable code.\n"
+        "Exit status: 0 when the image is sound (with --diff: the same), 1 when it has problems\n"
+        "(with --diff: they differ), 2 on a usage error."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Print the inspection as JSON."));
-    const QCommandLineOption extract(QStringLiteral("extract"),
-                                     QStringLiteral("Write the files section's files into <dir>; names that would "
-                                                    "land outside it are refused."),
-                                     QStringLiteral("dir"));
-    const QCommandLineOption diff(QStringLiteral("diff"),
-                                  QStringLiteral("Compare two images: which sections differ, and the script's code "
-                                                 "side by side where it changed."));
-    const QCommandLineOption api(QStringList{QStringLiteral("a"), QStringLiteral("api")},
-                                 QStringLiteral("API definition that names the script's events and calls (default: "
-                                                "the SDK's api/wifiapi.xml)."),
-                                 QStringLiteral("file"));
+    const QCommandLineOption extract(
+        QStringLiteral("extract"),
+        QStringLiteral("Write the files section's files into <dir>; names that would "
+                       "land outside it are refused."),
+        QStringLiteral("dir"));
+    const QCommandLineOption diff(
+        QStringLiteral("diff"),
+        QStringLiteral("Compare two images: which sections differ, and the script's code "
+                       "side by side where it changed."));
+    const QCommandLineOption api(
+        QStringList{QStringLiteral("a"), QStringLiteral("api")},
+        QStringLiteral("API definition that names the script's events and calls (default: "
+                       "the SDK's api/wifiapi.xml)."),
+        QStringLiteral("file"));
     parser.addOptions({json, extract, diff, api});
-    parser.addPositionalArgument(QStringLiteral("image"), QStringLiteral("wifi.dfu or wifi.hex (two with --diff)"));
+    parser.addPositionalArgument(QStringLiteral("image"),
+                                 QStringLiteral("wifi.dfu or wifi.hex (two with --diff)"));
     if (!parser.parse(QCoreApplication::arguments())) return usageError(parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
         print(parser.helpText());
@@ -67,7 +71,8 @@ int main(int argc, char **argv)
     const QStringList files = parser.positionalArguments();
     const bool comparing = parser.isSet(diff);
     if (files.size() != (comparing ? 2 : 1))
-        return usageError(comparing ? QStringLiteral("--diff needs two images") : QStringLiteral("one image file expected"));
+        return usageError(comparing ? QStringLiteral("--diff needs two images")
+                                    : QStringLiteral("one image file expected"));
     if (comparing && (parser.isSet(extract) || parser.isSet(json)))
         return usageError(QStringLiteral("--diff goes with neither --json nor --extract"));
 
@@ -75,7 +80,9 @@ int main(int argc, char **argv)
     QString apiError;
     if (parser.isSet(api)) {
         if (!definition.load(parser.value(api), &apiError)) return usageError(apiError);
-    } else if (!definition.load(QCoreApplication::applicationDirPath() + QStringLiteral("/../api/wifiapi.xml"), &apiError)) {
+    } else if (!definition.load(QCoreApplication::applicationDirPath() +
+                                    QStringLiteral("/../api/wifiapi.xml"),
+                                &apiError)) {
         print(QStringLiteral("nwinspect: %1; events and calls are shown by number\n").arg(apiError), stderr);
     }
 
@@ -87,7 +94,8 @@ int main(int argc, char **argv)
                 return 2;
             }
         const ImageDiff d = diffImages(a, b, &definition);
-        print(d.same() ? QStringLiteral("The images hold the same sections.\n") : d.text.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+        print(d.same() ? QStringLiteral("The images hold the same sections.\n")
+                       : d.text.join(QLatin1Char('\n')) + QLatin1Char('\n'));
         return d.same() ? 0 : 1;
     }
 

@@ -6,7 +6,10 @@
 namespace
 {
 
-QString h8(const QByteArray &b, int at) { return QStringLiteral("%1").arg(quint8(b[at]), 2, 16, QLatin1Char('0')); }
+QString h8(const QByteArray &b, int at)
+{
+    return QStringLiteral("%1").arg(quint8(b[at]), 2, 16, QLatin1Char('0'));
+}
 QString h16(const QByteArray &b, int at)
 {
     return QStringLiteral("%1").arg(quint8(b[at]) | quint8(b[at + 1]) << 8, 4, 16, QLatin1Char('0'));
@@ -56,7 +59,10 @@ QJsonObject decodeUsb(const QByteArray &b)
         }
         strings.append(s);
     }
-    auto str = [&](int index) { return index == 0 ? QString() : strings.value(index, QStringLiteral("(string %1 missing)").arg(index)); };
+    auto str = [&](int index) {
+        return index == 0 ? QString()
+                          : strings.value(index, QStringLiteral("(string %1 missing)").arg(index));
+    };
     QJsonArray configurations, strs;
     QJsonObject *interface = nullptr;
     QJsonArray interfaces, descriptors, endpoints;
@@ -108,20 +114,19 @@ QJsonObject decodeUsb(const QByteArray &b)
         } else if (d.type == 4 && d.length >= 9) {
             closeInterface();
             haveInterface = true;
-            current = QJsonObject{{"bInterfaceNumber", int(quint8(b[p + 2]))},
-                                  {"bAlternateSetting", h8(b, p + 3)},
-                                  {"bInterfaceClass", h8(b, p + 5)},
-                                  {"bInterfaceSubClass", h8(b, p + 6)},
-                                  {"bInterfaceProtocol", h8(b, p + 7)},
-                                  {"iInterface", str(quint8(b[p + 8]))}};
+            current = QJsonObject{
+                {"bInterfaceNumber", int(quint8(b[p + 2]))}, {"bAlternateSetting", h8(b, p + 3)},
+                {"bInterfaceClass", h8(b, p + 5)},           {"bInterfaceSubClass", h8(b, p + 6)},
+                {"bInterfaceProtocol", h8(b, p + 7)},        {"iInterface", str(quint8(b[p + 8]))}};
         } else if (d.type == 5 && d.length >= 7) {
             endpoints.append(QJsonObject{{"bEndpointAddress", h8(b, p + 2)},
                                          {"bmAttributes", h8(b, p + 3)},
                                          {"wMaxPacketSize", h16(b, p + 4)},
                                          {"bInterval", h8(b, p + 6)}});
         } else if (d.type != 3) {
-            descriptors.append(QJsonObject{{"Type", h8(b, p + 1)},
-                                           {"data", QString::fromLatin1(b.mid(p + 2, d.length - 2).toHex(' '))}});
+            descriptors.append(
+                QJsonObject{{"Type", h8(b, p + 1)},
+                            {"data", QString::fromLatin1(b.mid(p + 2, d.length - 2).toHex(' '))}});
         }
     }
     closeConfig();

@@ -58,10 +58,14 @@ QString oidText(const QByteArray &d, const Element &e)
 
 QString attributeName(const QString &oid)
 {
-    static const QHash<QString, QString> names = {
-        {"2.5.4.3", "CN"}, {"2.5.4.6", "C"},  {"2.5.4.7", "L"},
-        {"2.5.4.8", "ST"}, {"2.5.4.10", "O"}, {"2.5.4.11", "OU"},
-        {"2.5.4.5", "serialNumber"}, {"1.2.840.113549.1.9.1", "emailAddress"}};
+    static const QHash<QString, QString> names = {{"2.5.4.3", "CN"},
+                                                  {"2.5.4.6", "C"},
+                                                  {"2.5.4.7", "L"},
+                                                  {"2.5.4.8", "ST"},
+                                                  {"2.5.4.10", "O"},
+                                                  {"2.5.4.11", "OU"},
+                                                  {"2.5.4.5", "serialNumber"},
+                                                  {"1.2.840.113549.1.9.1", "emailAddress"}};
     return names.value(oid, oid);
 }
 
@@ -103,14 +107,17 @@ QString nameText(const QByteArray &d, const Element &name)
 QString timeText(const QByteArray &d, const Element &e)
 {
     QByteArray t = d.mid(int(e.start), int(e.length));
-    if (e.tag == 0x17 && t.size() >= 12) t.prepend(t.left(2).toInt() >= 50 ? "19" : "20");
-    else if (e.tag != 0x18) return QString();
+    if (e.tag == 0x17 && t.size() >= 12)
+        t.prepend(t.left(2).toInt() >= 50 ? "19" : "20");
+    else if (e.tag != 0x18)
+        return QString();
     if (t.size() < 14) return QString::fromLatin1(t);
     for (int i = 0; i < 14; ++i)
         if (t[i] < '0' || t[i] > '9') return QString();
     return QStringLiteral("%1-%2-%3 %4:%5:%6 UTC")
-        .arg(QString::fromLatin1(t.mid(0, 4)), QString::fromLatin1(t.mid(4, 2)), QString::fromLatin1(t.mid(6, 2)),
-             QString::fromLatin1(t.mid(8, 2)), QString::fromLatin1(t.mid(10, 2)), QString::fromLatin1(t.mid(12, 2)));
+        .arg(QString::fromLatin1(t.mid(0, 4)), QString::fromLatin1(t.mid(4, 2)),
+             QString::fromLatin1(t.mid(6, 2)), QString::fromLatin1(t.mid(8, 2)),
+             QString::fromLatin1(t.mid(10, 2)), QString::fromLatin1(t.mid(12, 2)));
 }
 
 bool decode(StoredCertificate &c)
@@ -154,7 +161,9 @@ CertificatesBlock CertificatesBlock::read(const QByteArray &block)
             break;
         }
         if (digestLength != 16) {
-            b.problems.append(QStringLiteral("the entry at %1 has a %2-byte digest, not an MD5 one").arg(at).arg(digestLength));
+            b.problems.append(QStringLiteral("the entry at %1 has a %2-byte digest, not an MD5 one")
+                                  .arg(at)
+                                  .arg(digestLength));
             break;
         }
         if (at + 1 + 16 + 4 > size) {
@@ -166,7 +175,9 @@ CertificatesBlock CertificatesBlock::read(const QByteArray &block)
         const quint32 length = imagelayout::readLe32(block, at + 17);
         c.offset = at + 21;
         if (quint64(c.offset) + length > quint64(size)) {
-            b.problems.append(QStringLiteral("the certificate at %1 of %2 bytes runs past the block's end").arg(at).arg(length));
+            b.problems.append(QStringLiteral("the certificate at %1 of %2 bytes runs past the block's end")
+                                  .arg(at)
+                                  .arg(length));
             break;
         }
         c.der = block.mid(int(c.offset), int(length));

@@ -62,7 +62,10 @@ private:
     QMap<QString, int> counts;
 };
 
-QString hexAddress(quint32 a) { return QStringLiteral("0x%1").arg(a, 8, 16, QLatin1Char('0')); }
+QString hexAddress(quint32 a)
+{
+    return QStringLiteral("0x%1").arg(a, 8, 16, QLatin1Char('0'));
+}
 
 } // namespace
 
@@ -75,12 +78,14 @@ ImageFile ImageFile::fromFile(const QString &path)
         image.problems.append(QStringLiteral("cannot open %1: %2").arg(path, file.errorString()));
         return image;
     }
-    if (file.size() > maxFileSize) {
+    // Read with a bound: a device such as /dev/zero reports no size and never ends.
+    const QByteArray bytes = file.read(maxFileSize + 1);
+    if (bytes.size() > maxFileSize) {
         image.problems.append(
-            QStringLiteral("%1 is %2 bytes, larger than any image file").arg(path).arg(file.size()));
+            QStringLiteral("%1 is larger than any image file (%2 bytes at most)").arg(path).arg(maxFileSize));
         return image;
     }
-    return fromBytes(file.readAll(), path);
+    return fromBytes(bytes, path);
 }
 
 ImageFile ImageFile::fromBytes(const QByteArray &bytes, const QString &name)
@@ -201,7 +206,8 @@ void ImageFile::readHex(const QByteArray &text)
     faults.close();
     readable = records > 0;
     if (!readable) problems.append(QStringLiteral("no HEX record could be read"));
-    if (!ended) problems.append(QStringLiteral("the end-of-file record is missing: the file may be cut short"));
+    if (!ended)
+        problems.append(QStringLiteral("the end-of-file record is missing: the file may be cut short"));
     if (afterEnd) problems.append(QStringLiteral("lines after the end-of-file record were ignored"));
     for (const Region &g : regions) {
         // Missing bytes, as runs: a file cut short shows as one run at the end.
@@ -218,7 +224,8 @@ void ImageFile::readHex(const QByteArray &text)
                 ++j;
             missing += qint64(j - i);
             if (++runs <= listedPerKind)
-                listed.append(QStringLiteral("%1 bytes from %2").arg(j - i).arg(hexAddress(g.start + quint32(i))));
+                listed.append(
+                    QStringLiteral("%1 bytes from %2").arg(j - i).arg(hexAddress(g.start + quint32(i))));
             i = j;
         }
         if (missing > 0)

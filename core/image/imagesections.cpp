@@ -40,8 +40,8 @@ ImageSections ImageSections::read(const QByteArray &flash)
                 if (s.stored.location >= usbBase && s.stored.location - usbBase < quint32(flashSize))
                     s.offset = s.stored.location - usbBase;
                 else
-                    s.problems.append(
-                        QStringLiteral("its address 0x%1 is not in program flash").arg(s.stored.location, 8, 16, QLatin1Char('0')));
+                    s.problems.append(QStringLiteral("its address 0x%1 is not in program flash")
+                                          .arg(s.stored.location, 8, 16, QLatin1Char('0')));
             }
         } else {
             s.offset = s.stored.location;
@@ -49,10 +49,11 @@ ImageSections ImageSections::read(const QByteArray &flash)
         if (s.present && s.offset >= 0) {
             // 64-bit sums: location and length come from the file.
             if (quint64(s.offset) + s.stored.length > quint64(tableOffset)) {
-                s.problems.append(QStringLiteral("%1 bytes at offset %2 reach past the blocks' area (which ends at %3)")
-                                      .arg(s.stored.length)
-                                      .arg(s.offset)
-                                      .arg(tableOffset));
+                s.problems.append(
+                    QStringLiteral("%1 bytes at offset %2 reach past the blocks' area (which ends at %3)")
+                        .arg(s.stored.length)
+                        .arg(s.offset)
+                        .arg(tableOffset));
             } else {
                 s.inside = true;
                 s.crc = crc32Of(flash.constData() + s.offset, s.stored.length);
@@ -70,7 +71,8 @@ ImageSections ImageSections::read(const QByteArray &flash)
         for (int j = i + 1; j < RecordCount; ++j) {
             const ImageSection &b = t.sections[j];
             if (!b.usable() || b.stored.length == 0) continue;
-            if (a.offset < b.offset + qint64(b.stored.length) && b.offset < a.offset + qint64(a.stored.length))
+            if (a.offset < b.offset + qint64(b.stored.length) &&
+                b.offset < a.offset + qint64(a.stored.length))
                 a.problems.append(QStringLiteral("overlaps the %1 section").arg(b.name));
         }
     }

@@ -35,7 +35,8 @@ ImageSummary ImageSummary::of(const QString &path, const ScriptApi *api)
     s.fileCount = FilesBlock::read(t.block(image.flash, Files)).files.size();
     const QByteArray script = t.block(image.flash, Script);
     if (script.size() > 8) s.events = ScriptTables::read(script.mid(8), api).handledEvents();
-    for (const StoredCertificate &c : CertificatesBlock::read(t.block(image.flash, Certificates)).certificates)
+    for (const StoredCertificate &c :
+         CertificatesBlock::read(t.block(image.flash, Certificates)).certificates)
         s.certificateSubjects.append(c.decoded ? c.subject : QStringLiteral("(undecodable)"));
     return s;
 }
@@ -56,14 +57,19 @@ QString ImageSummary::oneLine() const
 QStringList ImageSummary::lines() const
 {
     QStringList out;
-    if (!accepted) out << QStringLiteral("Not accepted: ") + verdict;
-    else if (verdict == QLatin1String("valid")) out << QStringLiteral("Valid image");
-    else out << QStringLiteral("Accepted, but ") + verdict;
+    if (!accepted)
+        out << QStringLiteral("Not accepted: ") + verdict;
+    else if (verdict == QLatin1String("valid"))
+        out << QStringLiteral("Valid image");
+    else
+        out << QStringLiteral("Accepted, but ") + verdict;
     if (software < 0) return out;
     auto bytes = [](qint64 n) { return n < 0 ? QStringLiteral("none") : QStringLiteral("%1 bytes").arg(n); };
-    out << QStringLiteral("Software %1, hardware %2, USB %3").arg(bytes(software), bytes(hardware), bytes(usb));
+    out << QStringLiteral("Software %1, hardware %2, USB %3")
+               .arg(bytes(software), bytes(hardware), bytes(usb));
     out << QStringLiteral("Script %1, events: %2")
-               .arg(bytes(script), events.isEmpty() ? QStringLiteral("none") : events.join(QStringLiteral(", ")));
+               .arg(bytes(script),
+                    events.isEmpty() ? QStringLiteral("none") : events.join(QStringLiteral(", ")));
     out << QStringLiteral("Files %1 (%2), certificates %3 (%4)")
                .arg(bytes(files))
                .arg(fileCount)

@@ -37,7 +37,8 @@ ScriptTables ScriptTables::read(const QByteArray &code, const ScriptApi *api)
         return t;
     }
     if (api && api->isLoaded())
-        t.problems.append(QStringLiteral("the script's tables do not match the API definition: events are numbered"));
+        t.problems.append(
+            QStringLiteral("the script's tables do not match the API definition: events are numbered"));
     // Class words come first; the lowest offset among them is where the event tables begin.
     qint64 lowest = code.size() & ~qint64(1);
     qint64 at = 0;

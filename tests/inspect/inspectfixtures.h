@@ -50,8 +50,10 @@ inline void copyTree(const QString &from, const QString &to)
     QDir src(from);
     QDir().mkpath(to);
     for (const QFileInfo &i : src.entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot)) {
-        if (i.isDir()) copyTree(i.filePath(), to + QLatin1Char('/') + i.fileName());
-        else QFile::copy(i.filePath(), to + QLatin1Char('/') + i.fileName());
+        if (i.isDir())
+            copyTree(i.filePath(), to + QLatin1Char('/') + i.fileName());
+        else
+            QFile::copy(i.filePath(), to + QLatin1Char('/') + i.fileName());
     }
 }
 
@@ -64,8 +66,9 @@ inline bool buildExample(const QString &dir, const QByteArray &scriptEdit = QByt
         script.replace("ticks = ticks + 1", scriptEdit);
         writeFile(dir + QStringLiteral("/example.script"), script);
     }
-    const Run r = run(QStringLiteral(NW_KIRRUP),
-                      {QStringLiteral("project.xml"), QStringLiteral(NW_SDK_DIR), QStringLiteral(NW_TOLLAN)}, dir);
+    const Run r =
+        run(QStringLiteral(NW_KIRRUP),
+            {QStringLiteral("project.xml"), QStringLiteral(NW_SDK_DIR), QStringLiteral(NW_TOLLAN)}, dir);
     return r.status == 0 && QFile::exists(dir + QStringLiteral("/wifi.dfu"));
 }
 

@@ -48,16 +48,22 @@ struct Unit {
 // The compiler's mnemonics for what one encoding can stand for, as the byte code alone shows it.
 QString canonical(const QString &m)
 {
-    static const QHash<QString, QString> same = {
-        {"ID", "32BIT"},    {"CONSTANT_ADDRESS", "32BIT"}, {"WHILE", "IF"},         {"ELSE", "GOTO"},
-        {"ENDWHILE", "GOTO"}, {"RETURN_END", "END"},       {"CONSTANT_MEMORY", "DATA"}, {"PADDING", "DATA"}};
+    static const QHash<QString, QString> same = {{"ID", "32BIT"},
+                                                 {"CONSTANT_ADDRESS", "32BIT"},
+                                                 {"WHILE", "IF"},
+                                                 {"ELSE", "GOTO"},
+                                                 {"ENDWHILE", "GOTO"},
+                                                 {"RETURN_END", "END"},
+                                                 {"CONSTANT_MEMORY", "DATA"},
+                                                 {"PADDING", "DATA"}};
     return same.value(m, m);
 }
 
 // Adjacent data runs are one unit on both sides: the compiler's constants and padding, our data lines.
 void append(QVector<Unit> &units, const Unit &u)
 {
-    if (u.mnemonic == QLatin1String("DATA") && !units.isEmpty() && units.last().mnemonic == QLatin1String("DATA") &&
+    if (u.mnemonic == QLatin1String("DATA") && !units.isEmpty() &&
+        units.last().mnemonic == QLatin1String("DATA") &&
         units.last().address + quint32(units.last().bytes.size()) == u.address)
         units.last().bytes += u.bytes;
     else
@@ -67,7 +73,8 @@ void append(QVector<Unit> &units, const Unit &u)
 // debug.txt: sequence, tab, address, mnemonic right-aligned in 16, " (kind):", the bytes.
 QVector<Unit> listingUnits(const QByteArray &listing, quint32 &base)
 {
-    static const QRegularExpression line(QStringLiteral("^(\\d+)\\t([0-9a-f]+)(.*) \\(([ 0-9a-f]{2})\\):((?:[ 0-9a-f]{2} )*)$"));
+    static const QRegularExpression line(
+        QStringLiteral("^(\\d+)\\t([0-9a-f]+)(.*) \\(([ 0-9a-f]{2})\\):((?:[ 0-9a-f]{2} )*)$"));
     QVector<Unit> units;
     bool first = true;
     for (const QByteArray &raw : listing.split('\n')) {
@@ -135,15 +142,21 @@ private slots:
         QTest::newRow("if else") << p + "if x then\nx = 1\nelse\nx = 2\nend if\nend" << false << none;
         QTest::newRow("while") << p + "while x < 3\nx = x + 1\nend while\nend" << false << none;
         QTest::newRow("string constant") << QByteArray("const s() = \"hi\"") << false << none;
-        QTest::newRow("istring") << QByteArray("dim b(8)\nprocedure p()\nb(0:2) = \"a\"\nend") << false << none;
-        QTest::newRow("slice load") << QByteArray("dim x, b(8)\nprocedure p()\nx = b(2)\nend") << false << none;
-        QTest::newRow("gosub") << QByteArray("procedure p(a)\nend\nprocedure q()\ncall p(9)\nend") << false << none;
-        QTest::newRow("event frame") << QByteArray("dim x\nevent sme_up(l, n, d)\nx = l\nmemcpy(d(1), d(0), n)\nend")
+        QTest::newRow("istring") << QByteArray("dim b(8)\nprocedure p()\nb(0:2) = \"a\"\nend") << false
+                                 << none;
+        QTest::newRow("slice load") << QByteArray("dim x, b(8)\nprocedure p()\nx = b(2)\nend") << false
+                                    << none;
+        QTest::newRow("gosub") << QByteArray("procedure p(a)\nend\nprocedure q()\ncall p(9)\nend") << false
+                               << none;
+        QTest::newRow("event frame") << QByteArray(
+                                            "dim x\nevent sme_up(l, n, d)\nx = l\nmemcpy(d(1), d(0), n)\nend")
                                      << false << none;
         QTest::newRow("results and direct copy")
-            << QByteArray("dim r, n, d(8)\nprocedure p()\ncall sme_set(1, 2, 3)(r, n, d(:))\nend") << false << none;
+            << QByteArray("dim r, n, d(8)\nprocedure p()\ncall sme_set(1, 2, 3)(r, n, d(:))\nend") << false
+            << none;
         QTest::newRow("empty argument")
-            << QByteArray("dim b(6)\nprocedure p(n, buf())\nend\nprocedure q()\ncall p(,b(:))\nend") << false << none;
+            << QByteArray("dim b(6)\nprocedure p(n, buf())\nend\nprocedure q()\ncall p(,b(:))\nend") << false
+            << none;
         // Further shapes: nested loops and conditions, string constants used and unused, the
         // remaining operators, and handlers that fall through into each other's neighbours.
         QTest::newRow("nesting")
@@ -151,15 +164,19 @@ private slots:
                           "while y > 0\ny = y - 1\nend while\nend if\nx = x + 1\nend while\nend")
             << false << none;
         QTest::newRow("operators")
-            << QByteArray("dim x, y, b(4), c(4)\nevent sme_down()\nx = (y << 3) | (y >> 1) ^ y / 3 != 2 && y <= 4 "
-                          "|| y >= 5\nx = float(y, 2) + sfloat(3, y)\nmemset(b(0), 0, 4)\nx = memcmp(b(0), c(0), 4)\n"
-                          "return\nend")
+            << QByteArray(
+                   "dim x, y, b(4), c(4)\nevent sme_down()\nx = (y << 3) | (y >> 1) ^ y / 3 != 2 && y <= 4 "
+                   "|| y >= 5\nx = float(y, 2) + sfloat(3, y)\nmemset(b(0), 0, 4)\nx = memcmp(b(0), c(0), "
+                   "4)\n"
+                   "return\nend")
             << false << none;
         QTest::newRow("constants used")
-            << QByteArray("const a() = \"first\"\ndim b(8)\nconst c() = \"2nd\"\nevent sme_down()\nb(0:5) = a(:)\n"
-                          "b(0:3) = c(0:3)\nend")
+            << QByteArray(
+                   "const a() = \"first\"\ndim b(8)\nconst c() = \"2nd\"\nevent sme_down()\nb(0:5) = a(:)\n"
+                   "b(0:3) = c(0:3)\nend")
             << false << none;
-        QTest::newRow("example") << readFile(QStringLiteral(NW_SOURCE_DIR "/sdk/example/example.script")) << true << none;
+        QTest::newRow("example") << readFile(QStringLiteral(NW_SOURCE_DIR "/sdk/example/example.script"))
+                                 << true << none;
         QTest::newRow("example in banks")
             << readFile(QStringLiteral(NW_SOURCE_DIR "/sdk/example/example.script")) << true
             << QStringList{"-s", "160", "-e", "0x10000"};
@@ -199,8 +216,11 @@ private slots:
             const Unit &g = got[i], &e = expected[i];
             QVERIFY2(g.address == e.address && g.mnemonic == e.mnemonic && g.bytes == e.bytes,
                      qPrintable(QStringLiteral("unit %1: ours %2 %3 %4, listing %5 %6 %7")
-                                    .arg(i).arg(g.address, 0, 16).arg(g.mnemonic, QString::fromLatin1(g.bytes.toHex()))
-                                    .arg(e.address, 0, 16).arg(e.mnemonic, QString::fromLatin1(e.bytes.toHex()))));
+                                    .arg(i)
+                                    .arg(g.address, 0, 16)
+                                    .arg(g.mnemonic, QString::fromLatin1(g.bytes.toHex()))
+                                    .arg(e.address, 0, 16)
+                                    .arg(e.mnemonic, QString::fromLatin1(e.bytes.toHex()))));
         }
         QCOMPARE(got.size(), expected.size());
     }
@@ -209,21 +229,24 @@ private slots:
     void namesFromTheApi()
     {
         QTemporaryDir dir;
-        QVERIFY(writeFile(dir.filePath("main.s"), readFile(QStringLiteral(NW_SOURCE_DIR "/sdk/example/example.script"))));
-        const Run r = run(QStringLiteral(NW_TOLLAN), {"main.s", "out.bin", QStringLiteral(NW_SDK_DIR "/api/wifiapi.xml")},
-                          dir.path());
+        QVERIFY(writeFile(dir.filePath("main.s"),
+                          readFile(QStringLiteral(NW_SOURCE_DIR "/sdk/example/example.script"))));
+        const Run r = run(QStringLiteral(NW_TOLLAN),
+                          {"main.s", "out.bin", QStringLiteral(NW_SDK_DIR "/api/wifiapi.xml")}, dir.path());
         QCOMPARE(r.status, 0);
         ScriptApi definition;
         QVERIFY(definition.load(QStringLiteral(NW_SDK_DIR "/api/wifiapi.xml")));
         const Disassembly d = disassemble(readFile(dir.filePath("out.bin")), &definition);
         QCOMPARE(d.tables.handledEvents(), (QStringList{"system_boot", "hardware_soft_timer"}));
         const QString text = d.text().join('\n');
-        for (const char *call : {"MSG CALL endpoint_send", "MSG CALL sme_wifi_on", "MSG CALL hardware_set_soft_timer"})
+        for (const char *call :
+             {"MSG CALL endpoint_send", "MSG CALL sme_wifi_on", "MSG CALL hardware_set_soft_timer"})
             QVERIFY2(text.contains(QLatin1String(call)), call);
         QVERIFY(text.contains(QLatin1String("\nsystem_boot:\n")));
         // The banner is data, and the code that pushes it names it.
         QVERIFY(text.contains(QLatin1String("DATA \"NW300 example up\"")));
-        QVERIFY(text.contains(QRegularExpression(QStringLiteral("CONSTANT_TO_STACK_BUFFER const_[0-9a-f]{4}"))));
+        QVERIFY(
+            text.contains(QRegularExpression(QStringLiteral("CONSTANT_TO_STACK_BUFFER const_[0-9a-f]{4}"))));
     }
 
     // Byte code no compiler writes: every byte still shown once, faults named, and no endless walk.
@@ -234,18 +257,31 @@ private slots:
         QTest::addColumn<QString>("dataAt"); // an address that must show as data, or empty
         // Tables of the small API with sme_up's handler at 8.
         const QByteArray t = QByteArray::fromHex("0400ffff0800ffff");
-        QTest::newRow("unknown opcode") << t + QByteArray::fromHex("ff17") << "no instruction" << "0008";
-        QTest::newRow("jump into an instruction")
-            << t + QByteArray::fromHex("1b01020304" "140900") << "inside the instruction" << "";
-        QTest::newRow("jump to itself") << t + QByteArray::fromHex("140800") << "" << "";
+        QTest::newRow("unknown opcode") << t + QByteArray::fromHex("ff17") << "no instruction"
+                                        << "0008";
+        QTest::newRow("jump into an instruction") << t + QByteArray::fromHex("1b01020304"
+                                                                             "140900")
+                                                  << "inside the instruction"
+                                                  << "";
+        QTest::newRow("jump to itself") << t + QByteArray::fromHex("140800") << ""
+                                        << "";
         QTest::newRow("two handlers jumping at each other")
-            << QByteArray::fromHex("0400ffff08000b00") + QByteArray::fromHex("140b00" "140800") << "" << "";
-        QTest::newRow("jump outside") << t + QByteArray::fromHex("0bff7f17") << "outside the code" << "";
-        QTest::newRow("string past the end") << t + QByteArray::fromHex("18ff61") << "no instruction" << "0008";
-        QTest::newRow("long push cut short") << t + QByteArray::fromHex("1b01") << "no instruction" << "0008";
-        QTest::newRow("handler outside") << QByteArray::fromHex("0400ffff9000ffff17") << "outside the code" << "";
-        QTest::newRow("tables only") << t << "outside the code" << "";
-        QTest::newRow("shorter than the tables") << QByteArray::fromHex("0400ff") << "do not match" << "";
+            << QByteArray::fromHex("0400ffff08000b00") + QByteArray::fromHex("140b00"
+                                                                             "140800")
+            << ""
+            << "";
+        QTest::newRow("jump outside") << t + QByteArray::fromHex("0bff7f17") << "outside the code"
+                                      << "";
+        QTest::newRow("string past the end") << t + QByteArray::fromHex("18ff61") << "no instruction"
+                                             << "0008";
+        QTest::newRow("long push cut short") << t + QByteArray::fromHex("1b01") << "no instruction"
+                                             << "0008";
+        QTest::newRow("handler outside") << QByteArray::fromHex("0400ffff9000ffff17") << "outside the code"
+                                         << "";
+        QTest::newRow("tables only") << t << "outside the code"
+                                     << "";
+        QTest::newRow("shorter than the tables") << QByteArray::fromHex("0400ff") << "do not match"
+                                                 << "";
     }
 
     void hostileCode()
@@ -272,7 +308,8 @@ private slots:
     // Without an API whose tables match, the tables' extent comes from the words themselves.
     void tablesWithoutApi()
     {
-        const QByteArray code = QByteArray::fromHex("0400ffff0800ffff" "5117");
+        const QByteArray code = QByteArray::fromHex("0400ffff0800ffff"
+                                                    "5117");
         const Disassembly d = disassemble(code, nullptr);
         QCOMPARE(d.tables.classes.size(), 2);
         QCOMPARE(d.tables.events.size(), 2);

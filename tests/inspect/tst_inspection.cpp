@@ -28,7 +28,10 @@ QDomElement xmlRoot(const QString &path, QDomDocument &doc)
 }
 
 // Hexadecimal text as the USB file and the hardware file write it, compared by value.
-quint32 number(const QString &text, int base = 0) { return text.toUInt(nullptr, base); }
+quint32 number(const QString &text, int base = 0)
+{
+    return text.toUInt(nullptr, base);
+}
 
 // One files-section entry as the builder lays it out, padded from the start of the block.
 void addFile(QByteArray &block, const QByteArray &name, const QByteArray &content)
@@ -52,7 +55,8 @@ QString opensslTime(const QString &line)
 {
     QString t = line.section('=', 1).simplified();
     t.chop(4);
-    return QDateTime::fromString(t, QStringLiteral("MMM d hh:mm:ss yyyy")).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")) +
+    return QDateTime::fromString(t, QStringLiteral("MMM d hh:mm:ss yyyy"))
+               .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")) +
            QStringLiteral(" UTC");
 }
 
@@ -102,7 +106,8 @@ private slots:
     {
         QTemporaryDir out;
         QStringList messages;
-        QVERIFY2(extractFiles(ImageFile::fromFile(example + "/wifi.dfu"), out.path(), messages), qPrintable(messages.join('\n')));
+        QVERIFY2(extractFiles(ImageFile::fromFile(example + "/wifi.dfu"), out.path(), messages),
+                 qPrintable(messages.join('\n')));
         QCOMPARE(readFile(out.filePath("index.html")), readFile(example + "/files/index.html"));
         QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::NoDotAndDotDot), QStringList{"index.html"});
     }
@@ -113,9 +118,11 @@ private slots:
         openssl({"x509", "-in", pem, "-outform", "der", "-out", der});
         const QStringList md5 = openssl({"dgst", "-md5", "-r", der});
         QVERIFY(!md5.isEmpty());
-        const QStringList info = openssl({"x509", "-in", pem, "-noout", "-subject", "-issuer", "-startdate", "-enddate"});
+        const QStringList info =
+            openssl({"x509", "-in", pem, "-noout", "-subject", "-issuer", "-startdate", "-enddate"});
         QCOMPARE(info.size(), 4);
-        const QJsonObject c = inspect(example + "/wifi.dfu").json.value("certificates").toArray().at(0).toObject();
+        const QJsonObject c =
+            inspect(example + "/wifi.dfu").json.value("certificates").toArray().at(0).toObject();
         QCOMPARE(c.value("md5").toString(), md5.first().section(' ', 0, 0));
         QVERIFY(c.value("md5_matches").toBool());
         QCOMPARE(c.value("subject").toString(), info[0].section('=', 1).trimmed());
@@ -139,7 +146,8 @@ private slots:
                 QCOMPARE(u.value("handshake").toBool(), e.attribute("handshake") == "true");
                 QCOMPARE(u.value("api").toBool(), e.attribute("api") == "true");
             } else if (tag == "port") {
-                const QJsonObject p = hw.value("ports").toArray().at(e.attribute("index").toInt() - 1).toObject();
+                const QJsonObject p =
+                    hw.value("ports").toArray().at(e.attribute("index").toInt() - 1).toObject();
                 QCOMPARE(number(p.value("tristate").toString()), number(e.attribute("tristate")));
                 QCOMPARE(number(p.value("latch").toString()), number(e.attribute("latch")));
             } else if (tag == "timer") {
@@ -160,7 +168,8 @@ private slots:
                 QVERIFY(hw.value("usb").toObject().value("enabled").toBool());
                 QCOMPARE(hw.value("usb").toObject().value("api").toBool(), e.attribute("api") == "true");
             } else {
-                QFAIL(qPrintable("the example's hardware file has an element the test does not check: " + tag));
+                QFAIL(
+                    qPrintable("the example's hardware file has an element the test does not check: " + tag));
             }
         }
         QCOMPARE(checked, 6);
@@ -173,7 +182,8 @@ private slots:
         const QJsonObject usb = inspect(example + "/wifi.dfu").json.value("usb").toObject();
         const QDomElement device = root.firstChildElement("device");
         const QJsonObject d = usb.value("device").toObject();
-        for (const char *a : {"bcdUSB", "bDeviceClass", "bMaxPacketSize", "idVendor", "idProduct", "bcdDevice"})
+        for (const char *a :
+             {"bcdUSB", "bDeviceClass", "bMaxPacketSize", "idVendor", "idProduct", "bcdDevice"})
             QCOMPARE(number(d.value(a).toString(), 16), number(device.attribute(a), 16));
         for (const char *a : {"iManufacturer", "iProduct", "iSerialNumber"})
             QCOMPARE(d.value(a).toString(), device.attribute(a));
@@ -184,13 +194,16 @@ private slots:
         const QDomElement iface = device.firstChildElement("interface");
         const QJsonObject i = c.value("interfaces").toArray().at(0).toObject();
         QCOMPARE(i.value("iInterface").toString(), iface.attribute("iInterface"));
-        QCOMPARE(number(i.value("bInterfaceClass").toString(), 16), number(iface.attribute("bInterfaceClass"), 16));
+        QCOMPARE(number(i.value("bInterfaceClass").toString(), 16),
+                 number(iface.attribute("bInterfaceClass"), 16));
         const QJsonObject desc = i.value("descriptors").toArray().at(0).toObject();
-        QCOMPARE(number(desc.value("Type").toString(), 16), number(iface.firstChildElement("descriptor").attribute("Type"), 16));
+        QCOMPARE(number(desc.value("Type").toString(), 16),
+                 number(iface.firstChildElement("descriptor").attribute("Type"), 16));
         QCOMPARE(desc.value("data").toString(), iface.firstChildElement("descriptor").text().simplified());
         const QJsonArray endpoints = i.value("endpoints").toArray();
         int n = 0;
-        for (QDomElement e = iface.firstChildElement("endpoint"); !e.isNull(); e = e.nextSiblingElement("endpoint"), ++n) {
+        for (QDomElement e = iface.firstChildElement("endpoint"); !e.isNull();
+             e = e.nextSiblingElement("endpoint"), ++n) {
             const QJsonObject ep = endpoints.at(n).toObject();
             for (const char *a : {"bEndpointAddress", "bmAttributes", "wMaxPacketSize", "bInterval"})
                 QCOMPARE(number(ep.value(a).toString(), 16), number(e.attribute(a), 16));
@@ -213,7 +226,8 @@ private slots:
 
     void diffNamesOnlyTheScript()
     {
-        const ImageFile a = ImageFile::fromFile(example + "/wifi.dfu"), b = ImageFile::fromFile(changed + "/wifi.dfu");
+        const ImageFile a = ImageFile::fromFile(example + "/wifi.dfu"),
+                        b = ImageFile::fromFile(changed + "/wifi.dfu");
         const ImageDiff d = diffImages(a, b, &api);
         QCOMPARE(d.differing, QStringList{"script"});
         const QString text = d.text.join('\n');
@@ -247,12 +261,14 @@ private slots:
         QByteArray software = good;
         software[100] = char(software[100] ^ 1);
         QTest::newRow("wrong software CRC") << software << "software: CRC-32 is" << false;
-        QTest::newRow("files past the table") << with(record(Files, 1), 600000) << "files: 600000 bytes" << true;
+        QTest::newRow("files past the table")
+            << with(record(Files, 1), 600000) << "files: 600000 bytes" << true;
         QTest::newRow("files at a huge offset") << with(record(Files, 0), 0xFFFFFFF0) << "reach past" << true;
         QTest::newRow("overlapping") << with(record(Script, 0), readLe32(good, record(Hardware, 0)))
                                      << "overlaps the hardware section" << true;
         QTest::newRow("usb address") << with(record(Usb, 0), 0x12345678) << "not in program flash" << true;
-        QTest::newRow("layout version") << with(int(tableOffset + versionOffsetInTable), 4) << "layout version 4" << true;
+        QTest::newRow("layout version")
+            << with(int(tableOffset + versionOffsetInTable), 4) << "layout version 4" << true;
         QTest::newRow("empty") << QByteArray() << "cut short" << false;
     }
 
@@ -325,8 +341,11 @@ private slots:
         addFile(files, "sub/../../evil2", "x");
         addFile(files, "link/evil3", "x");
         files.append('\0');
-        const QByteArray bytes = makeImage({{Software, QByteArray(64, 'S')}, {Hardware, QByteArray(130, 0)},
-                                            {Script, QByteArray(8, 0)}, {Files, files}, {Certificates, QByteArray(1, 0)}});
+        const QByteArray bytes = makeImage({{Software, QByteArray(64, 'S')},
+                                            {Hardware, QByteArray(130, 0)},
+                                            {Script, QByteArray(8, 0)},
+                                            {Files, files},
+                                            {Certificates, QByteArray(1, 0)}});
         const ImageFile image = ImageFile::fromBytes(bytes, "hostile");
         const Inspection i = Inspection::of(image, &api);
         const QString problems = i.problems.join('\n');
@@ -360,20 +379,22 @@ private slots:
         QByteArray longFile;
         addFile(longFile, "a", "abc");
         putLe32(longFile, 4, 1000);
-        QTest::newRow("file past the block") << longFile + '\0' << QByteArray(1, 0) << "runs past the block's end";
-        QTest::newRow("files without end") << QByteArray() << QByteArray(1, 0) << "files: the block ends without";
+        QTest::newRow("file past the block")
+            << longFile + '\0' << QByteArray(1, 0) << "runs past the block's end";
+        QTest::newRow("files without end")
+            << QByteArray() << QByteArray(1, 0) << "files: the block ends without";
         QByteArray cert = QByteArray(1, 16) + QByteArray(16, 'm');
         QByteArray length(4, 0);
         putLe32(length, 0, 5);
-        QTest::newRow("certificate not X.509") << QByteArray(1, 0) << cert + length + "hello" + '\0'
-                                               << "not a readable X.509 certificate";
-        QTest::newRow("certificate MD5 wrong") << QByteArray(1, 0) << cert + length + "hello" + '\0'
-                                               << "does not match its DER";
+        QTest::newRow("certificate not X.509")
+            << QByteArray(1, 0) << cert + length + "hello" + '\0' << "not a readable X.509 certificate";
+        QTest::newRow("certificate MD5 wrong")
+            << QByteArray(1, 0) << cert + length + "hello" + '\0' << "does not match its DER";
         putLe32(length, 0, 0x7FFFFFFF);
-        QTest::newRow("certificate past the block") << QByteArray(1, 0) << cert + length + '\0'
-                                                    << "runs past the block's end";
-        QTest::newRow("digest not MD5") << QByteArray(1, 0) << QByteArray(1, 20) + QByteArray(30, 0)
-                                        << "20-byte digest";
+        QTest::newRow("certificate past the block")
+            << QByteArray(1, 0) << cert + length + '\0' << "runs past the block's end";
+        QTest::newRow("digest not MD5")
+            << QByteArray(1, 0) << QByteArray(1, 20) + QByteArray(30, 0) << "20-byte digest";
     }
 
     void damagedBlocks()
@@ -381,8 +402,11 @@ private slots:
         QFETCH(QByteArray, files);
         QFETCH(QByteArray, certificates);
         QFETCH(QString, problem);
-        const QByteArray bytes = makeImage({{Software, QByteArray(64, 'S')}, {Hardware, QByteArray(130, 0)},
-                                            {Script, QByteArray(8, 0)}, {Files, files}, {Certificates, certificates}});
+        const QByteArray bytes = makeImage({{Software, QByteArray(64, 'S')},
+                                            {Hardware, QByteArray(130, 0)},
+                                            {Script, QByteArray(8, 0)},
+                                            {Files, files},
+                                            {Certificates, certificates}});
         const Inspection i = Inspection::of(ImageFile::fromBytes(bytes, "blocks"), &api);
         QVERIFY2(i.problems.join('\n').contains(problem), qPrintable(i.problems.join('\n')));
         QVERIFY(i.accepted);
@@ -398,8 +422,11 @@ private slots:
         QCOMPARE(good.fileCount, 1);
         QCOMPARE(good.hardware, qint64(130));
         QCOMPARE(good.certificateSubjects, QStringList{"C = FI, O = NW300 Example, CN = nw300.example"});
-        QCOMPARE(good.oneLine(), QStringLiteral("wifi.dfu: valid; software %1 bytes, script %2 bytes (2 events), 1 files, "
-                                                "1 certificates").arg(good.software).arg(good.script));
+        QCOMPARE(good.oneLine(),
+                 QStringLiteral("wifi.dfu: valid; software %1 bytes, script %2 bytes (2 events), 1 files, "
+                                "1 certificates")
+                     .arg(good.software)
+                     .arg(good.script));
         QByteArray bad = readFile(example + "/wifi.dfu");
         bad[10] = char(bad[10] ^ 0xFF);
         QVERIFY(writeFile(scratch.filePath("bad.dfu"), bad));
@@ -407,6 +434,8 @@ private slots:
         QVERIFY(!refused.accepted);
         QVERIFY(refused.lines().first().startsWith("Not accepted: the software block's CRC-32"));
         QVERIFY(ImageSummary::of(scratch.filePath("none.dfu"), &api).verdict.startsWith("cannot open"));
+        // A device that never ends is refused, not read into memory without bound.
+        QVERIFY(ImageSummary::of("/dev/zero", &api).verdict.contains("larger than any image file"));
     }
 
     // The program: status by soundness, JSON that parses, usage errors with status 2.
