@@ -141,7 +141,7 @@ Inspection Inspection::of(const ImageFile &image, const ScriptApi *api, bool cod
         t << QStringLiteral("Sections (layout version %1):").arg(s.version);
         t << QStringLiteral("  %1 %2 %3 %4 %5")
                  .arg(QStringLiteral("kind"), -13)
-                 .arg(QStringLiteral("location"), -22)
+                 .arg(QStringLiteral("location"), -29)
                  .arg(QStringLiteral("length"), 8)
                  .arg(QStringLiteral("CRC-32"), -11)
                  .arg(QStringLiteral("state"));
@@ -165,7 +165,7 @@ Inspection Inspection::of(const ImageFile &image, const ScriptApi *api, bool cod
             sections.append(o);
             t << QStringLiteral("  %1 %2 %3 %4 %5")
                      .arg(e.name, -13)
-                     .arg(location, -22)
+                     .arg(location, -29)
                      .arg(e.present ? QString::number(e.stored.length) : QStringLiteral("-"), 8)
                      .arg(e.present ? hex(e.stored.crc, 8) : QStringLiteral("-"), -11)
                      .arg(state);
@@ -199,12 +199,11 @@ Inspection Inspection::of(const ImageFile &image, const ScriptApi *api, bool cod
                                       .arg(FilesBlock::printable(f.name), f.unsafeReason);
                 }
                 list.append(o);
+                // One arg() call: a name holding "%2" must not take the next value's place.
                 t << QStringLiteral("  /%1  %2 bytes%3")
-                         .arg(FilesBlock::printable(f.name))
-                         .arg(f.size)
-                         .arg(f.unsafeReason.isEmpty()
-                                  ? QString()
-                                  : QStringLiteral("  (") + f.unsafeReason + QLatin1Char(')'));
+                         .arg(FilesBlock::printable(f.name), QString::number(f.size),
+                              f.unsafeReason.isEmpty() ? QString()
+                                                       : QStringLiteral("  (") + f.unsafeReason + QLatin1Char(')'));
             }
             if (files.files.isEmpty()) t << QStringLiteral("  none");
             for (const QString &p : files.problems)

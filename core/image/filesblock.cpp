@@ -35,8 +35,7 @@ FilesBlock FilesBlock::read(const QByteArray &block)
         file.offset = sizeAt + 4;
         if (quint64(file.offset) + file.size > quint64(size)) {
             f.problems.append(QStringLiteral("the file \"%1\" of %2 bytes runs past the block's end")
-                                  .arg(printable(file.name))
-                                  .arg(file.size));
+                                  .arg(printable(file.name), QString::number(file.size)));
             break;
         }
         file.unsafeReason = unsafeReason(file.name);

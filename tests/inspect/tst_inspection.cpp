@@ -340,6 +340,7 @@ private slots:
         addFile(files, "sub/ok2.txt", "also fine");
         addFile(files, "sub/../../evil2", "x");
         addFile(files, "link/evil3", "x");
+        addFile(files, "p%1q%2", "percent");
         files.append('\0');
         const QByteArray bytes = makeImage({{Software, QByteArray(64, 'S')},
                                             {Hardware, QByteArray(130, 0)},
@@ -354,6 +355,7 @@ private slots:
         // The escape character never reaches the output as it is.
         QVERIFY(problems.contains("\"a\\x1b[2Jb\": the name holds control characters"));
         QVERIFY(!i.text.join('\n').contains(QChar(0x1b)));
+        QVERIFY(i.text.contains("  /p%1q%2  7 bytes"));
         QVERIFY(!QJsonDocument(i.json).toJson().contains('\x1b'));
 
         QTemporaryDir root;
@@ -366,6 +368,7 @@ private slots:
         QVERIFY(!extractFiles(image, out, messages));
         QCOMPARE(readFile(out + "/ok.txt"), QByteArray("fine"));
         QCOMPARE(readFile(out + "/sub/ok2.txt"), QByteArray("also fine"));
+        QCOMPARE(readFile(out + "/p%1q%2"), QByteArray("percent"));
         QCOMPARE(messages.filter("refused").size(), 5);
         QVERIFY(!QFile::exists(root.filePath("evil")) && !QFile::exists(root.filePath("evil2")));
         QVERIFY(QDir(root.filePath("elsewhere")).isEmpty());
