@@ -75,6 +75,9 @@ const QHash<quint8, Op> &opcodes()
     return table;
 }
 
+// A run of one byte value at least this long is one line of data.
+constexpr qint64 repeatedRun = 32;
+
 // Constant addresses pushed as numbers carry this bit.
 constexpr quint32 constantBit = 0x40000000;
 
@@ -331,20 +334,23 @@ private:
 
     void emitData(qint64 from, qint64 to)
     {
-        // Lines of at most 16 bytes; a label starts a new line.
+        // Lines of at most 16 bytes, or one line for a run of a repeated byte (bank padding, erased
+        // flash); a label starts a new line.
         while (from < to) {
-            qint64 end = qMin(to, from + 16);
-            for (qint64 i = from + 1; i < end; ++i)
-                if (labels.contains(i)) {
-                    end = i;
-                    break;
-                }
+            const auto label = labels.upperBound(from);
+            const qint64 stop = label == labels.constEnd() ? to : qMin(to, label.key());
+            qint64 run = from + 1;
+            while (run < stop && c[int(run)] == c[int(from)])
+                ++run;
+            const qint64 end = run - from >= repeatedRun ? run : qMin(stop, from + 16);
             DisLine l;
             l.kind = DisLine::Data;
             l.address = quint32(from);
             l.bytes = c.mid(int(from), int(end - from));
             l.mnemonic = QStringLiteral("DATA");
-            l.operand = quoted(l.bytes);
+            l.operand = l.bytes.size() >= repeatedRun
+                            ? QStringLiteral("%1 bytes of 0x%2").arg(l.bytes.size()).arg(quint8(l.bytes[0]), 2, 16, QLatin1Char('0'))
+                            : quoted(l.bytes);
             l.label = labels.value(from);
             out.lines.append(l);
             from = end;

@@ -42,14 +42,17 @@ ScriptTables ScriptTables::read(const QByteArray &code, const ScriptApi *api)
     // Class words come first; the lowest offset among them is where the event tables begin.
     qint64 lowest = code.size() & ~qint64(1);
     qint64 at = 0;
-    for (; at + 2 <= code.size() && at < lowest; at += 2) {
+    // Far beyond any API's classes and events: a table that long is not one.
+    constexpr qint64 maxClasses = 256, maxEvents = 4096;
+    for (; at + 2 <= code.size() && at < lowest && at < 2 * maxClasses; at += 2) {
         const quint16 w = word(code, at);
         t.classes.append({QString(), w});
         if (w != 0xFFFF && w > at && w < lowest) lowest = w & ~1;
     }
     // Event entries run until the first handler's address; code never starts with 0xff.
     qint64 firstHandler = code.size();
-    for (; at + 2 <= code.size() && at < firstHandler; at += 2) {
+    const qint64 eventsEnd = at + 2 * maxEvents;
+    for (; at + 2 <= code.size() && at < firstHandler && at < eventsEnd; at += 2) {
         const quint16 w = word(code, at);
         if (w != 0xFFFF && w <= at) break;
         t.events.append({QStringLiteral("event %1").arg(t.events.size()), w});
