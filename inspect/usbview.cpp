@@ -43,13 +43,15 @@ QJsonObject decodeUsb(const QByteArray &b)
     }
     // Strings first, so the other descriptors can name theirs.
     QStringList strings{QString()};
-    QString languages;
+    // The first string descriptor lists the language IDs; the strings follow from index 1.
+    QStringList languages;
+    bool languagesRead = false;
     for (const Descriptor &d : list) {
         if (d.type != 3) continue;
-        if (languages.isNull() && strings.size() == 1) {
+        if (!languagesRead) {
             for (int i = d.at + 2; i + 1 < d.at + d.length; i += 2)
-                languages += (languages.isEmpty() ? QString() : QStringLiteral(" ")) + h16(b, i);
-            languages += QStringLiteral("");
+                languages << h16(b, i);
+            languagesRead = true;
             continue;
         }
         QString s;
@@ -64,7 +66,6 @@ QJsonObject decodeUsb(const QByteArray &b)
                           : strings.value(index, QStringLiteral("(string %1 missing)").arg(index));
     };
     QJsonArray configurations, strs;
-    QJsonObject *interface = nullptr;
     QJsonArray interfaces, descriptors, endpoints;
     QJsonObject current, config;
     bool haveConfig = false, haveInterface = false;
@@ -87,7 +88,6 @@ QJsonObject decodeUsb(const QByteArray &b)
         interfaces = QJsonArray();
         haveConfig = false;
     };
-    Q_UNUSED(interface);
     for (const Descriptor &d : list) {
         const int p = d.at;
         if (d.type == 1 && d.length >= 18) {
@@ -134,6 +134,6 @@ QJsonObject decodeUsb(const QByteArray &b)
         strs.append(strings[i]);
     usb.insert("configurations", configurations);
     usb.insert("strings", strs);
-    if (!languages.isNull()) usb.insert("languages", languages);
+    if (languagesRead) usb.insert("languages", languages.join(QLatin1Char(' ')));
     return usb;
 }
