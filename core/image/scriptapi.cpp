@@ -61,6 +61,7 @@ bool ScriptApi::loadXml(const QByteArray &xml, QString *error)
             }
             cls.entries.append(name);
             ++counter;
+            ++cls.events;
         }
         const QDomNodeList cmds = c.elementsByTagName(QStringLiteral("command"));
         for (int j = 0; j < cmds.size(); ++j) {

@@ -13,6 +13,7 @@ public:
     struct Class {
         QString name;
         QStringList entries; // event names, one per table entry (gaps repeat the next event's name)
+        int events = 0;      // the class's events; the class table's offsets grow by these, not by entries
     };
 
     // False with `error` set when the file cannot be read or is not XML.

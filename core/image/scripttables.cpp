@@ -14,7 +14,7 @@ bool matches(const QByteArray &code, const ScriptApi &api)
     if (api.tablesSize() > code.size()) return false;
     qint64 offset = 2 * api.classes.size();
     for (int i = 0; i < api.classes.size(); ++i) {
-        const int n = api.classes[i].entries.size();
+        const int n = api.classes[i].events;
         if (word(code, 2 * i) != (n ? quint16(offset) : 0xFFFF)) return false;
         offset += 2 * n;
     }

@@ -39,6 +39,10 @@ const char smallApi[] = R"(<api device_name="wifi" device_id="1">
 </api>
 )";
 
+// Event script ids with gaps, counted over all classes: the tables get filler entries.
+const char gapsApi[] = R"(<api><class name="g"><event name="a" script="0"/><event name="c" script="3"/></class>
+<class name="n"/><class name="h"><event name="d" script="1"/></class></api>)";
+
 struct Unit {
     quint32 address;
     QString mnemonic;
@@ -127,69 +131,73 @@ private slots:
     void equalsCompilerListing_data()
     {
         QTest::addColumn<QByteArray>("script");
-        QTest::addColumn<bool>("sdkApi");
+        QTest::addColumn<QString>("apiName");
         QTest::addColumn<QStringList>("options");
         const QByteArray p = "dim x\nprocedure p()\n";
         const QStringList none;
         // The compiler's code-generation cases.
-        QTest::newRow("folding") << p + "x = 2 + 3 * 4\nend" << false << none;
-        QTest::newRow("long constant") << p + "x = 300\nend" << false << none;
-        QTest::newRow("negative") << p + "x = -1\nend" << false << none;
-        QTest::newRow("narrow and merge") << p + "call sme_set(1, 2, 3)\nend" << false << none;
-        QTest::newRow("uint32 then uint16") << p + "call sme_word(7, 5)\nend" << false << none;
-        QTest::newRow("pack mode") << p + "call sme_word(7, 5)\nend" << false << QStringList{"xap_pack"};
-        QTest::newRow("if 0") << p + "if 0 then\nx = 1\nend if\nend" << false << none;
-        QTest::newRow("if else") << p + "if x then\nx = 1\nelse\nx = 2\nend if\nend" << false << none;
-        QTest::newRow("while") << p + "while x < 3\nx = x + 1\nend while\nend" << false << none;
-        QTest::newRow("string constant") << QByteArray("const s() = \"hi\"") << false << none;
-        QTest::newRow("istring") << QByteArray("dim b(8)\nprocedure p()\nb(0:2) = \"a\"\nend") << false
+        QTest::newRow("folding") << p + "x = 2 + 3 * 4\nend" << "small" << none;
+        QTest::newRow("long constant") << p + "x = 300\nend" << "small" << none;
+        QTest::newRow("negative") << p + "x = -1\nend" << "small" << none;
+        QTest::newRow("narrow and merge") << p + "call sme_set(1, 2, 3)\nend" << "small" << none;
+        QTest::newRow("uint32 then uint16") << p + "call sme_word(7, 5)\nend" << "small" << none;
+        QTest::newRow("pack mode") << p + "call sme_word(7, 5)\nend" << "small" << QStringList{"xap_pack"};
+        QTest::newRow("if 0") << p + "if 0 then\nx = 1\nend if\nend" << "small" << none;
+        QTest::newRow("if else") << p + "if x then\nx = 1\nelse\nx = 2\nend if\nend" << "small" << none;
+        QTest::newRow("while") << p + "while x < 3\nx = x + 1\nend while\nend" << "small" << none;
+        QTest::newRow("string constant") << QByteArray("const s() = \"hi\"") << "small" << none;
+        QTest::newRow("istring") << QByteArray("dim b(8)\nprocedure p()\nb(0:2) = \"a\"\nend") << "small"
                                  << none;
-        QTest::newRow("slice load") << QByteArray("dim x, b(8)\nprocedure p()\nx = b(2)\nend") << false
+        QTest::newRow("slice load") << QByteArray("dim x, b(8)\nprocedure p()\nx = b(2)\nend") << "small"
                                     << none;
-        QTest::newRow("gosub") << QByteArray("procedure p(a)\nend\nprocedure q()\ncall p(9)\nend") << false
+        QTest::newRow("gosub") << QByteArray("procedure p(a)\nend\nprocedure q()\ncall p(9)\nend") << "small"
                                << none;
         QTest::newRow("event frame") << QByteArray(
                                             "dim x\nevent sme_up(l, n, d)\nx = l\nmemcpy(d(1), d(0), n)\nend")
-                                     << false << none;
+                                     << "small" << none;
         QTest::newRow("results and direct copy")
-            << QByteArray("dim r, n, d(8)\nprocedure p()\ncall sme_set(1, 2, 3)(r, n, d(:))\nend") << false
+            << QByteArray("dim r, n, d(8)\nprocedure p()\ncall sme_set(1, 2, 3)(r, n, d(:))\nend") << "small"
             << none;
         QTest::newRow("empty argument")
-            << QByteArray("dim b(6)\nprocedure p(n, buf())\nend\nprocedure q()\ncall p(,b(:))\nend") << false
+            << QByteArray("dim b(6)\nprocedure p(n, buf())\nend\nprocedure q()\ncall p(,b(:))\nend") << "small"
             << none;
         // Further shapes: nested loops and conditions, string constants used and unused, the
         // remaining operators, and handlers that fall through into each other's neighbours.
         QTest::newRow("nesting")
             << QByteArray("dim x, y\nevent sme_down()\nwhile x < 10\nif x & 1 then\ny = y + x\nelse\n"
                           "while y > 0\ny = y - 1\nend while\nend if\nx = x + 1\nend while\nend")
-            << false << none;
+            << "small" << none;
         QTest::newRow("operators")
             << QByteArray(
                    "dim x, y, b(4), c(4)\nevent sme_down()\nx = (y << 3) | (y >> 1) ^ y / 3 != 2 && y <= 4 "
                    "|| y >= 5\nx = float(y, 2) + sfloat(3, y)\nmemset(b(0), 0, 4)\nx = memcmp(b(0), c(0), "
                    "4)\n"
                    "return\nend")
-            << false << none;
+            << "small" << none;
         QTest::newRow("constants used")
             << QByteArray(
                    "const a() = \"first\"\ndim b(8)\nconst c() = \"2nd\"\nevent sme_down()\nb(0:5) = a(:)\n"
                    "b(0:3) = c(0:3)\nend")
-            << false << none;
+            << "small" << none;
+        QTest::newRow("event table gaps") << QByteArray("dim x\nevent g_c()\nx = 1\nend\nevent h_d()\nx = 2\nend")
+                                          << "gaps" << none;
         QTest::newRow("example") << readFile(QStringLiteral(NW_SOURCE_DIR "/sdk/example/example.script"))
-                                 << true << none;
+                                 << "sdk" << none;
         QTest::newRow("example in banks")
-            << readFile(QStringLiteral(NW_SOURCE_DIR "/sdk/example/example.script")) << true
+            << readFile(QStringLiteral(NW_SOURCE_DIR "/sdk/example/example.script")) << "sdk"
             << QStringList{"-s", "160", "-e", "0x10000"};
     }
 
     void equalsCompilerListing()
     {
         QFETCH(QByteArray, script);
-        QFETCH(bool, sdkApi);
+        QFETCH(QString, apiName);
         QFETCH(QStringList, options);
         QTemporaryDir dir;
+        const bool sdkApi = apiName == "sdk";
+        const QByteArray apiXml = apiName == "gaps" ? gapsApi : smallApi;
         const QString api = sdkApi ? QStringLiteral(NW_SDK_DIR "/api/wifiapi.xml") : dir.filePath("api.xml");
-        QVERIFY(sdkApi || writeFile(api, smallApi));
+        QVERIFY(sdkApi || writeFile(api, apiXml));
         QVERIFY(writeFile(dir.filePath("main.s"), script));
         QVERIFY(writeFile(dir.filePath("constants"), QByteArray()));
         QStringList args{"main.s", "out.bin", api, "constants", "debug"};
@@ -206,7 +214,7 @@ private slots:
         QVERIFY(!expected.isEmpty());
 
         ScriptApi definition;
-        QVERIFY(sdkApi ? definition.load(api) : definition.loadXml(smallApi));
+        QVERIFY(sdkApi ? definition.load(api) : definition.loadXml(apiXml));
         const Disassembly d = disassemble(code, &definition);
         QVERIFY(d.tables.named);
         QVERIFY2(d.problems.isEmpty(), qPrintable(d.problems.join('\n')));
