@@ -415,6 +415,40 @@ private slots:
         QVERIFY(i.accepted);
     }
 
+    // USB blocks that do not hold together: what reads is shown, the fault named.
+    void damagedUsb_data()
+    {
+        QTest::addColumn<QByteArray>("block");
+        QTest::addColumn<QString>("problem");
+        QTest::addColumn<QString>("product");
+        // A device descriptor naming string 2, then the language list and two strings ("A", "Bc").
+        const QByteArray device = QByteArray::fromHex("1201000200000040f0ff0003000101020300");
+        const QByteArray strings = QByteArray::fromHex("04030904" "04034100" "0603420063 00");
+        QTest::newRow("sound") << device + strings + '\0' << "" << "Bc";
+        QTest::newRow("no closing byte") << device + strings << "ends without its closing 0 byte" << "Bc";
+        QTest::newRow("descriptor past the end") << device + QByteArray::fromHex("ff03") << "cut short" << "(string 2 missing)";
+        QTest::newRow("length one") << device + QByteArray::fromHex("0103") << "cut short" << "(string 2 missing)";
+    }
+
+    void damagedUsb()
+    {
+        QFETCH(QByteArray, block);
+        QFETCH(QString, problem);
+        QFETCH(QString, product);
+        const QByteArray bytes = makeImage({{Software, QByteArray(64, 'S')}, {Hardware, QByteArray(130, 0)},
+                                            {Script, QByteArray(8, 0)}, {Files, QByteArray(1, 0)},
+                                            {Certificates, QByteArray(1, 0)}, {Usb, block}});
+        const Inspection i = Inspection::of(ImageFile::fromBytes(bytes, "usb"), &api);
+        const QJsonObject device = i.json.value("usb").toObject().value("device").toObject();
+        QCOMPARE(device.value("idVendor").toString(), QStringLiteral("fff0"));
+        QCOMPARE(device.value("iProduct").toString(), product);
+        if (problem.isEmpty())
+            QVERIFY2(i.problems.isEmpty(), qPrintable(i.problems.join('\n')));
+        else
+            QVERIFY2(i.problems.filter(QRegularExpression("^usb: .*" + QRegularExpression::escape(problem))).size() == 1,
+                     qPrintable(i.problems.join('\n')));
+    }
+
     // The short account the upload pages show.
     void summary()
     {
