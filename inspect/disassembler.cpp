@@ -348,9 +348,10 @@ private:
             l.address = quint32(from);
             l.bytes = c.mid(int(from), int(end - from));
             l.mnemonic = QStringLiteral("DATA");
-            l.operand = l.bytes.size() >= repeatedRun
-                            ? QStringLiteral("%1 bytes of 0x%2").arg(l.bytes.size()).arg(quint8(l.bytes[0]), 2, 16, QLatin1Char('0'))
-                            : quoted(l.bytes);
+            l.operand = l.bytes.size() >= repeatedRun ? QStringLiteral("%1 bytes of 0x%2")
+                                                            .arg(l.bytes.size())
+                                                            .arg(quint8(l.bytes[0]), 2, 16, QLatin1Char('0'))
+                                                      : quoted(l.bytes);
             l.label = labels.value(from);
             out.lines.append(l);
             from = end;

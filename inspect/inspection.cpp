@@ -202,8 +202,9 @@ Inspection Inspection::of(const ImageFile &image, const ScriptApi *api, bool cod
                 // One arg() call: a name holding "%2" must not take the next value's place.
                 t << QStringLiteral("  /%1  %2 bytes%3")
                          .arg(FilesBlock::printable(f.name), QString::number(f.size),
-                              f.unsafeReason.isEmpty() ? QString()
-                                                       : QStringLiteral("  (") + f.unsafeReason + QLatin1Char(')'));
+                              f.unsafeReason.isEmpty()
+                                  ? QString()
+                                  : QStringLiteral("  (") + f.unsafeReason + QLatin1Char(')'));
             }
             if (files.files.isEmpty()) t << QStringLiteral("  none");
             for (const QString &p : files.problems)

@@ -415,6 +415,79 @@ private slots:
         QVERIFY(i.accepted);
     }
 
+    // Each peripheral through kirrup and back: the values read back are the hardware file's.
+    void hardwareRoundTrip_data()
+    {
+        QTest::addColumn<QString>("element");
+        QTest::addColumn<QStringList>("expected"); // path=value, the path through the JSON
+        QTest::newRow("uart 1, 9600, even, 2 stop bits")
+            << "<uart channel=\"1\" baud=\"9600\" parity=\"even\" stopbits=\"2\"/>"
+            << QStringList{"uart/0/channel=1",  "uart/0/baud=9600",       "uart/0/parity=even",
+                           "uart/0/stopbits=2", "uart/0/high_speed=true", "uart/0/handshake=false",
+                           "uart/0/api=false"};
+        QTest::newRow("spi 4, slave")
+            << "<spi channel=\"4\" divisor=\"7\" mode=\"slave\" slave_select=\"true\" "
+               "clock_idle_polarity=\"high\" clock_edge=\"1\" api=\"true\"/>"
+            << QStringList{"spi/0/channel=4",
+                           "spi/0/divisor=7",
+                           "spi/0/mode=slave",
+                           "spi/0/slave_select=true",
+                           "spi/0/clock_idle_polarity=high",
+                           "spi/0/clock_edge=1",
+                           "spi/0/api=true"};
+        QTest::newRow("spi 4, slave, idle high")
+            << "<spi channel=\"4\" mode=\"slave\" clock_idle_polarity=\"high\"/>"
+            << QStringList{"spi/0/mode=slave", "spi/0/slave_select=false", "spi/0/clock_idle_polarity=high"};
+        QTest::newRow("spi 3, master")
+            << "<spi channel=\"3\" slave_select=\"true\"/>"
+            << QStringList{"spi/0/mode=master", "spi/0/divisor=15", "spi/0/slave_select=true",
+                           "spi/0/clock_idle_polarity=low", "spi/0/clock_edge=0"};
+        QTest::newRow("i2c 3") << "<i2c channel=\"3\" brg=\"100\"/>"
+                               << QStringList{"i2c/0/channel=3", "i2c/0/brg=100"};
+        QTest::newRow("timer 4, 32 bits")
+            << "<timer index=\"4\" prescale=\"8\" bits=\"32\" clock_source=\"external\" "
+               "period=\"0x12345678\"/>"
+            << QStringList{"timer/0/index=4", "timer/0/prescale=8", "timer/0/bits=32",
+                           "timer/0/clock_source=external", "timer/0/period=0x12345678"};
+        QTest::newRow("notify") << "<notify port=\"4\" bit=\"5\"/>"
+                                << QStringList{"notify/port=4", "notify/bit=5"};
+        QTest::newRow("sdhc") << "<sdhc enable=\"1\" spi_port=\"4\" cs_port=\"2\" cs_pin=\"14\"/>"
+                              << QStringList{"sdhc/enable=1", "sdhc/spi_port=4", "sdhc/cs_port=2",
+                                             "sdhc/cs_pin=14"};
+        QTest::newRow("sleep") << "<sleep interrupts=\"0x1c\"/>"
+                               << QStringList{"sleep/interrupts=0x1c", "sleep/delay=none",
+                                              "sleep/wdt_wakeup=true"};
+        QTest::newRow("ethernet") << "<ethernet enable=\"1\"/>" << QStringList{"ethernet/enable=1"};
+        QTest::newRow("port latch and open drain")
+            << "<port index=\"6\" tristate=\"0xff00\" latch=\"0x0f\" open_drain=\"0x3\"/>"
+            << QStringList{"ports/5/port=G", "ports/5/tristate=0xff00", "ports/5/latch=0xf",
+                           "ports/5/open_drain=0x3"};
+    }
+
+    void hardwareRoundTrip()
+    {
+        QFETCH(QString, element);
+        QFETCH(QStringList, expected);
+        QTemporaryDir dir;
+        QVERIFY(writeFile(dir.filePath("project.xml"),
+                          ("<project><hardware>" + element + "</hardware></project>").toUtf8()));
+        const Run r = run(NW_KIRRUP, {"project.xml", NW_SDK_DIR, NW_TOLLAN}, dir.path());
+        QVERIFY2(r.status == 0, r.out + r.err);
+        const QJsonObject hw = inspect(dir.filePath("wifi.dfu")).json.value("hardware").toObject();
+        for (const QString &e : expected) {
+            QJsonValue v = hw;
+            for (const QString &step : e.section('=', 0, 0).split('/')) {
+                bool index = false;
+                const int n = step.toInt(&index);
+                v = index ? v.toArray().at(n) : v.toObject().value(step);
+            }
+            const QString got = v.isBool()     ? (v.toBool() ? "true" : "false")
+                                : v.isDouble() ? QString::number(qint64(v.toDouble()))
+                                               : v.toString();
+            QVERIFY2(got == e.section('=', 1), qPrintable(e + ", read back " + got));
+        }
+    }
+
     // USB blocks that do not hold together: what reads is shown, the fault named.
     void damagedUsb_data()
     {
@@ -423,11 +496,17 @@ private slots:
         QTest::addColumn<QString>("product");
         // A device descriptor naming string 2, then the language list and two strings ("A", "Bc").
         const QByteArray device = QByteArray::fromHex("1201000200000040f0ff0003000101020300");
-        const QByteArray strings = QByteArray::fromHex("04030904" "04034100" "0603420063 00");
-        QTest::newRow("sound") << device + strings + '\0' << "" << "Bc";
-        QTest::newRow("no closing byte") << device + strings << "ends without its closing 0 byte" << "Bc";
-        QTest::newRow("descriptor past the end") << device + QByteArray::fromHex("ff03") << "cut short" << "(string 2 missing)";
-        QTest::newRow("length one") << device + QByteArray::fromHex("0103") << "cut short" << "(string 2 missing)";
+        const QByteArray strings = QByteArray::fromHex("04030904"
+                                                       "04034100"
+                                                       "0603420063 00");
+        QTest::newRow("sound") << device + strings + '\0' << ""
+                               << "Bc";
+        QTest::newRow("no closing byte") << device + strings << "ends without its closing 0 byte"
+                                         << "Bc";
+        QTest::newRow("descriptor past the end") << device + QByteArray::fromHex("ff03") << "cut short"
+                                                 << "(string 2 missing)";
+        QTest::newRow("length one") << device + QByteArray::fromHex("0103") << "cut short"
+                                    << "(string 2 missing)";
     }
 
     void damagedUsb()
@@ -435,9 +514,12 @@ private slots:
         QFETCH(QByteArray, block);
         QFETCH(QString, problem);
         QFETCH(QString, product);
-        const QByteArray bytes = makeImage({{Software, QByteArray(64, 'S')}, {Hardware, QByteArray(130, 0)},
-                                            {Script, QByteArray(8, 0)}, {Files, QByteArray(1, 0)},
-                                            {Certificates, QByteArray(1, 0)}, {Usb, block}});
+        const QByteArray bytes = makeImage({{Software, QByteArray(64, 'S')},
+                                            {Hardware, QByteArray(130, 0)},
+                                            {Script, QByteArray(8, 0)},
+                                            {Files, QByteArray(1, 0)},
+                                            {Certificates, QByteArray(1, 0)},
+                                            {Usb, block}});
         const Inspection i = Inspection::of(ImageFile::fromBytes(bytes, "usb"), &api);
         const QJsonObject device = i.json.value("usb").toObject().value("device").toObject();
         QCOMPARE(device.value("idVendor").toString(), QStringLiteral("fff0"));
@@ -445,7 +527,8 @@ private slots:
         if (problem.isEmpty())
             QVERIFY2(i.problems.isEmpty(), qPrintable(i.problems.join('\n')));
         else
-            QVERIFY2(i.problems.filter(QRegularExpression("^usb: .*" + QRegularExpression::escape(problem))).size() == 1,
+            QVERIFY2(i.problems.filter(QRegularExpression("^usb: .*" + QRegularExpression::escape(problem)))
+                             .size() == 1,
                      qPrintable(i.problems.join('\n')));
     }
 
