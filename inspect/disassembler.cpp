@@ -303,6 +303,11 @@ private:
                 return QStringLiteral("0x%1 (%2)")
                     .arg(d.value, 8, 16, QLatin1Char('0'))
                     .arg(labels.value(d.value & ~constantBit));
+            // memcpy and memset name a frame buffer by its offset with bit 31 set.
+            if ((d.value & 0x80000000) && (d.value & 0x7FFFFFFF) < 0x10000)
+                return QStringLiteral("0x%1 (frame buffer %2)")
+                    .arg(d.value, 8, 16, QLatin1Char('0'))
+                    .arg(d.value & 0x7FFFFFFF);
             return d.value > 255 ? QStringLiteral("%1 (0x%2)").arg(qint32(d.value)).arg(d.value, 0, 16)
                                  : QString::number(d.value);
         case Target:

@@ -265,6 +265,18 @@ private slots:
         QVERIFY(text.contains(QLatin1String("DATA \"NW300 example up\"")));
         QVERIFY(
             text.contains(QRegularExpression(QStringLiteral("CONSTANT_TO_STACK_BUFFER const_[0-9a-f]{4}"))));
+
+        // Frame buffers that memcpy names carry bit 31; they show as such.
+        QTemporaryDir small;
+        QVERIFY(writeFile(small.filePath("api.xml"), smallApi));
+        QVERIFY(
+            writeFile(small.filePath("main.s"), "dim x\nevent sme_up(l, n, d)\nmemcpy(d(1), d(0), n)\nend"));
+        QCOMPARE(run(QStringLiteral(NW_TOLLAN), {"main.s", "out.bin", "api.xml"}, small.path()).status, 0);
+        ScriptApi smallDefinition;
+        QVERIFY(smallDefinition.loadXml(smallApi));
+        const QString frame =
+            disassemble(readFile(small.filePath("out.bin")), &smallDefinition).text().join('\n');
+        QVERIFY2(frame.contains("32BIT 0x80000003 (frame buffer 3)"), qPrintable(frame));
     }
 
     // Byte code no compiler writes: every byte still shown once, faults named, and no endless walk.
