@@ -1,17 +1,17 @@
 #include "scriptapi.h"
 
-#include <QDomDocument>
 #include <QFile>
+#include <QXmlStreamReader>
 
 namespace
 {
 // The API file is a few hundred kilobytes; anything far larger is not one.
 constexpr qint64 maxApiSize = 16 * 1024 * 1024;
 
-int scriptId(const QDomElement &e)
+int scriptId(const QXmlStreamAttributes &a)
 {
     bool ok = false;
-    const int id = e.attribute(QStringLiteral("script")).toInt(&ok, 0);
+    const int id = a.value(QLatin1String("script")).toString().toInt(&ok, 0);
     return ok ? id : 0;
 }
 } // namespace
@@ -35,42 +35,54 @@ bool ScriptApi::loadXml(const QByteArray &xml, QString *error)
     classes.clear();
     commands.clear();
     loaded = false;
-    QDomDocument doc;
-    QString message;
-    int line = 0;
-    if (!doc.setContent(xml, &message, &line)) {
-        if (error) *error = QStringLiteral("not an API definition (line %1: %2)").arg(line).arg(message);
-        return false;
-    }
+    // A stream reader: a document tree of the whole API costs more than the rest of an inspection.
+    QXmlStreamReader r(xml);
+    int depth = 0, classDepth = 0;
+    Class cls;
     // One counter over all classes, as the compiler numbers the event tables.
     int counter = 0;
-    const QDomNodeList classNodes = doc.documentElement().elementsByTagName(QStringLiteral("class"));
-    for (int i = 0; i < classNodes.size(); ++i) {
-        const QDomElement c = classNodes.at(i).toElement();
-        Class cls;
-        cls.name = c.attribute(QStringLiteral("name"));
-        const QDomNodeList events = c.elementsByTagName(QStringLiteral("event"));
-        for (int j = 0; j < events.size(); ++j) {
-            const QDomElement e = events.at(j).toElement();
-            const QString name = cls.name + QLatin1Char('_') + e.attribute(QStringLiteral("name"));
-            const int id = scriptId(e);
-            // A hostile file cannot make the table endless: ids beyond 16-bit offsets are not real.
-            while (counter < id && counter < 0x8000) {
+    while (!r.atEnd()) {
+        r.readNext();
+        if (r.isStartElement()) {
+            ++depth;
+            const QStringRef tag = r.name();
+            const QXmlStreamAttributes a = r.attributes();
+            if (!classDepth && depth > 1 && tag == QLatin1String("class")) {
+                classDepth = depth;
+                cls = Class();
+                cls.name = a.value(QLatin1String("name")).toString();
+            } else if (classDepth && tag == QLatin1String("event")) {
+                const QString name = cls.name + QLatin1Char('_') + a.value(QLatin1String("name"));
+                const int id = scriptId(a);
+                // A hostile file cannot make the table endless: ids beyond 16-bit offsets are not real.
+                while (counter < id && counter < 0x8000) {
+                    cls.entries.append(name);
+                    ++counter;
+                }
                 cls.entries.append(name);
                 ++counter;
+                ++cls.events;
+            } else if (classDepth && tag == QLatin1String("command")) {
+                const int id = scriptId(a);
+                if (!commands.contains(id))
+                    commands.insert(id, cls.name + QLatin1Char('_') + a.value(QLatin1String("name")));
             }
-            cls.entries.append(name);
-            ++counter;
-            ++cls.events;
+        } else if (r.isEndElement()) {
+            if (depth == classDepth) {
+                classes.append(cls);
+                classDepth = 0;
+            }
+            --depth;
         }
-        const QDomNodeList cmds = c.elementsByTagName(QStringLiteral("command"));
-        for (int j = 0; j < cmds.size(); ++j) {
-            const QDomElement e = cmds.at(j).toElement();
-            const int id = scriptId(e);
-            if (!commands.contains(id))
-                commands.insert(id, cls.name + QLatin1Char('_') + e.attribute(QStringLiteral("name")));
-        }
-        classes.append(cls);
+    }
+    if (r.hasError()) {
+        if (error)
+            *error = QStringLiteral("not an API definition (line %1: %2)")
+                         .arg(r.lineNumber())
+                         .arg(r.errorString());
+        classes.clear();
+        commands.clear();
+        return false;
     }
     loaded = true;
     return true;
