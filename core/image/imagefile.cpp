@@ -142,7 +142,7 @@ void ImageFile::readHex(const QByteArray &text)
         for (const char *c = a + 1; ok && c < b; c += 2) {
             const int hi = hexDigit(c[0]), lo = hexDigit(c[1]);
             ok = hi >= 0 && lo >= 0;
-            r[size++] = (unsigned char)(hi << 4 | lo);
+            if (ok) r[size++] = (unsigned char)(hi << 4 | lo);
         }
         if (!ok || size != r[0] + 5) {
             faults.add(QStringLiteral("lines that are not records"),
