@@ -1,9 +1,11 @@
 #include "benchrun.h"
 #include "firmwareupload.h"
 #include "flashjob.h"
+#include "imagesummary.h"
 #include "nwversion.h"
 #include "progressview.h"
 #include "recordstore.h"
+#include "scriptapi.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -264,6 +266,14 @@ int main(int argc, char *argv[])
                                       : cli.isSet(quiet) ? ProgressView::Style::Quiet
                                       : isatty(STDOUT_FILENO) ? ProgressView::Style::Terminal
                                                               : ProgressView::Style::Plain;
+    // What is being sent, in one line; the SDK's API names the script's events. Not in the JSON stream,
+    // whose every line is an object, nor when only failures are wanted.
+    if (style == ProgressView::Style::Terminal || style == ProgressView::Style::Plain) {
+        ScriptApi api;
+        api.load(QCoreApplication::applicationDirPath() + QStringLiteral("/../api/wifiapi.xml"));
+        std::printf("%s\n", ImageSummary::of(options.image, &api).oneLine().toLocal8Bit().constData());
+        std::fflush(stdout);
+    }
     BenchSettings settings;
     settings.options = options;
     settings.store = cli.isSet(record) ? &store : nullptr;

@@ -46,6 +46,13 @@ ColumnLayout {
                 onClicked: chooser.open()
             }
         }
+        Label {
+            objectName: "imageSummary"
+            Layout.fillWidth: true
+            wrapMode: Text.Wrap
+            visible: text !== ""
+            text: imagePath.text !== "" ? mainobj.imageSummary(imagePath.text) : ""
+        }
         RowLayout {
             Switch {
                 text: qsTr("Flow control (4 chunks in flight)")

@@ -107,6 +107,9 @@ public slots:
 
     // The text of a result or reason code from the module's result table, empty when unknown.
     Q_INVOKABLE QString resultText(int code) const;
+    // A few lines about the image file at `path` for the Firmware page: valid or why not, sizes, the
+    // script's events, the certificates.
+    Q_INVOKABLE QString imageSummary(QString path) const;
     // The log's flow chart on the clipboard, as its shortcut does; and that shortcut, to show it.
     Q_INVOKABLE void copyFlowChart();
     Q_INVOKABLE QString flowChartShortcut() const;

@@ -2,10 +2,14 @@
 // engine's reports reach the log, the log filters and the interface.
 #include "mainwindow.h"
 
+#include "imagesummary.h"
+#include "scriptapi.h"
 #include "uartdev.h"
 #include "ui_mainwindow.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
+#include <QFile>
 
 void MainWindow::connectUpload()
 {
@@ -62,4 +66,18 @@ void MainWindow::evt_boot(uint16, uint16, uint16, uint16, uint16, uint16, uint16
 void MainWindow::evt_mac_address(uint8 hw_interface, hw_addr mac)
 {
     upload.evt_mac_address(hw_interface, mac);
+}
+
+QString MainWindow::imageSummary(QString path) const
+{
+    if (path.isEmpty()) return QString();
+    // The API that names the script's events: the one the command line uses.
+    static const ScriptApi api = [] {
+        ScriptApi a;
+        const QString local = QStringLiteral("wifi.xml");
+        if (!QFile::exists(local) || !a.load(local))
+            a.load(QCoreApplication::applicationDirPath() + QStringLiteral("/../api/wifiapi.xml"));
+        return a;
+    }();
+    return ImageSummary::of(path, &api).lines().join(QLatin1Char('\n'));
 }

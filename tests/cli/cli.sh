@@ -24,7 +24,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 
-for p in velmo tollan kirrup nwflash nwctl nwsim; do
+for p in velmo tollan kirrup nwflash nwctl nwsim nwinspect; do
   [ -x "$bin/$p" ] || continue
   out=$("$bin/$p" --version 2>&1)
   rc=$?
@@ -56,6 +56,10 @@ fi
 if [ -x "$bin/nwctl" ]; then
 expect "nwctl, no port" 2 "" "$bin/nwctl"
 expect "nwctl, unknown command" 2 "" "$bin/nwctl" /dev/null wifi_on
+fi
+if [ -x "$bin/nwinspect" ]; then
+expect "nwinspect, no arguments" 2 "" "$bin/nwinspect"
+expect "nwinspect, --diff with one image" 2 "" "$bin/nwinspect" --diff a.dfu
 fi
 
 # Console programs start on machines without a display: no display library may be linked in.
