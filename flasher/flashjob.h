@@ -9,6 +9,9 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <memory>
+
+class CaptureFile;
 
 struct FlashOptions {
     QString image;
@@ -17,6 +20,7 @@ struct FlashOptions {
     bool enterDfu = false;   // reset the module into its update state first
     bool eraseKeys = false;
     int timeoutMs = FirmwareUpload::defaultResponseTimeoutMs;
+    std::shared_ptr<CaptureFile> capture; // shared by every port's job; null records nothing
 };
 
 // One module on one port: open, optionally reset into the update state, upload, wait for the boot.

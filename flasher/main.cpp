@@ -1,3 +1,4 @@
+#include "capturefile.h"
 #include "firmwareupload.h"
 #include "flashjob.h"
 #include "nwversion.h"
@@ -56,7 +57,11 @@ int main(int argc, char *argv[])
         {QStringLiteral("t"), QStringLiteral("timeout")},
         QStringLiteral("Seconds to wait for any answer of the module (default 10)."),
         QStringLiteral("seconds"), QStringLiteral("10"));
-    cli.addOptions({baud, window, enterDfu, eraseKeys, timeout});
+    const QCommandLineOption captureTo(QStringLiteral("capture"),
+                                       QStringLiteral("Record every port's packets into <file> (pcapng), one "
+                                                      "interface per port."),
+                                       QStringLiteral("file"));
+    cli.addOptions({baud, window, enterDfu, eraseKeys, timeout, captureTo});
     cli.addPositionalArgument(QStringLiteral("image"), QStringLiteral("The image file, e.g. wifi.dfu."));
     cli.addPositionalArgument(QStringLiteral("port"), QStringLiteral("Serial ports, e.g. /dev/ttyUSB0."),
                               QStringLiteral("port..."));
@@ -94,6 +99,18 @@ int main(int argc, char *argv[])
         return 1;
     }
 
+    if (cli.isSet(captureTo)) {
+        options.capture = std::make_shared<CaptureFile>();
+        if (!options.capture->open(cli.value(captureTo), QStringList{options.image} + ports)) {
+            std::fprintf(stderr, "nwflash: %s\n", options.capture->errorString().toLocal8Bit().constData());
+            return 1;
+        }
+        // The upload goes on without its record.
+        QObject::connect(options.capture.get(), &CaptureFile::failed, &app, [](const QString &why) {
+            std::fprintf(stderr, "nwflash: %s\n", why.toLocal8Bit().constData());
+        });
+    }
+
     QList<FlashJob *> jobs;
     for (const QString &port : ports)
         jobs << new FlashJob(port, options, &app);
@@ -112,5 +129,6 @@ int main(int argc, char *argv[])
         QMetaObject::invokeMethod(job, &FlashJob::start, Qt::QueuedConnection);
     app.exec();
     view.close();
+    if (options.capture) options.capture->close();
     return allBooted ? 0 : 1;
 }

@@ -185,13 +185,13 @@ int CaptureFile::addInterface(const QString &portPath, int baudRate)
 void CaptureFile::record(int interfaceId, capture::Direction direction, const char *data, int size)
 {
     if (!recording.load(std::memory_order_relaxed)) return;
-    recordAt(interfaceId, capture::nowNs(), direction, data, size);
+    recordAt(interfaceId, -1, direction, data, size);
 }
 
 void CaptureFile::recordDiscarded(int interfaceId, const char *data, int size)
 {
     if (!recording.load(std::memory_order_relaxed)) return;
-    recordAt(interfaceId, capture::nowNs(), capture::Direction::Inbound, data, size,
+    recordAt(interfaceId, -1, capture::Direction::Inbound, data, size,
              QString::fromLatin1(capture::discardedComment));
 }
 
@@ -211,6 +211,8 @@ void CaptureFile::recordAt(int interfaceId, qint64 timeNs, capture::Direction di
         if (pending.size() + blockLength > pendingLimit) {
             tooFar = true;
         } else {
+            // Stamped under the lock, so blocks from several threads keep their times in file order.
+            if (timeNs < 0) timeNs = capture::nowNs();
             // Built in place: the reader's side pays for one append, not for a temporary block.
             const int start = pending.size();
             pending.reserve(start + blockLength);

@@ -54,6 +54,7 @@ public:
     // the order added; -1 when the capture is not recording.
     int addInterface(const QString &portPath, int baudRate);
     void record(int interfaceId, capture::Direction direction, const char *data, int size);
+    // A negative time stamps the block with the time it is queued.
     void recordAt(int interfaceId, qint64 timeNs, capture::Direction direction, const char *data, int size,
                   const QString &comment = QString());
     void recordDiscarded(int interfaceId, const char *data, int size);

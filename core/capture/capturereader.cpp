@@ -243,7 +243,9 @@ CaptureReader::Result CaptureReader::nextBlock(CapturedPacket &packet, bool &isP
     }
     if (left < 12) return cut(left);
     const qint64 at = offset;
-    const char *head = take(12);
+    // Copied: the next take may move the buffer.
+    char head[12];
+    std::memcpy(head, take(12), 12);
     const quint32 rawType = raw32(head);
     if (rawType == pcapng::sectionHeaderBlock) {
         // Each section states its own byte order.
