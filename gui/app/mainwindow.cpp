@@ -236,12 +236,12 @@ QString MainWindow::timestampPrefix(const QDateTime &now)
 
 void MainWindow::debugPrint(QString txt)
 {
-    ui->textDebug->addLine(clock.prefix(), txt);
+    ui->textDebug->addLine(logPrefix(), txt);
 }
 
 void MainWindow::debugPrintList(QStringList txt)
 {
-    ui->textDebug->addLine(clock.prefix(), txt);
+    ui->textDebug->addLine(logPrefix(), txt);
 }
 
 void MainWindow::debugPrintHex(QString txt)

@@ -3,6 +3,7 @@
 // below, with a command line for typed commands and raw packets.
 #pragma once
 
+#include "capturereader.h"
 #include "cloneprojectdialog.h"
 #include "cls_wifi.h"
 #include "firmwareupload.h"
@@ -35,6 +36,10 @@ class MainWindow : public QMainWindow
     Q_PROPERTY(bool flowcontrol READ flowcontrol WRITE setFlowcontrol NOTIFY flowcontrolChanged)
     // An upload runs from uploadFile until the module has started the new firmware or it failed.
     Q_PROPERTY(bool uploading READ uploading NOTIFY uploadingChanged)
+    // The file the session is being recorded into, empty when none is.
+    Q_PROPERTY(QString captureFileName READ captureFileName NOTIFY captureChanged)
+    // A capture is being played into the log.
+    Q_PROPERTY(bool replaying READ replaying NOTIFY replayingChanged)
 
 public:
     // Lists the system's serial ports and follows adapters being plugged and pulled.
@@ -49,6 +54,9 @@ public:
     void setFlowcontrol(bool on);
     bool uploading() const { return upload.uploading(); }
     FirmwareUpload &uploader() { return upload; }
+
+    QString captureFileName() const;
+    bool replaying() const { return replay != nullptr; }
 
     // Writes the persisted settings and flushes the store; run when the event loop has ended.
     void saveSettings();
@@ -71,6 +79,10 @@ signals:
     void open_failed(QString reason);
     void upload_progress(int bytes, int total, int time);
     void uploadingChanged();
+    void captureChanged();
+    void replayingChanged();
+    // A capture has been played to its end (ok) or up to damage it could not read past.
+    void replayFinished(bool ok, qint64 packets);
     // The end of an upload: ok once the module started the new firmware, otherwise why not.
     void upload_finished(bool ok, QString reason);
 
@@ -110,6 +122,14 @@ public slots:
     Q_INVOKABLE void copyFlowChart();
     Q_INVOKABLE QString flowChartShortcut() const;
 
+    // Captures (mainwindowcapture.cpp): recording the session, playing a capture back into the log.
+    Q_INVOKABLE bool startCapture(QString path);
+    Q_INVOKABLE void stopCapture();
+    Q_INVOKABLE void chooseCapture();
+    Q_INVOKABLE QString defaultCaptureName() const;
+    Q_INVOKABLE bool openCapture(QString path);
+    Q_INVOKABLE void chooseCaptureToOpen();
+
     // Project operations of the interface.
     Q_INVOKABLE void editFile(QString fname);
     Q_INVOKABLE QString selectFile(QString fname, QString title, QString filter = QString());
@@ -136,6 +156,9 @@ private:
     void connectUpload(); // mainwindowupload.cpp
 
     void writeSettings();
+    QString logPrefix();
+    void replaySlice();
+    void endReplay(bool ok);
 
     UartHVConnection comm;
     cls_wifi wifi;
@@ -155,4 +178,9 @@ private:
     // While open_port runs: the link's reason why the port did not open.
     bool opening = false;
     QString openError;
+    std::shared_ptr<CaptureFile> capture;
+    std::unique_ptr<CaptureReader> replay;
+    qint64 replayed = 0;
+    // While a captured packet is logged: its recorded time, which its log lines carry instead of now.
+    qint64 replayMsecs = -1;
 };
