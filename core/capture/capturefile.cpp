@@ -3,6 +3,7 @@
 #include "pcapng.h"
 
 #include <QFileInfo>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -264,6 +265,8 @@ void CaptureFile::flusherLoop()
         ++passesStarted;
         QByteArray blocks;
         blocks.swap(pending);
+        // Room for as much again, so the recording threads do not grow the queue step by step.
+        pending.reserve(std::min(blocks.size(), pendingLimit));
         const bool last = stopping;
         const bool ok = recording.load();
         guard.unlock();
