@@ -77,6 +77,7 @@ void MainWindow::construct()
     // and the first port list.
     loadInterface();
     connectApiAndLog();
+    addLogSearch();
     connectUpload();
     connect(cloneDialog, &CloneProjectDialog::cloneComplete, this, &MainWindow::cloned);
     createParser();

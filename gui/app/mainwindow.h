@@ -154,6 +154,7 @@ private:
     void connectLink();
     void loadSettings();
     void connectUpload(); // mainwindowupload.cpp
+    void addLogSearch();  // mainwindowcapture.cpp
 
     void writeSettings();
     QString logPrefix();

@@ -1,15 +1,27 @@
-// The main window's captures: the session recorded into a pcapng file while it runs, and a capture
-// played back into the log, the activity feed and the interface as if its packets arrived again.
+// The main window's log search and captures: the session recorded into a pcapng file while it runs, and a
+// capture played back into the log, the activity feed and the interface as if its packets arrived again.
 #include "mainwindow.h"
 
 #include "capturereader.h"
+#include "logsearchbar.h"
+#include "logview.h"
 #include "uartdev.h"
+#include "ui_mainwindow.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QTimer>
+
+// The search line sits right below the log pane it searches.
+void MainWindow::addLogSearch()
+{
+    auto *bar = new LogSearchBar(ui->textDebug);
+    bar->setObjectName(QStringLiteral("logSearchBar"));
+    ui->verticalLayout->insertWidget(ui->verticalLayout->indexOf(ui->textDebug) + 1, bar);
+    connect(bar, &LogSearchBar::failed, this, &MainWindow::showLinkError);
+}
 
 QString MainWindow::captureFileName() const
 {
