@@ -78,6 +78,8 @@ void MainWindow::construct()
     loadInterface();
     connectApiAndLog();
     addLogSearch();
+    // Before the link's decoding is connected, so a response's latency is known while it is decoded.
+    connectLatency();
     connectUpload();
     connect(cloneDialog, &CloneProjectDialog::cloneComplete, this, &MainWindow::cloned);
     createParser();

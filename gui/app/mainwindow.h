@@ -14,6 +14,8 @@
 #include "uarthvconnection.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
+#include <QHash>
 #include <QMainWindow>
 #include <QSettings>
 #include <QString>
@@ -129,6 +131,8 @@ public slots:
     Q_INVOKABLE QString defaultCaptureName() const;
     Q_INVOKABLE bool openCapture(QString path);
     Q_INVOKABLE void chooseCaptureToOpen();
+    // While a response is being decoded: milliseconds since its command was sent, else -1.
+    Q_INVOKABLE double responseLatencyMs() const { return latencyUs < 0 ? -1 : latencyUs / 1000.0; }
 
     // Project operations of the interface.
     Q_INVOKABLE void editFile(QString fname);
@@ -155,6 +159,10 @@ private:
     void loadSettings();
     void connectUpload(); // mainwindowupload.cpp
     void addLogSearch();  // mainwindowcapture.cpp
+    void connectLatency();
+    qint64 nowUs() const;
+    void noteCommand(const QByteArray &packet);
+    void noteReceived(const QByteArray &packet);
 
     void writeSettings();
     QString logPrefix();
@@ -184,4 +192,9 @@ private:
     qint64 replayed = 0;
     // While a captured packet is logged: its recorded time, which its log lines carry instead of now.
     qint64 replayMsecs = -1;
+    qint64 replayUs = -1;
+    // When each command (class and id) was last sent, and the latency of the response being decoded.
+    QHash<int, qint64> commandSentUs;
+    qint64 latencyUs = -1;
+    QElapsedTimer latencyClock;
 };

@@ -23,6 +23,37 @@ void MainWindow::addLogSearch()
     connect(bar, &LogSearchBar::failed, this, &MainWindow::showLinkError);
 }
 
+void MainWindow::connectLatency()
+{
+    latencyClock.start();
+    connect(&wifi, &cls_wifi::tx_data, this, &MainWindow::noteCommand);
+    connect(&comm, &HVConnection::RxData, this, &MainWindow::noteReceived);
+}
+
+qint64 MainWindow::nowUs() const
+{
+    return replayUs >= 0 ? replayUs : latencyClock.nsecsElapsed() / 1000;
+}
+
+void MainWindow::noteCommand(const QByteArray &packet)
+{
+    if (packet.size() >= 4 && !(packet[0] & 0x80))
+        commandSentUs.insert((uchar(packet[2]) << 8) | uchar(packet[3]), nowUs());
+}
+
+// A response takes its command's send time once: a second answer to one command has no latency.
+void MainWindow::noteReceived(const QByteArray &packet)
+{
+    latencyUs = -1;
+    if (packet.size() < 4 || (packet[0] & 0x80)) return;
+    const auto sent = commandSentUs.find((uchar(packet[2]) << 8) | uchar(packet[3]));
+    if (sent == commandSentUs.end()) return;
+    latencyUs = nowUs() - sent.value();
+    commandSentUs.erase(sent);
+    // Nothing decoded later asks for it.
+    QTimer::singleShot(0, this, [this] { latencyUs = -1; });
+}
+
 QString MainWindow::captureFileName() const
 {
     return capture ? capture->fileName() : QString();
@@ -129,16 +160,20 @@ void MainWindow::replaySlice()
         }
         ++replayed;
         replayMsecs = packet.timeNs / 1000000;
+        replayUs = packet.timeNs / 1000;
         if (packet.isDiscarded()) {
             debugPrintHex(QStringLiteral("Noise: %1").arg(QString::fromLatin1(packet.data.toHex())));
         } else if (packet.direction == capture::Direction::Outbound) {
+            noteCommand(packet.data);
             debugPrintHex(QStringLiteral("TX: %1").arg(QString::fromLatin1(packet.data.toHex())));
         } else {
             // As the link delivers a packet: decoded first, then its "RX:" line.
+            noteReceived(packet.data);
             wifi.rx_data(packet.data);
             rxData(packet.data);
         }
         replayMsecs = -1;
+        replayUs = -1;
     } while (slice.elapsed() < UartDev::rxSliceMs);
     QTimer::singleShot(0, this, &MainWindow::replaySlice);
 }

@@ -8,6 +8,7 @@
 #include "simline.h"
 #include "testmain.h"
 
+#include <QAbstractItemModel>
 #include <QQuickItem>
 #include <QQuickView>
 #include <QSettings>
@@ -165,6 +166,47 @@ private slots:
                 break;
             }
         }
+    }
+
+    void latencyInTheFeed()
+    {
+        // A module that answers 150 ms late: the response's entry in the activity feed says so, live and
+        // when the session is played back from its capture (then from the recorded times).
+        const QString path = home.filePath("late.pcapng");
+        SimOptions late;
+        late.delayMs = 150;
+        SimDevice device(late);
+        SimLine line(&device, late);
+        QVERIFY(line.openPty());
+        auto newestLatency = [](MainWindow &w) {
+            auto *list = w.qmlView()->rootObject()->findChild<QQuickItem *>(QStringLiteral("activityList"));
+            auto *model = list
+                              ? qobject_cast<QAbstractItemModel *>(list->property("model").value<QObject *>())
+                              : nullptr;
+            if (!model || model->rowCount() == 0) return QString();
+            return model->data(model->index(0, 0), model->roleNames().key("latency")).toString();
+        };
+        {
+            MainWindow w(std::make_unique<FixedPortEnumerator>());
+            QVERIFY(w.startCapture(path));
+            w.open_port(QStringLiteral("simulated"), line.path(), 115200);
+            QSignalSpy answered(&w.api().system, SIGNAL(qml_rsp_hello()));
+            w.api().system.qml_cmd_hello();
+            QTRY_COMPARE(answered.count(), 1);
+            const QString latency = newestLatency(w);
+            QVERIFY2(latency.endsWith(" ms"), qPrintable(latency));
+            const double ms = latency.chopped(3).toDouble();
+            QVERIFY2(ms >= 150 && ms < 10000, qPrintable(latency));
+            QCOMPARE(w.responseLatencyMs(), -1.0); // asked outside a response's decoding
+            w.close_port();
+            w.stopCapture();
+        }
+        MainWindow w(std::make_unique<FixedPortEnumerator>());
+        QSignalSpy finished(&w, &MainWindow::replayFinished);
+        QVERIFY(w.openCapture(path));
+        QVERIFY(finished.wait(20000));
+        const QString latency = newestLatency(w);
+        QVERIFY2(latency.endsWith(" ms") && latency.chopped(3).toDouble() >= 150, qPrintable(latency));
     }
 
     void refusals()
