@@ -163,6 +163,7 @@ private:
     qint64 nowUs() const;
     void noteCommand(const QByteArray &packet);
     void noteReceived(const QByteArray &packet);
+    bool logCapturedCommand(const QByteArray &packet);
 
     void writeSettings();
     QString logPrefix();

@@ -5,6 +5,7 @@
 #include "capturereader.h"
 #include "logsearchbar.h"
 #include "logview.h"
+#include "messagetable.h"
 #include "uartdev.h"
 #include "ui_mainwindow.h"
 
@@ -12,6 +13,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QMetaMethod>
 #include <QTimer>
 
 // The search line sits right below the log pane it searches.
@@ -138,6 +140,9 @@ bool MainWindow::openCapture(QString path)
     replayed = 0;
     debugPrint(tr("Opening capture %1").arg(path.toHtmlEscaped()));
     if (!wasReplaying) {
+        // Commands are played through their operations for their log entries; what those encode goes
+        // nowhere, the captured bytes make the "TX:" line.
+        disconnect(&wifi, &cls_wifi::tx_data, this, &MainWindow::txData);
         emit replayingChanged();
         QTimer::singleShot(0, this, &MainWindow::replaySlice);
     }
@@ -164,7 +169,7 @@ void MainWindow::replaySlice()
         if (packet.isDiscarded()) {
             debugPrintHex(QStringLiteral("Noise: %1").arg(QString::fromLatin1(packet.data.toHex())));
         } else if (packet.direction == capture::Direction::Outbound) {
-            noteCommand(packet.data);
+            if (!logCapturedCommand(packet.data)) noteCommand(packet.data);
             debugPrintHex(QStringLiteral("TX: %1").arg(QString::fromLatin1(packet.data.toHex())));
         } else {
             // As the link delivers a packet: decoded first, then its "RX:" line.
@@ -178,6 +183,65 @@ void MainWindow::replaySlice()
     QTimer::singleShot(0, this, &MainWindow::replaySlice);
 }
 
+// A captured command, logged as its operation logs it live: decoded by its descriptor and handed to the
+// class's operation in the form the interface uses. False for a packet that is not a whole known command.
+bool MainWindow::logCapturedCommand(const QByteArray &packet)
+{
+    const auto *h = reinterpret_cast<const uint8_t *>(packet.constData());
+    if (packet.size() < packet_header_size || (h[0] & packet_event_bit) ||
+        packet.size() != packet_header_size + packet_payload_length(h))
+        return false;
+    QObject *object = wifi.class_object(h[2]);
+    const MessageDescriptor *d = nullptr;
+    for (int i = 0; i < message_command_count && !d; ++i)
+        if (message_table[i].header[2] == h[2] && message_table[i].header[3] == h[3]) d = &message_table[i];
+    std::vector<message_arg> args;
+    if (!object || !d ||
+        !decode_message(*d, h + packet_header_size, size_t(packet.size() - packet_header_size), args))
+        return false;
+    // A class's operations for the interface come in message-id order.
+    const QMetaObject *mo = object->metaObject();
+    QMetaMethod operation;
+    for (int i = mo->methodOffset(), n = 0; i < mo->methodCount() && !operation.isValid(); ++i) {
+        const QMetaMethod m = mo->method(i);
+        if (m.methodType() == QMetaMethod::Slot && m.name().startsWith("qml_cmd_") && n++ == h[3])
+            operation = m;
+    }
+    QList<QVariant> values;
+    size_t a = 0;
+    for (uint32_t sig = d->signature; sig != 0 && a < args.size(); sig >>= 4) {
+        switch (sig & 0xf) {
+        case sig_hw_addr:
+            values << QString::fromLatin1(
+                QByteArray(reinterpret_cast<const char *>(args[a++].pointer), 6).toHex());
+            break;
+        case sig_uint8array:
+        case sig_uint8array_alt:
+        case sig_uint16array:
+            values << QString::fromLatin1(
+                QByteArray(reinterpret_cast<const char *>(args[a + 1].pointer), int(args[a].value)).toHex());
+            a += 2;
+            break;
+        case sig_uint8:
+        case sig_int8:
+        case sig_uint16:
+        case sig_int16:
+        case sig_uint32:
+        case sig_int32:
+            values << int(args[a++].value);
+            break;
+        default:
+            break;
+        }
+    }
+    if (!operation.isValid() || values.size() != operation.parameterCount() || values.size() > 8)
+        return false;
+    QGenericArgument g[8];
+    for (int k = 0; k < values.size(); ++k)
+        g[k] = QGenericArgument(values[k].typeName(), values[k].constData());
+    return operation.invoke(object, Qt::DirectConnection, g[0], g[1], g[2], g[3], g[4], g[5], g[6], g[7]);
+}
+
 void MainWindow::endReplay(bool ok)
 {
     for (const QString &warning : replay->warnings())
@@ -187,6 +251,7 @@ void MainWindow::endReplay(bool ok)
     else
         showLinkError(tr("Capture read up to packet %1: %2").arg(replayed).arg(replay->errorString()));
     replay.reset();
+    connect(&wifi, &cls_wifi::tx_data, this, &MainWindow::txData);
     emit replayingChanged();
     emit replayFinished(ok, replayed);
 }

@@ -107,6 +107,18 @@ private slots:
             QTRY_COMPARE(scanned.count(), 1);
             w.api().config.qml_cmd_get_mac(0);
             QTRY_VERIFY(traffic(log->logEntries()).last().startsWith("RX: 8807"));
+            // Commands with an address, an array and a negative number, each answered before the next,
+            // so the host and the module see one order.
+            QSignalSpy macSet(&w.api().config, SIGNAL(qml_rsp_set_mac(int, int)));
+            w.api().config.qml_cmd_set_mac(1, QStringLiteral("02aabbccddee"));
+            QTRY_COMPARE(macSet.count(), 1);
+            QSignalSpy passwordSet(&w.api().sme, SIGNAL(qml_rsp_set_password(int)));
+            w.api().sme.qml_cmd_set_password(QStringLiteral("6e773330302d64656d6f"));
+            QTRY_COMPARE(passwordSet.count(), 1);
+            QSignalSpy connected(&w.api().tcpip, SIGNAL(qml_rsp_tcp_connect(int, int)));
+            w.api().tcpip.qml_cmd_tcp_connect(0x0a01a8c0, 80, -1);
+            QTRY_COMPARE(connected.count(), 1);
+            QTRY_VERIFY(traffic(log->logEntries()).last().startsWith("RX: 0803040100"));
             live = log->logEntries();
             w.close_port();
             w.stopCapture();
