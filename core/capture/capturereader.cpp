@@ -72,11 +72,11 @@ quint32 CaptureReader::u32(const char *p) const
 // Bytes that can still be taken: those buffered, topped up from the file when that is short.
 qint64 CaptureReader::available()
 {
-    return buffer.size() - bufferPos + (file.size() - file.pos());
+    return fileBytes - offset;
 }
 
-// The next n bytes, contiguous, or nullptr if the file ends first (nothing is consumed then).
-const char *CaptureReader::take(qint64 n)
+// The next n bytes, contiguous, without taking them; nullptr if the file ends first.
+const char *CaptureReader::peek(qint64 n)
 {
     if (buffer.size() - bufferPos < n) {
         buffer.remove(0, int(bufferPos));
@@ -90,7 +90,14 @@ const char *CaptureReader::take(qint64 n)
         }
         if (buffer.size() < n) return nullptr;
     }
-    const char *p = buffer.constData() + bufferPos;
+    return buffer.constData() + bufferPos;
+}
+
+// The next n bytes, contiguous and taken, or nullptr (nothing taken) if the file ends first.
+const char *CaptureReader::take(qint64 n)
+{
+    const char *p = peek(n);
+    if (!p) return nullptr;
     bufferPos += n;
     offset += n;
     return p;
@@ -132,7 +139,9 @@ bool CaptureReader::open(const QString &path)
         error = QStringLiteral("%1 is not a regular file").arg(path);
         return false;
     }
-    if (file.size() < 4) {
+    // The file as it is now: a capture still being written is read up to here.
+    fileBytes = file.size();
+    if (fileBytes < 4) {
         error = QStringLiteral("%1 is not a capture file: it is too short").arg(path);
         return false;
     }
@@ -243,9 +252,7 @@ CaptureReader::Result CaptureReader::nextBlock(CapturedPacket &packet, bool &isP
     }
     if (left < 12) return cut(left);
     const qint64 at = offset;
-    // Copied: the next take may move the buffer.
-    char head[12];
-    std::memcpy(head, take(12), 12);
+    const char *head = peek(12);
     const quint32 rawType = raw32(head);
     if (rawType == pcapng::sectionHeaderBlock) {
         // Each section states its own byte order.
@@ -266,31 +273,31 @@ CaptureReader::Result CaptureReader::nextBlock(CapturedPacket &packet, bool &isP
         return fail(
             QStringLiteral("the block at offset %1 has an impossible length (%2 bytes)").arg(at).arg(length));
     if (length > left) return cut(left);
-    const char *rest = take(length - 12);
-    const quint32 trailing = u32(rest + length - 16);
+    // The whole block at once: `head` is not used after this, since taking may move the buffer.
+    const char *block = take(length);
+    const quint32 trailing = u32(block + length - 4);
     if (trailing != length)
         return fail(QStringLiteral("the block at offset %1 is damaged: its two lengths differ (%2 and %3)")
                         .arg(at)
                         .arg(length)
                         .arg(trailing));
-    // The body as one run: the 4 bytes after the length, then the rest up to the trailing length.
-    QByteArray body(head + 8, 4);
-    body.append(rest, int(length - 16));
-    const int size = body.size();
+    // The body: from after the length up to the trailing length.
+    const char *body = block + 8;
+    const int size = int(length - 12);
     switch (type) {
     case pcapng::sectionHeaderBlock:
-        if (!readSection(body.constData(), size)) return Result::Failed;
+        if (!readSection(body, size)) return Result::Failed;
         return Result::Packet;
     case pcapng::interfaceBlock:
-        readInterface(body.constData(), size);
+        readInterface(body, size);
         if (!error.isEmpty()) return fail(error);
         return Result::Packet;
     case pcapng::enhancedPacketBlock:
-        isPacket = readEnhanced(body.constData(), size, packet);
+        isPacket = readEnhanced(body, size, packet);
         if (!error.isEmpty()) return fail(error);
         return Result::Packet;
     case pcapng::simplePacketBlock:
-        isPacket = readSimple(body.constData(), size, packet);
+        isPacket = readSimple(body, size, packet);
         if (!error.isEmpty()) return fail(error);
         return Result::Packet;
     default:

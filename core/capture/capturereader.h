@@ -46,7 +46,7 @@ public:
     QStringList warnings() const { return notes; }
     qint64 ignoredBytes() const { return ignored; }
     qint64 skippedPackets() const { return skipped; }
-    qint64 fileSize() const { return file.size(); }
+    qint64 fileSize() const { return fileBytes; }
     qint64 position() const { return offset; }
     bool isClassicPcap() const { return classic; }
     // The interfaces of the section being read.
@@ -60,6 +60,7 @@ private:
     };
 
     qint64 available();
+    const char *peek(qint64 n);
     const char *take(qint64 n);
     quint16 u16(const char *p) const;
     quint32 u32(const char *p) const;
@@ -77,6 +78,7 @@ private:
     QByteArray buffer;
     qint64 bufferPos = 0;
     qint64 offset = 0; // of the next unread byte in the file
+    qint64 fileBytes = 0;
     bool swapped = false;
     bool classic = false;
     bool finished = false;
