@@ -107,27 +107,6 @@ Rectangle {
                 HoverHandler { id: stateHover }
             }
         }
-        // Recording the session, and playing a recorded one into the log (with no port open).
-        Button {
-            objectName: "captureButton"
-            text: mainobj.captureFileName ? qsTr("Stop capture") : qsTr("Capture…")
-            onClicked: mainobj.captureFileName ? mainobj.stopCapture() : mainobj.chooseCapture()
-        }
-        Button {
-            objectName: "openCaptureButton"
-            text: qsTr("Open capture…")
-            enabled: !bar.attached && !mainobj.replaying
-            onClicked: mainobj.chooseCaptureToOpen()
-        }
-        Label {
-            objectName: "captureStatus"
-            visible: mainobj.captureFileName !== ""
-            text: qsTr("● Capturing to %1").arg(mainobj.captureFileName)
-            color: Theme.failed
-            elide: Text.ElideMiddle
-            Layout.fillWidth: true
-            Layout.maximumWidth: implicitWidth
-        }
     }
 
     // The connection's signals are capitalised, which handler names cannot express: connect them here.

@@ -13,16 +13,45 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QLabel>
+#include <QLayout>
 #include <QMetaMethod>
+#include <QPushButton>
 #include <QTimer>
 
-// The search line sits right below the log pane it searches.
+// The search line sits right below the log pane it searches, with the session's capture at its end:
+// a button that starts and stops recording, one that plays a capture, and the file being recorded.
 void MainWindow::addLogSearch()
 {
     auto *bar = new LogSearchBar(ui->textDebug);
     bar->setObjectName(QStringLiteral("logSearchBar"));
     ui->verticalLayout->insertWidget(ui->verticalLayout->indexOf(ui->textDebug) + 1, bar);
     connect(bar, &LogSearchBar::failed, this, &MainWindow::showLinkError);
+
+    auto *status = new QLabel;
+    status->setObjectName(QStringLiteral("captureStatus"));
+    status->setStyleSheet(QStringLiteral("color: #c0392b"));
+    status->hide();
+    auto *record = new QPushButton(tr("Capture…"));
+    record->setObjectName(QStringLiteral("captureButton"));
+    auto *play = new QPushButton(tr("Open capture…"));
+    play->setObjectName(QStringLiteral("openCaptureButton"));
+    bar->layout()->addWidget(status);
+    bar->layout()->addWidget(record);
+    bar->layout()->addWidget(play);
+    connect(record, &QPushButton::clicked, this, [this] { capture ? stopCapture() : chooseCapture(); });
+    connect(play, &QPushButton::clicked, this, &MainWindow::chooseCaptureToOpen);
+    connect(this, &MainWindow::captureChanged, status, [this, status, record] {
+        status->setText(QString::fromUtf8("● ") + tr("Capturing to %1").arg(captureFileName()));
+        status->setHidden(!capture);
+        record->setText(capture ? tr("Stop capture") : tr("Capture…"));
+    });
+    // Playing needs the port closed and no other capture playing.
+    auto playable = [this, play] {
+        play->setEnabled(!replaying() && !(comm.device() && comm.device()->isRunning()));
+    };
+    connect(this, &MainWindow::attached, play, playable);
+    connect(this, &MainWindow::replayingChanged, play, playable);
 }
 
 void MainWindow::connectLatency()

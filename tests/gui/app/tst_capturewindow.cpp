@@ -9,6 +9,8 @@
 #include "testmain.h"
 
 #include <QAbstractItemModel>
+#include <QLabel>
+#include <QPushButton>
 #include <QQuickItem>
 #include <QQuickView>
 #include <QSettings>
@@ -91,13 +93,17 @@ private slots:
             QVERIFY(w.startCapture(path));
             QCOMPARE(w.captureFileName(), path);
             QCOMPARE(changed.size(), 1);
-            // Shown in the window while it runs.
-            auto *status =
-                w.qmlView()->rootObject()->findChild<QQuickItem *>(QStringLiteral("captureStatus"));
-            QVERIFY(status);
-            QVERIFY(status->isVisible());
-            QCOMPARE(status->property("text").toString(), QString::fromUtf8("● Capturing to ") + path);
+            // Shown in the window while it runs, and the button stops it.
+            auto *status = w.findChild<QLabel *>(QStringLiteral("captureStatus"));
+            auto *button = w.findChild<QPushButton *>(QStringLiteral("captureButton"));
+            QVERIFY(status && button);
+            QVERIFY(!status->isHidden());
+            QCOMPARE(status->text(), QString::fromUtf8("● Capturing to ") + path);
+            QCOMPARE(button->text(), QString("Stop capture"));
+            auto *open = w.findChild<QPushButton *>(QStringLiteral("openCaptureButton"));
+            QVERIFY(open && open->isEnabled());
             w.open_port(QStringLiteral("simulated"), line.path(), 115200);
+            QVERIFY(!open->isEnabled()); // a capture is not played into a live session
             log->clearLog();
             QSignalSpy radioOn(&w.api().sme, SIGNAL(qml_evt_wifi_is_on(int)));
             QSignalSpy scanned(&w.api().sme, SIGNAL(qml_evt_scanned(int)));
@@ -123,7 +129,8 @@ private slots:
             w.close_port();
             w.stopCapture();
             QCOMPARE(w.captureFileName(), QString());
-            QVERIFY(!status->isVisible());
+            QVERIFY(status->isHidden());
+            QCOMPARE(button->text(), QString::fromUtf8("Capture…"));
         }
 
         // The file against the module's own trace: every packet, in order, both ways; the noise apart.
