@@ -12,6 +12,7 @@ FlashJob::FlashJob(const QString &port, const FlashOptions &options, QObject *pa
     connect(&comm, &HVConnection::RxData, &wifi, &cls_wifi::rx_data);
     connect(&comm, &HVConnection::LinkError, this, &FlashJob::linkError);
     connect(&comm, &HVConnection::DeviceClosed, this, &FlashJob::linkClosed);
+    comm.setCapture(options.capture);
 
     upload.connectApi();
     upload.setFlowcontrol(options.flowcontrol);

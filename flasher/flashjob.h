@@ -12,6 +12,9 @@
 #include <QTimer>
 #include <functional>
 #include <optional>
+#include <memory>
+
+class CaptureFile;
 
 struct FlashOptions {
     QString image;
@@ -22,6 +25,7 @@ struct FlashOptions {
     bool eraseKeys = false;
     int timeoutMs = FirmwareUpload::defaultResponseTimeoutMs;
     int retries = 0; // further attempts after a failed upload
+    std::shared_ptr<CaptureFile> capture; // shared by every port's job; null records nothing
 };
 
 // One module on one port: open, optionally reset into the update state, upload, wait for the boot.

@@ -1,4 +1,5 @@
 #include "benchrun.h"
+#include "capturefile.h"
 #include "firmwareupload.h"
 #include "flashjob.h"
 #include "imagesummary.h"
@@ -138,8 +139,12 @@ int main(int argc, char *argv[])
         QStringLiteral("bench"),
         QStringLiteral("Production bench: wait for a module on each port, flash it, assign and record, wait for "
                        "it to be removed, and repeat until Ctrl-C."));
+    const QCommandLineOption captureTo(QStringLiteral("capture"),
+                                       QStringLiteral("Record every port's packets into <file> (pcapng), one "
+                                                      "interface per port."),
+                                       QStringLiteral("file"));
     cli.addOptions({help, version, baud, window, enterDfu, eraseKeys, timeout, retries, quiet, json, record, benchId,
-                    macPool, releaseMac, exportCsv, reservations, bench});
+                    macPool, releaseMac, exportCsv, reservations, bench, captureTo});
     cli.addPositionalArgument(QStringLiteral("image"), QStringLiteral("The image file, e.g. wifi.dfu."));
     cli.addPositionalArgument(QStringLiteral("port"), QStringLiteral("Serial ports, e.g. /dev/ttyUSB0."),
                               QStringLiteral("port..."));
@@ -257,6 +262,18 @@ int main(int argc, char *argv[])
         if (!pool) return failure(why);
     }
 
+    if (cli.isSet(captureTo)) {
+        options.capture = std::make_shared<CaptureFile>();
+        if (!options.capture->open(cli.value(captureTo), QStringList{options.image} + ports)) {
+            std::fprintf(stderr, "nwflash: %s\n", options.capture->errorString().toLocal8Bit().constData());
+            return 1;
+        }
+        // The upload goes on without its record.
+        QObject::connect(options.capture.get(), &CaptureFile::failed, &app, [](const QString &why) {
+            std::fprintf(stderr, "nwflash: %s\n", why.toLocal8Bit().constData());
+        });
+    }
+
     ::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK);
     for (int s : {SIGINT, SIGTERM, SIGHUP})
         std::signal(s, onSignal);
@@ -310,6 +327,7 @@ int main(int argc, char *argv[])
     if (style != ProgressView::Style::Json && (settings.repeat || ports.size() > 1))
         std::printf("%s\n", run.summary().toLocal8Bit().constData());
     std::fflush(stdout);
+    if (options.capture) options.capture->close();
     if (status != 0) return status;
     return run.allOk() ? 0 : 1;
 }

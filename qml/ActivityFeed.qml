@@ -14,7 +14,10 @@ Rectangle {
         var now = new Date()
         function two(n) { return ("0" + n).slice(-2) }
         var time = two(now.getHours()) + ":" + two(now.getMinutes()) + ":" + two(now.getSeconds())
-        items.insert(0, { time: time, name: name, detail: detail, result: result })
+        // A response's time since its command, while the response is being decoded.
+        var latency = mainobj.responseLatencyMs()
+        items.insert(0, { time: time, name: name, detail: detail, result: result,
+                          latency: latency >= 0 ? qsTr("%1 ms").arg(latency.toFixed(1)) : "" })
         if (items.count > Theme.maxRows) items.remove(Theme.maxRows, items.count - Theme.maxRows)
     }
 
@@ -43,6 +46,7 @@ Rectangle {
         }
         ListView {
             id: list
+            objectName: "activityList"
             Layout.fillWidth: true
             Layout.fillHeight: true
             clip: true
@@ -60,6 +64,7 @@ Rectangle {
                 }
                 Label { text: model.time; color: Theme.faint; font.pixelSize: Theme.smallSize }
                 Label { text: model.name; font.bold: true }
+                Label { text: model.latency; color: Theme.faint; font.pixelSize: Theme.smallSize; visible: text !== "" }
                 Label {
                     text: model.result > 0 ? Theme.resultText(model.result) + " " + model.detail : model.detail
                     color: model.result > 0 ? Theme.bad : Theme.text

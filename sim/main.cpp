@@ -1,5 +1,6 @@
 // nwsim: plays an NW300 module on a pseudo-terminal (or a serial device) until it is stopped.
 #include "hwaddress.h"
+#include "capturefile.h"
 #include "nwversion.h"
 #include "simdevice.h"
 #include "simline.h"
@@ -86,6 +87,9 @@ int main(int argc, char *argv[])
     const QList<QCommandLineOption> options = {
         {{QStringLiteral("v"), QStringLiteral("verbose")},
          QStringLiteral("Print one decoded line per packet received (<) and sent (>).")},
+        {QStringLiteral("capture"),
+         QStringLiteral("Record the line's packets into <file> (pcapng; outbound is host to module)."),
+         QStringLiteral("file")},
         {QStringLiteral("flash-out"),
          QStringLiteral("Write the flash to <file> after every flash_upload_finish."),
          QStringLiteral("file")},
@@ -167,6 +171,14 @@ int main(int argc, char *argv[])
         return 2;
     }
 
+    CaptureFile capture;
+    if (parser.isSet(QStringLiteral("capture")) &&
+        !capture.open(parser.value(QStringLiteral("capture")),
+                      QStringList{o.flashOut} + parser.positionalArguments())) {
+        std::fprintf(stderr, "nwsim: %s\n", qPrintable(capture.errorString()));
+        return 1;
+    }
+
     SimDevice device(o);
     SimLine line(&device, o);
     QString error;
@@ -180,6 +192,18 @@ int main(int argc, char *argv[])
     std::printf("%s\n", qPrintable(line.path()));
     std::fflush(stdout);
 
+    if (capture.isRecording()) {
+        const int port = capture.addInterface(line.path(), o.baud);
+        // Directions as the host sees them, so every capture of a session reads the same way.
+        QObject::connect(&line, &SimLine::received, [&capture, port](const QByteArray &p) {
+            capture.record(port, capture::Direction::Outbound, p.constData(), p.size());
+        });
+        QObject::connect(&line, &SimLine::sent, [&capture, port](const QByteArray &p) {
+            capture.record(port, capture::Direction::Inbound, p.constData(), p.size());
+        });
+        QObject::connect(&capture, &CaptureFile::failed,
+                         [](const QString &why) { std::fprintf(stderr, "nwsim: %s\n", qPrintable(why)); });
+    }
     if (parser.isSet(QStringLiteral("verbose"))) {
         QObject::connect(&line, &SimLine::received, [](const QByteArray &p) {
             std::printf("< %s\n", qPrintable(sim_describe(p, true)));

@@ -4,6 +4,7 @@
 usage: apigen.py <wifiapi.xml> <output folder>
        apigen.py --counts <wifiapi.xml> <output header>
        apigen.py --names <wifiapi.xml> <output source>
+       apigen.py --dissector <wifiapi.xml> <logformat.cpp> <output .lua>
 
 Writes wifi_classes.h (the per-class QObject classes, for moc), wifi_classes.cpp (command operations),
 message_catalogue.cpp (message_table, the receive lookup arrays and the response/event handlers) and
@@ -11,9 +12,12 @@ message_counts.h (the number of classes, commands and events). The XML file
 is the one description of the API; nothing here knows a message by name. With --counts it writes only the
 number of commands and events of each class, which is all the serial worker needs to tell a header from noise.
 With --names it writes the name and parameter names of every message, for the simulated module's trace.
+With --dissector it writes a Lua dissector for protocol analysers (protocol nw300 on the first user link
+type), taking the result-code texts from velmo's log formatter so both show the same words.
 """
 
 import os
+import re
 import sys
 import xml.etree.ElementTree as ET
 
@@ -424,6 +428,220 @@ def gen_counts(classes):
         ""])
 
 
+# ------------------------------------------------------------------------------------------- dissector
+
+LUA_FIELDS = {"uint8": ("uint8", "base.DEC"), "int8": ("int8", "base.DEC"), "uint16": ("uint16", "base.DEC"),
+              "int16": ("int16", "base.DEC"), "uint32": ("uint32", "base.DEC"), "int32": ("int32", "base.DEC"),
+              "ipv4": ("ipv4", None), "hw_addr": ("ether", None), "uint8array": ("bytes", None),
+              "uint16array": ("bytes", None)}
+
+LUA_BODY = r"""
+local RESULT_TEXT = {}
+for code, text in pairs(RESULTS) do RESULT_TEXT[code] = text end
+
+local f_kind = ProtoField.uint8("nw300.type", "Message type", base.DEC, {[0] = "command or response", [1] = "event"}, 0x80)
+local f_device = ProtoField.uint8("nw300.device", "Device id", base.DEC, nil, 0x78)
+local f_length = ProtoField.uint16("nw300.length", "Payload length", base.DEC, nil, 0x07ff)
+local f_class = ProtoField.uint8("nw300.class", "Class", base.DEC, CLASS_NAMES)
+local f_id = ProtoField.uint8("nw300.id", "Message id", base.DEC)
+local f_message = ProtoField.string("nw300.message", "Message")
+local f_direction = ProtoField.string("nw300.direction", "Direction")
+table.insert(FIELDS, f_kind)
+table.insert(FIELDS, f_device)
+table.insert(FIELDS, f_length)
+table.insert(FIELDS, f_class)
+table.insert(FIELDS, f_id)
+table.insert(FIELDS, f_message)
+table.insert(FIELDS, f_direction)
+nw300.fields = FIELDS
+
+local e_malformed = ProtoExpert.new("nw300.malformed", "Malformed NW300 packet", expert.group.MALFORMED, expert.severity.ERROR)
+local e_unknown = ProtoExpert.new("nw300.unknown", "Unknown NW300 message", expert.group.UNDECODED, expert.severity.WARN)
+local e_noise = ProtoExpert.new("nw300.noise", "Bytes the receiver discarded", expert.group.SEQUENCE, expert.severity.NOTE)
+nw300.experts = {e_malformed, e_unknown, e_noise}
+
+-- Direction as the capture's block flags hold it (1 inbound, 2 outbound); absent in classic pcap.
+local ok_dir, dir_field = pcall(Field.new, "frame.packet_flags_direction")
+if not ok_dir then dir_field = nil end
+
+local function direction()
+    if not dir_field then return 0 end
+    local ok, v = pcall(dir_field)
+    if ok and v then return v.value end
+    return 0
+end
+
+local function hex(tvb, off, n)
+    if n <= 0 then return "" end
+    return string.lower(tvb(off, n):bytes():tohex())
+end
+
+local function hexnum(v, size)
+    if v < 0 then v = v + 4294967296 end
+    return string.format("0x%0" .. (size * 2) .. "x", v)
+end
+
+-- A parameter's value as velmo's log pane shows it, without padding and colour.
+local function value_text(p, tvb, off, n)
+    local t = p.type
+    if t == "hw_addr" or t == "uint8array" or t == "uint16array" then return hex(tvb, off, n) end
+    if t == "ipv4" then
+        return string.format("%d.%d.%d.%d", tvb(off, 1):uint(), tvb(off + 1, 1):uint(), tvb(off + 2, 1):uint(), tvb(off + 3, 1):uint())
+    end
+    local v
+    if t == "int8" or t == "int16" or t == "int32" then v = tvb(off, p.size):le_int() else v = tvb(off, p.size):le_uint() end
+    if p.result then return string.format("0x%04x '%s'", v, RESULT_TEXT[v] or "") end
+    return string.format("%d (%s)", v, hexnum(v, p.size))
+end
+
+local function add_param(tree, p, tvb, off, n)
+    local range = tvb(off, n)
+    if p.type == "hw_addr" or p.type == "ipv4" or p.type == "uint8array" or p.type == "uint16array" then
+        return tree:add(p.field, range)
+    end
+    return tree:add_le(p.field, range)
+end
+
+local function dissect(tvb, pinfo, tree)
+    pinfo.cols.protocol = "NW300"
+    local total = tvb:len()
+    local subtree = tree:add(nw300, tvb(), "NW300 module API")
+    local dir = direction()
+    if dir == 1 then subtree:add(f_direction, "inbound (module to host)")
+    elseif dir == 2 then subtree:add(f_direction, "outbound (host to module)") end
+    local b0 = total >= 1 and tvb(0, 1):uint() or 0
+    if total < 4 or bit32.band(b0, 0x78) ~= 0x08 then
+        subtree:add_proto_expert_info(e_noise, "not a packet header: " .. total .. " bytes the receiver skipped")
+        if total < 4 and total > 0 and bit32.band(b0, 0x78) == 0x08 then
+            subtree:add_proto_expert_info(e_malformed, "shorter than a packet header")
+        end
+        pinfo.cols.info = "line noise: " .. hex(tvb, 0, math.min(total, 16)) .. (total > 16 and "..." or "")
+        return total
+    end
+    subtree:add(f_kind, tvb(0, 1))
+    subtree:add(f_device, tvb(0, 1))
+    subtree:add(f_length, tvb(0, 2))
+    subtree:add(f_class, tvb(2, 1))
+    subtree:add(f_id, tvb(3, 1))
+    local length = bit32.bor(bit32.lshift(bit32.band(b0, 7), 8), tvb(1, 1):uint())
+    local class_id, id = tvb(2, 1):uint(), tvb(3, 1):uint()
+    local kind
+    if bit32.band(b0, 0x80) ~= 0 then kind = "evt" elseif dir == 2 then kind = "cmd" else kind = "rsp" end
+    local m = MESSAGES[kind .. "/" .. class_id .. "/" .. id]
+    local present = total - 4
+    local problems = {}
+    if present < length then
+        table.insert(problems, "payload of " .. present .. " bytes, the header says " .. length)
+    elseif present > length then
+        table.insert(problems, present - length .. " bytes after the payload the header announces")
+    end
+    local payload = math.min(present, length)
+    if not m then
+        subtree:add_proto_expert_info(e_unknown, string.format("no %s %d in class %d", KIND_WORD[kind], id, class_id))
+        pinfo.cols.info = string.format("unknown %s: class %d id %d", KIND_WORD[kind], class_id, id)
+    else
+        subtree:add(f_message, m.full)
+        subtree:append_text(": " .. m.full)
+        local info = {m.class .. " " .. m.name .. " " .. KIND_WORD[kind]}
+        local array_off = 4 + m.fixed
+        for _, p in ipairs(m.params) do
+            local off = 4 + p.off
+            if p.off + p.size > payload then
+                table.insert(problems, "the payload ends before " .. p.name)
+                break
+            end
+            if p.array then
+                local n = p.size == 1 and tvb(off, 1):uint() or tvb(off, 2):le_uint()
+                local have = math.max(0, 4 + payload - array_off)
+                if n > have then
+                    table.insert(problems, p.name .. " announces " .. n .. " bytes, " .. have .. " are there")
+                    n = have
+                end
+                if n > 0 then
+                    add_param(subtree, p, tvb, array_off, n)
+                else
+                    subtree:add(p.field, tvb(off, 0))
+                end
+                local text = value_text(p, tvb, array_off, n)
+                if #text > 32 then text = string.sub(text, 1, 32) .. "..." end
+                table.insert(info, p.name .. ":" .. text)
+            else
+                add_param(subtree, p, tvb, off, p.size)
+                table.insert(info, p.name .. ":" .. value_text(p, tvb, off, p.size))
+            end
+        end
+        pinfo.cols.info = table.concat(info, " ")
+    end
+    for _, problem in ipairs(problems) do
+        subtree:add_proto_expert_info(e_malformed, problem)
+    end
+    if #problems > 0 then pinfo.cols.info:append(" [malformed]") end
+    return total
+end
+
+function nw300.dissector(tvb, pinfo, tree)
+    -- A fault in the dissector must not hide the packet: it is reported as malformed instead.
+    local ok, err = pcall(dissect, tvb, pinfo, tree)
+    if not ok then
+        local t = tree:add(nw300, tvb(), "NW300 module API")
+        t:add_proto_expert_info(e_malformed, "cannot decode: " .. tostring(err))
+    end
+    return tvb:len()
+end
+
+local encaps = wtap_encaps or wtap
+DissectorTable.get("wtap_encap"):add(encaps and encaps.USER0 or 45, nw300)
+"""
+
+
+def read_result_texts(path):
+    text = open(path, encoding="utf-8").read()
+    pairs = re.findall(r'\{0x([0-9a-fA-F]{4}), "((?:[^"\\]|\\.)*)"\}', text)
+    if not pairs:
+        fail("no result texts in %s" % path)
+    return [(int(code, 16), t) for code, t in pairs]
+
+
+def lua_string(s):
+    return '"' + s.replace("\\", "\\\\").replace('"', '\\"') + '"'
+
+
+def gen_dissector(classes, results):
+    out = ["-- NW300 module API over a serial line: a dissector for captures on the first user link type.",
+           "-- Generated by tools/apigen.py from the API definition file. Do not edit.",
+           'local nw300 = Proto("nw300", "NW300 module API")',
+           'local KIND_WORD = {cmd = "command", rsp = "response", evt = "event"}',
+           "local RESULTS = {"]
+    w = out.append
+    for code, t in results:
+        w("    [0x%04x] = %s," % (code, lua_string(t)))
+    w("}")
+    w("local CLASS_NAMES = {%s}" % ", ".join("[%d] = %s" % (c.id, lua_string(c.name)) for c in classes))
+    w("local FIELDS = {}")
+    w("local MESSAGES = {}")
+    w("local function field(f) table.insert(FIELDS, f) return f end")
+    for c in classes:
+        for m in c.commands + c.responses + c.events:
+            params = []
+            for p, off in m.offsets():
+                abbr = "nw300.%s.%s.%s.%s" % (m.kind, c.name, m.name, p.name)
+                ftype, base = LUA_FIELDS[p.type]
+                result = m.kind != "cmd" and p.type == "uint16" and p.name in ("result", "reason")
+                if result:
+                    ctor = 'ProtoField.uint16("%s", "%s", base.HEX, RESULTS)' % (abbr, p.name)
+                elif base:
+                    ctor = 'ProtoField.%s("%s", "%s", %s)' % (ftype, abbr, p.name, base)
+                else:
+                    ctor = 'ProtoField.%s("%s", "%s")' % (ftype, abbr, p.name)
+                params.append('{name = "%s", type = "%s", off = %d, size = %d, array = %s, result = %s, field = field(%s)}'
+                              % (p.name, p.type, off, p.size, "true" if p.is_array else "false",
+                                 "true" if result else "false", ctor))
+            w('MESSAGES["%s/%d/%d"] = {class = "%s", name = "%s", full = "%s", fixed = %d, params = {%s}}'
+              % (m.kind, c.id, m.id, c.name, m.name, m.full_name, m.fixed, ", ".join(params)))
+    return "\n".join(out) + "\n" + LUA_BODY.lstrip("\n")
+
+
+
 def main():
     if len(sys.argv) == 4 and sys.argv[1] == "--names":
         os.makedirs(os.path.dirname(os.path.abspath(sys.argv[3])), exist_ok=True)
@@ -432,6 +650,10 @@ def main():
     if len(sys.argv) == 4 and sys.argv[1] == "--counts":
         os.makedirs(os.path.dirname(os.path.abspath(sys.argv[3])), exist_ok=True)
         write_if_changed(sys.argv[3], gen_counts(load(sys.argv[2])))
+        return
+    if len(sys.argv) == 5 and sys.argv[1] == "--dissector":
+        os.makedirs(os.path.dirname(os.path.abspath(sys.argv[4])), exist_ok=True)
+        write_if_changed(sys.argv[4], gen_dissector(load(sys.argv[2]), read_result_texts(sys.argv[3])))
         return
     if len(sys.argv) != 3:
         fail("usage: apigen.py <wifiapi.xml> <output folder> | --counts|--names <wifiapi.xml> <output>")

@@ -5,6 +5,7 @@
 # Usage: tools/flood-velmo.sh [build-dir] [seconds] [nwsim stream option...]
 #   tools/flood-velmo.sh build 60                          events as fast as the line takes them
 #   tools/flood-velmo.sh build 60 --scan-stream 921600     scan results at the byte rate of 921600 baud
+#   FLOOD_VELMO_ARGS="--capture /tmp/f.pcapng" tools/flood-velmo.sh build 60    the same, recorded
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/tools/lib/nwsim.sh"
@@ -59,7 +60,7 @@ QML
 
 start_nwsim "$bin/nwsim" "$work/sim.log" "${stream[@]}" || exit 1
 
-(cd "$work" && XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=offscreen exec "$bin/velmo" --port "$port" \
+(cd "$work" && XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=offscreen exec "$bin/velmo" --port "$port" ${FLOOD_VELMO_ARGS:-} \
   >"$work/velmo.log" 2>&1) &
 velmo=$!
 sleep 0.5

@@ -1,5 +1,6 @@
 #include "uartdev.h"
 
+#include "capturefile.h"
 #include "messagecounts.h"
 #include "packet.h"
 
@@ -91,15 +92,21 @@ void UartDev::run()
         if (isKnownHeader(header)) {
             const int length = packet_payload_length(header);
             if (length != 0 && readExact(length, buffer + headerSize) <= 0) break;
+            if (capturing.load(std::memory_order_relaxed)) captureInbound(buffer, headerSize + length);
             if (!queuePacket(buffer, headerSize + length)) break;
             need = headerSize;
         } else {
             // Search the stream one byte at a time for a header of a known message.
             qDebug("resync");
+            if (capturing.load(std::memory_order_relaxed)) {
+                discarded.append(buffer[0]);
+                if (discarded.size() >= 4096) captureDiscarded();
+            }
             std::memmove(buffer, buffer + 1, headerSize - 1);
             need = 1;
         }
     }
+    captureDiscarded();
     qDebug("UART disconnecting");
     if (releasePort()) {
         emit Closed();
@@ -175,8 +182,42 @@ int UartDev::writeAll(int n, const char *buffer)
     return -1;
 }
 
+void UartDev::setCapture(std::shared_ptr<CaptureFile> file, int interfaceId)
+{
+    std::lock_guard<std::mutex> lock(captureLock);
+    captureFile = std::move(file);
+    captureInterface = interfaceId;
+    capturing.store(captureFile != nullptr && interfaceId >= 0);
+}
+
+// Reader thread: the noise before a packet goes into the capture ahead of it.
+void UartDev::captureInbound(const char *packet, int size)
+{
+    if (!discarded.isEmpty()) captureDiscarded();
+    std::lock_guard<std::mutex> lock(captureLock);
+    if (captureFile) captureFile->record(captureInterface, capture::Direction::Inbound, packet, size);
+}
+
+void UartDev::captureDiscarded()
+{
+    if (discarded.isEmpty()) return;
+    {
+        std::lock_guard<std::mutex> lock(captureLock);
+        if (captureFile)
+            captureFile->recordDiscarded(captureInterface, discarded.constData(), discarded.size());
+    }
+    discarded.clear();
+}
+
 void UartDev::TxData(const QByteArray &data)
 {
+    // Recorded before the write, so a quick answer never lands ahead of its command in the capture.
+    if (capturing.load(std::memory_order_relaxed)) {
+        std::lock_guard<std::mutex> lock(captureLock);
+        if (captureFile)
+            captureFile->record(captureInterface, capture::Direction::Outbound, data.constData(),
+                                data.size());
+    }
     writeAll(data.size(), data.constData());
 }
 

@@ -7,7 +7,10 @@
 #include <QThread>
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
+
+class CaptureFile;
 
 // One open serial port to the module. Its thread only reads: it cuts the byte stream into API
 // packets and hands them to the object's own thread in batches, where each is emitted as RxData.
@@ -54,6 +57,10 @@ public:
     // Deletes the object once every packet read has been emitted; the port must be closed.
     void releaseWhenDrained();
 
+    // Records the port's packets both ways, and the bytes the reader drops between them, into `file` as
+    // its interface `interfaceId`; null stops recording. Any thread.
+    void setCapture(std::shared_ptr<CaptureFile> file, int interfaceId);
+
     // Whether a 4-byte header names a known message of the module's API.
     static bool isKnownHeader(const unsigned char *header);
 
@@ -81,6 +88,8 @@ private:
     void drain();
     void markLost(const QString &reason);
     void wakeReader();
+    void captureInbound(const char *packet, int size);
+    void captureDiscarded();
 
     serialio::Event stopEvent;
     // Set when the port is being taken away, so the reader and a writer let go of the descriptor.
@@ -105,6 +114,13 @@ private:
     bool closeRequested = false; // a port closed on request is never reported as lost
     bool lostPending = false;
     QString lostReason;
+
+    // The capture hook, guarded by captureLock; `capturing` spares the lock when nothing records.
+    std::mutex captureLock;
+    std::shared_ptr<CaptureFile> captureFile;
+    int captureInterface = -1;
+    std::atomic<bool> capturing{false};
+    QByteArray discarded; // reader thread: bytes dropped since the last packet
 
     // The object's thread only: the batch being emitted.
     QByteArray batch;

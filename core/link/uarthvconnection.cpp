@@ -1,5 +1,6 @@
 #include "uarthvconnection.h"
 
+#include "capturefile.h"
 #include "portmonitor.h"
 #include "uartdev.h"
 
@@ -41,10 +42,34 @@ bool UartHVConnection::OpenDevice(const QString &port, int baud)
         return false;
     }
     dev->setBaudRate(baud);
+    attachCapture(dev.get(), baud);
 
     retire(std::move(uartDev));
     uartDev = std::move(dev);
     return true;
+}
+
+void UartHVConnection::setCapture(std::shared_ptr<CaptureFile> file)
+{
+    capture = std::move(file);
+    captureInterfaces.clear();
+    if (uartDev && uartDev->isRunning()) attachCapture(uartDev.get(), openBaud);
+}
+
+void UartHVConnection::attachCapture(UartDev *dev, int baud)
+{
+    openBaud = baud;
+    if (!capture) {
+        dev->setCapture(nullptr, -1);
+        return;
+    }
+    const QString key = dev->portName + QLatin1Char('@') + QString::number(baud);
+    int id = captureInterfaces.value(key, -1);
+    if (id < 0) {
+        id = capture->addInterface(dev->portName, baud);
+        captureInterfaces.insert(key, id);
+    }
+    dev->setCapture(capture, id);
 }
 
 void UartHVConnection::setWriteStallTimeout(int ms)

@@ -3,8 +3,10 @@
 #include "hvconnection.h"
 #include "portenumerator.h"
 
+#include <QHash>
 #include <memory>
 
+class CaptureFile;
 class PortMonitor;
 class UartDev;
 
@@ -27,6 +29,10 @@ public:
     // For the workers of later opens too.
     void setWriteStallTimeout(int ms);
 
+    // Records the traffic of the open port and of every port opened later into `file`, one interface
+    // per port and line speed; null stops recording.
+    void setCapture(std::shared_ptr<CaptureFile> file);
+
     // The worker of the most recently opened port, also after it has closed; null before.
     UartDev *device() const { return uartDev.get(); }
 
@@ -42,9 +48,13 @@ private:
     bool portStillThere(const QList<PortInfo> &present) const;
     void retire(std::unique_ptr<UartDev> dev);
     void workerLost(UartDev *dev, const QString &reason);
+    void attachCapture(UartDev *dev, int baud);
 
     std::unique_ptr<PortEnumerator> ports;
     PortMonitor *monitor = nullptr;
     std::unique_ptr<UartDev> uartDev;
     int writeStallMs;
+    int openBaud = 0;
+    std::shared_ptr<CaptureFile> capture;
+    QHash<QString, int> captureInterfaces; // "port@baud" -> interface of the capture
 };

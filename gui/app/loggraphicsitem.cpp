@@ -3,6 +3,7 @@
 #include "logview.h"
 
 #include <QGraphicsTextItem>
+#include <QPainter>
 
 LogGraphicsItem::LogGraphicsItem(const QString &html, const QRectF &rect, LogView *view)
     : html(html), rect(rect), view(view)
@@ -14,9 +15,17 @@ LogGraphicsItem::~LogGraphicsItem()
     delete textItem;
 }
 
+void LogGraphicsItem::setMark(Mark m)
+{
+    if (m == marked) return;
+    marked = m;
+    update();
+}
+
 void LogGraphicsItem::reuse(const QString &newHtml)
 {
     html = newHtml;
+    marked = Unmarked;
     if (!textItem) return;
     prepareGeometryChange();
     delete textItem;
@@ -38,5 +47,7 @@ void LogGraphicsItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *o
         textItem->setHtml(html);
         if (view) view->rowLaidOut(textItem->boundingRect().width());
     }
+    if (marked != Unmarked)
+        painter->fillRect(boundingRect(), marked == Current ? QColor(255, 200, 80) : QColor(255, 243, 170));
     textItem->paint(painter, option, widget);
 }

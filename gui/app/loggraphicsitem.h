@@ -18,6 +18,12 @@ public:
 
     // The row shows `html` instead, laid out again when next painted.
     void reuse(const QString &newHtml);
+    const QString &rowHtml() const { return html; }
+
+    // Search marks drawn behind the text: none, a match, the current match.
+    enum Mark { Unmarked, Match, Current };
+    void setMark(Mark m);
+    Mark mark() const { return marked; }
 
     QRectF boundingRect() const override;
     void paint(QPainter *painter, const QStyleOptionGraphicsItem *option, QWidget *widget) override;
@@ -27,4 +33,5 @@ private:
     QString html;
     QRectF rect;
     LogView *view;
+    Mark marked = Unmarked;
 };

@@ -6,6 +6,8 @@
 #include <QClipboard>
 #include <QGraphicsScene>
 #include <QMimeData>
+#include <QRegularExpression>
+#include <QSaveFile>
 #include <QTextDocument>
 
 namespace
@@ -54,13 +56,14 @@ QGraphicsScene *LogView::newScene()
 void LogView::addLine(const QString &timestamp, const QString &log)
 {
     const QString line = timestamp + log + QLatin1String("<br>");
-    pendingLines.append(line);
+    if (passesFilter(line)) pendingLines.append(line);
     entries.append(QStringList(line));
 }
 
 void LogView::addLine(const QString &timestamp, const QStringList &log)
 {
-    pendingLines.append(timestamp + log.join(QLatin1Char(' ')) + QLatin1String("<br>"));
+    const QString line = timestamp + log.join(QLatin1Char(' ')) + QLatin1String("<br>");
+    if (passesFilter(line)) pendingLines.append(line);
     QStringList entry = log;
     entry.prepend(timestamp);
     entries.append(entry);
@@ -89,15 +92,23 @@ void LogView::flush()
         row->setPos(0, nextY);
         nextY += rowHeight;
         rows.push_back(row);
+        if (!searchText.isEmpty() && visibleText(row->rowHtml()).contains(searchText, Qt::CaseInsensitive))
+            row->setMark(LogGraphicsItem::Match);
+    }
+    // A reused row is no longer the current match.
+    if (currentRow && currentRow->mark() != LogGraphicsItem::Current) {
+        currentRow = nullptr;
+        currentMatchNumber = 0;
     }
 
     if (excess > 0) {
         rowRect = QRectF(0, nextY - maxRows * rowHeight, widestRow, maxRows * rowHeight);
-        // Normally as many entries go as rows; after a clear with lines pending there are fewer
-        // entries than rows, and none of those logged since the clear may go.
-        if (entries.size() > maxRows) entries.erase(entries.begin(), entries.end() - maxRows);
         logScene->setSceneRect(rowRect);
     }
+    // Normally as many entries go as rows; after a clear with lines pending there are fewer entries
+    // than rows, and none of those logged since the clear may go. A filter shows fewer rows than
+    // lines, so the lines are trimmed by their own count.
+    if (entries.size() > maxRows) entries.erase(entries.begin(), entries.end() - maxRows);
 
     pendingLines.clear();
 }
@@ -125,7 +136,8 @@ void LogView::applyRowWidth()
 void LogView::updateScene(const QList<QRectF> &rects)
 {
     QGraphicsView::updateScene(rects);
-    if (scrollEnabled) ensureVisible(0, nextY, 0, 0, 50, 50);
+    // While a match is shown the pane stays on it instead of following new rows.
+    if (scrollEnabled && !currentRow) ensureVisible(0, nextY, 0, 0, 50, 50);
 }
 
 void LogView::scroll(bool on)
@@ -145,6 +157,121 @@ void LogView::clearLog()
     entries.clear();
     rowRect = QRectF(0, 0, rowWidth, 0);
     widestRow = rowWidth;
+    currentRow = nullptr;
+    currentMatchNumber = 0;
+}
+
+QString LogView::rowHtml(const QStringList &entry)
+{
+    if (entry.size() < 2) return entry.value(0);
+    return entry.first() + entry.mid(1).join(QLatin1Char(' ')) + QLatin1String("<br>");
+}
+
+QString LogView::visibleText(const QString &html)
+{
+    static const QRegularExpression tag(QStringLiteral("<[^>]*>"));
+    QString text = html;
+    text.remove(tag);
+    text.replace(QLatin1String("&lt;"), QLatin1String("<"));
+    text.replace(QLatin1String("&gt;"), QLatin1String(">"));
+    text.replace(QLatin1String("&quot;"), QLatin1String("\""));
+    text.replace(QLatin1String("&#39;"), QLatin1String("'"));
+    text.replace(QLatin1String("&nbsp;"), QLatin1String(" "));
+    text.replace(QLatin1String("&amp;"), QLatin1String("&"));
+    return text;
+}
+
+bool LogView::passesFilter(const QString &html) const
+{
+    return filterText.isEmpty() || visibleText(html).contains(filterText, Qt::CaseInsensitive);
+}
+
+// The rows again from the kept lines, through the filter.
+void LogView::resetRows()
+{
+    flush();
+    QGraphicsScene *old = logScene;
+    logScene = newScene();
+    rows.clear();
+    nextY = 0;
+    setScene(logScene);
+    delete old;
+    rowRect = QRectF(0, 0, rowWidth, 0);
+    currentRow = nullptr;
+    currentMatchNumber = 0;
+    for (const QStringList &entry : qAsConst(entries)) {
+        const QString line = rowHtml(entry);
+        if (passesFilter(line)) pendingLines.append(line);
+    }
+    flush();
+}
+
+void LogView::setFilter(const QString &text)
+{
+    if (text == filterText) return;
+    filterText = text;
+    resetRows();
+    if (!searchText.isEmpty()) findNext(searchText);
+}
+
+QStringList LogView::shownRows() const
+{
+    QStringList out;
+    for (const LogGraphicsItem *row : rows)
+        out << row->rowHtml();
+    return out;
+}
+
+int LogView::findNext(const QString &text, bool backwards)
+{
+    flush();
+    searchText = text;
+    std::vector<LogGraphicsItem *> found;
+    for (LogGraphicsItem *row : rows) {
+        const bool hit = !text.isEmpty() && visibleText(row->rowHtml()).contains(text, Qt::CaseInsensitive);
+        row->setMark(hit ? LogGraphicsItem::Match : LogGraphicsItem::Unmarked);
+        if (hit) found.push_back(row);
+    }
+    currentMatchNumber = 0;
+    if (found.empty()) {
+        currentRow = nullptr;
+        return 0;
+    }
+    // The next match below (or above) the current one, wrapping around.
+    int at = -1;
+    if (currentRow) {
+        const qreal y = currentRow->pos().y();
+        for (int i = 0; i < int(found.size()) && at < 0; ++i) {
+            const int k = backwards ? int(found.size()) - 1 - i : i;
+            if (backwards ? found[k]->pos().y() < y : found[k]->pos().y() > y) at = k;
+        }
+    }
+    if (at < 0) at = backwards ? int(found.size()) - 1 : 0;
+    currentRow = found[at];
+    currentRow->setMark(LogGraphicsItem::Current);
+    currentMatchNumber = at + 1;
+    ensureVisible(currentRow->pos().x(), currentRow->pos().y(), 10, rowHeight);
+    return int(found.size());
+}
+
+bool LogView::saveLog(const QString &path, QString *error) const
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        if (error) *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    for (const QStringList &entry : entries) {
+        QString line = visibleText(rowHtml(entry));
+        // A line's own breaks would split it; each logged line stays one line of the file.
+        line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+        file.write(line.trimmed().toUtf8() + '\n');
+    }
+    if (!file.commit()) {
+        if (error) *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    return true;
 }
 
 void LogView::copy()

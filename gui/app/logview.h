@@ -30,6 +30,24 @@ public:
     // Every line logged since the last clear, oldest first, as handed to addLine.
     const QList<QStringList> &logEntries() const { return entries; }
 
+    // A logged line as the pane shows it, and as plain text (markup dropped, entities decoded).
+    static QString rowHtml(const QStringList &entry);
+    static QString visibleText(const QString &html);
+
+    // Marks every row showing `text` (case ignored, markup not searched) and makes the next one after
+    // the current match (or the previous one) current, scrolled into view. The number of matches; 0
+    // clears the marks.
+    int findNext(const QString &text, bool backwards = false);
+    // The current match's place among the matches, from 1; 0 when there is none.
+    int currentMatch() const { return currentMatchNumber; }
+    // Shows only the kept lines containing `text`, and the new ones that do; every line for "".
+    void setFilter(const QString &text);
+    QString filter() const { return filterText; }
+    // The rows the pane shows, oldest first, as html.
+    QStringList shownRows() const;
+    // The kept lines as UTF-8 text with their timestamps, one a line, written whole or not at all.
+    bool saveLog(const QString &path, QString *error) const;
+
 public slots:
     void flush();
     void scroll(bool on);
@@ -43,6 +61,8 @@ public slots:
 private:
     QGraphicsScene *newScene();
     void applyRowWidth();
+    bool passesFilter(const QString &html) const;
+    void resetRows();
 
     QGraphicsScene *logScene = nullptr;
     QList<QStringList> entries;
@@ -57,4 +77,8 @@ private:
     bool widthUpdateQueued = false;
     // The rows in the scene, oldest first: trimming takes from the front without asking the scene.
     std::deque<LogGraphicsItem *> rows;
+    QString filterText;
+    QString searchText;
+    int currentMatchNumber = 0;
+    LogGraphicsItem *currentRow = nullptr;
 };

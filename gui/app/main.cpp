@@ -33,6 +33,12 @@ int main(int argc, char *argv[])
 
     MainWindow window;
     window.show();
+    // Before the port opens, so its first packets are in the file.
+    if (!options.capture.isEmpty() && !window.startCapture(options.capture)) {
+        std::fprintf(stderr, "velmo: cannot capture to %s\n", qPrintable(options.capture));
+        return 1;
+    }
+    if (!options.openCapture.isEmpty()) window.openCapture(options.openCapture);
     // As the interface would open it, so the interface shows the port attached (or why not).
     if (!options.port.isEmpty()) window.open_port(options.port, options.port, options.baud);
     app.exec();

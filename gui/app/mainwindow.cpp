@@ -78,6 +78,9 @@ void MainWindow::construct()
     // and the first port list.
     loadInterface();
     connectApiAndLog();
+    addLogSearch();
+    // Before the link's decoding is connected, so a response's latency is known while it is decoded.
+    connectLatency();
     connectUpload();
     connect(cloneDialog, &CloneProjectDialog::cloneComplete, this, &MainWindow::cloned);
     createParser();
@@ -238,12 +241,12 @@ QString MainWindow::timestampPrefix(const QDateTime &now)
 
 void MainWindow::debugPrint(QString txt)
 {
-    ui->textDebug->addLine(clock.prefix(), txt);
+    ui->textDebug->addLine(logPrefix(), txt);
 }
 
 void MainWindow::debugPrintList(QStringList txt)
 {
-    ui->textDebug->addLine(clock.prefix(), txt);
+    ui->textDebug->addLine(logPrefix(), txt);
 }
 
 void MainWindow::debugPrintHex(QString txt)

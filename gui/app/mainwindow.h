@@ -3,6 +3,7 @@
 // below, with a command line for typed commands and raw packets.
 #pragma once
 
+#include "capturereader.h"
 #include "cloneprojectdialog.h"
 #include "cls_wifi.h"
 #include "firmwareupload.h"
@@ -13,6 +14,8 @@
 #include "uarthvconnection.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
+#include <QHash>
 #include <QMainWindow>
 #include <QSettings>
 #include <QString>
@@ -36,6 +39,10 @@ class MainWindow : public QMainWindow
     Q_PROPERTY(bool flowcontrol READ flowcontrol WRITE setFlowcontrol NOTIFY flowcontrolChanged)
     // An upload runs from uploadFile until the module has started the new firmware or it failed.
     Q_PROPERTY(bool uploading READ uploading NOTIFY uploadingChanged)
+    // The file the session is being recorded into, empty when none is.
+    Q_PROPERTY(QString captureFileName READ captureFileName NOTIFY captureChanged)
+    // A capture is being played into the log.
+    Q_PROPERTY(bool replaying READ replaying NOTIFY replayingChanged)
 
 public:
     // Lists the system's serial ports and follows adapters being plugged and pulled.
@@ -50,6 +57,9 @@ public:
     void setFlowcontrol(bool on);
     bool uploading() const { return upload.uploading(); }
     FirmwareUpload &uploader() { return upload; }
+
+    QString captureFileName() const;
+    bool replaying() const { return replay != nullptr; }
 
     // Writes the persisted settings and flushes the store; run when the event loop has ended.
     void saveSettings();
@@ -72,6 +82,10 @@ signals:
     void open_failed(QString reason);
     void upload_progress(int bytes, int total, int time);
     void uploadingChanged();
+    void captureChanged();
+    void replayingChanged();
+    // A capture has been played to its end (ok) or up to damage it could not read past.
+    void replayFinished(bool ok, qint64 packets);
     // The end of an upload: ok once the module started the new firmware, otherwise why not.
     void upload_finished(bool ok, QString reason);
 
@@ -114,6 +128,16 @@ public slots:
     Q_INVOKABLE void copyFlowChart();
     Q_INVOKABLE QString flowChartShortcut() const;
 
+    // Captures (mainwindowcapture.cpp): recording the session, playing a capture back into the log.
+    Q_INVOKABLE bool startCapture(QString path);
+    Q_INVOKABLE void stopCapture();
+    Q_INVOKABLE void chooseCapture();
+    Q_INVOKABLE QString defaultCaptureName() const;
+    Q_INVOKABLE bool openCapture(QString path);
+    Q_INVOKABLE void chooseCaptureToOpen();
+    // While a response is being decoded: milliseconds since its command was sent, else -1.
+    Q_INVOKABLE double responseLatencyMs() const { return latencyUs < 0 ? -1 : latencyUs / 1000.0; }
+
     // Project operations of the interface.
     Q_INVOKABLE void editFile(QString fname);
     Q_INVOKABLE QString selectFile(QString fname, QString title, QString filter = QString());
@@ -138,8 +162,17 @@ private:
     void connectLink();
     void loadSettings();
     void connectUpload(); // mainwindowupload.cpp
+    void addLogSearch();  // mainwindowcapture.cpp
+    void connectLatency();
+    qint64 nowUs() const;
+    void noteCommand(const QByteArray &packet);
+    void noteReceived(const QByteArray &packet);
+    bool logCapturedCommand(const QByteArray &packet);
 
     void writeSettings();
+    QString logPrefix();
+    void replaySlice();
+    void endReplay(bool ok);
 
     UartHVConnection comm;
     cls_wifi wifi;
@@ -160,4 +193,14 @@ private:
     // While open_port runs: the link's reason why the port did not open.
     bool opening = false;
     QString openError;
+    std::shared_ptr<CaptureFile> capture;
+    std::unique_ptr<CaptureReader> replay;
+    qint64 replayed = 0;
+    // While a captured packet is logged: its recorded time, which its log lines carry instead of now.
+    qint64 replayMsecs = -1;
+    qint64 replayUs = -1;
+    // When each command (class and id) was last sent, and the latency of the response being decoded.
+    QHash<int, qint64> commandSentUs;
+    qint64 latencyUs = -1;
+    QElapsedTimer latencyClock;
 };

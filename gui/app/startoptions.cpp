@@ -12,7 +12,9 @@ StartOptions StartOptions::parse(const QStringList &arguments)
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")}, QString());
     const QCommandLineOption port(QStringLiteral("port"), QString(), QStringLiteral("path"));
     const QCommandLineOption baud(QStringLiteral("baud"), QString(), QStringLiteral("rate"));
-    cli.addOptions({help, version, port, baud});
+    const QCommandLineOption capture(QStringLiteral("capture"), QString(), QStringLiteral("file"));
+    const QCommandLineOption openCapture(QStringLiteral("open-capture"), QString(), QStringLiteral("file"));
+    cli.addOptions({help, version, port, baud, capture, openCapture});
     // Unknown options make parse() fail; they are Qt's, so only our own options are judged below.
     cli.parse(arguments);
 
@@ -46,6 +48,17 @@ StartOptions StartOptions::parse(const QStringList &arguments)
             return options;
         }
     }
+    options.capture = cli.value(capture);
+    options.openCapture = cli.value(openCapture);
+    if ((cli.isSet(capture) && options.capture.isEmpty()) ||
+        (cli.isSet(openCapture) && options.openCapture.isEmpty())) {
+        options.error = QStringLiteral("--capture and --open-capture need a file");
+        return options;
+    }
+    if (!options.openCapture.isEmpty() && !options.port.isEmpty()) {
+        options.error = QStringLiteral("--open-capture plays a capture with no port open; leave out --port");
+        return options;
+    }
     options.action = Run;
     return options;
 }
@@ -60,6 +73,8 @@ QString StartOptions::helpText()
                           "  -v, --version   Shows the version and ends.\n"
                           "  --port <path>   Opens the serial port <path> at start-up.\n"
                           "  --baud <rate>   Baud rate of --port (default 115200).\n"
+                          "  --capture <file>       Records the session into <file> (pcapng).\n"
+                          "  --open-capture <file>  Plays the capture <file> into the log.\n"
                           "\n"
                           "Qt's own options (-platform, -style, ...) are passed on to Qt.\n");
 }

@@ -18,6 +18,10 @@ public:
     // Opened at start-up when not empty.
     QString port;
     int baud = 115200;
+    // Recorded into from the start, when not empty.
+    QString capture;
+    // Played into the log at start-up instead of opening a port, when not empty.
+    QString openCapture;
     // Why the line was refused (action Fail).
     QString error;
 };

@@ -1,5 +1,6 @@
 // nwflash as a user runs it, against simulated modules on pseudo-terminals served by this test's
 // event loop.
+#include "capturereader.h"
 #include "simdevice.h"
 #include "simline.h"
 #include "testmain.h"
@@ -110,6 +111,93 @@ private slots:
             QCOMPARE(sim->device.keys().isEmpty(), flags.contains("-e"));
             QCOMPARE(QByteArray(reinterpret_cast<const char *>(sim->device.mac().addr), 6), mac);
         }
+    }
+
+    void captureEqualsTheSimulatorsTrace()
+    {
+        // Two modules, one of them with line noise before every packet; one chunk in flight, so the host
+        // and the modules see one order.
+        const QString file = dir.filePath("cap.dfu");
+        QVERIFY(writeFile(file, image()));
+        const QString capturePath = dir.filePath("session.pcapng");
+        SimOptions quiet, noisy;
+        noisy.garbage = 3;
+        Module a(quiet), b(noisy);
+        struct Traced {
+            capture::Direction direction;
+            QByteArray packet;
+        };
+        QList<Traced> trace[2];
+        Module *modules[2] = {&a, &b};
+        for (int i = 0; i < 2; ++i) {
+            QList<Traced> *t = &trace[i];
+            connect(&modules[i]->line, &SimLine::received, [t](const QByteArray &p) {
+                t->append({capture::Direction::Outbound, p});
+            });
+            connect(&modules[i]->line, &SimLine::sent, [t](const QByteArray &p) {
+                t->append({capture::Direction::Inbound, p});
+            });
+        }
+        QProcess flasher;
+        QSignalSpy ended(&flasher, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
+        flasher.start(
+            QStringLiteral(NW_SDK_DIR "/bin/nwflash"),
+            {"-w", "1", "--enter-dfu", "--capture", capturePath, file, a.line.path(), b.line.path()});
+        QVERIFY(ended.wait(60000));
+        QVERIFY2(flasher.exitCode() == 0, flasher.readAllStandardError().constData());
+
+        CaptureReader reader;
+        QVERIFY2(reader.open(capturePath), qPrintable(reader.errorString()));
+        QList<CapturedPacket> packets;
+        CapturedPacket p;
+        while (reader.next(p) == CaptureReader::Result::Packet)
+            packets << p;
+        QCOMPARE(reader.errorString(), QString());
+        QCOMPARE(reader.warnings(), QStringList());
+        const QVector<CaptureInterface> ports = reader.interfaces();
+        QCOMPARE(ports.size(), 2);
+        qint64 last = 0;
+        QList<Traced> recorded[2];
+        qint64 noise[2] = {0, 0};
+        for (const CapturedPacket &c : packets) {
+            QVERIFY(c.timeNs >= last);
+            last = c.timeNs;
+            const int m = ports[c.interfaceId].name == a.line.path() ? 0 : 1;
+            QCOMPARE(ports[c.interfaceId].name, modules[m]->line.path());
+            QCOMPARE(ports[c.interfaceId].description, QString("NW300 serial line, 115200 baud"));
+            if (c.isDiscarded())
+                noise[m] += c.data.size();
+            else
+                recorded[m].append({c.direction, c.data});
+        }
+        for (int m = 0; m < 2; ++m) {
+            QVERIFY(trace[m].size() > 100);
+            QCOMPARE(recorded[m].size(), trace[m].size());
+            for (int i = 0; i < trace[m].size(); ++i) {
+                QCOMPARE(recorded[m][i].direction, trace[m][i].direction);
+                QCOMPARE(recorded[m][i].packet, trace[m][i].packet);
+            }
+        }
+        // The noisy module's garbage, every byte of it, and none from the quiet one.
+        QCOMPARE(noise[0], qint64(0));
+        int sent = 0;
+        for (const Traced &t : trace[1])
+            sent += t.direction == capture::Direction::Inbound;
+        QCOMPARE(noise[1], qint64(3) * sent);
+    }
+
+    void captureTargetRefused()
+    {
+        const QString file = dir.filePath("ref.dfu");
+        QVERIFY(writeFile(file, image()));
+        Module sim{SimOptions()};
+        QProcess flasher;
+        flasher.start(QStringLiteral(NW_SDK_DIR "/bin/nwflash"), {"--capture", file, file, sim.line.path()});
+        QVERIFY(flasher.waitForFinished(30000));
+        QCOMPARE(flasher.exitCode(), 1);
+        QCOMPARE(QString::fromLocal8Bit(flasher.readAllStandardError()),
+                 "nwflash: " + file + " is an input of this run; the capture would overwrite it\n");
+        QCOMPARE(sim.line.packetsReceived(), 0);
     }
 
     void refusals_data()

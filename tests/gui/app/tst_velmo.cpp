@@ -81,6 +81,13 @@ private slots:
             << QStringList{"--port", "/p", "--baud", "fast"} << fail << "" << 0;
         QTest::newRow("baud zero") << QStringList{"--port", "/p", "--baud", "0"} << fail << "" << 0;
         QTest::newRow("baud without port") << QStringList{"--baud", "9600"} << fail << "" << 0;
+        QTest::newRow("capture with a port")
+            << QStringList{"--capture", "s.pcapng", "--port", "/p"} << run << "/p" << 115200;
+        QTest::newRow("capture without file") << QStringList{"--capture"} << fail << "" << 0;
+        QTest::newRow("open capture") << QStringList{"--open-capture", "s.pcapng"} << run << "" << 115200;
+        // A played capture and a live port would share one decoder.
+        QTest::newRow("open capture with a port")
+            << QStringList{"--open-capture", "s.pcapng", "--port", "/p"} << fail << "" << 0;
     }
 
     void options()
