@@ -49,6 +49,21 @@ Rectangle {
             textRole: "name"
             enabled: !bar.attached
             Layout.preferredWidth: 260
+            delegate: ItemDelegate {
+                width: portBox.popup.width
+                highlighted: portBox.highlightedIndex === index
+                contentItem: Column {
+                    Label { text: model.name; width: parent.width; elide: Text.ElideRight }
+                    Label {
+                        text: model.details
+                        visible: text !== ""
+                        width: parent.width
+                        elide: Text.ElideRight
+                        color: Theme.muted
+                        font.pixelSize: Theme.smallSize
+                    }
+                }
+            }
         }
         Button {
             text: qsTr("Refresh")
@@ -119,7 +134,7 @@ Rectangle {
     }
     function addPort(name, port) {
         if (ports.count >= Theme.maxRows) return
-        ports.append({ name: name, port: port })
+        ports.append({ name: name, port: port, details: "" })
         var i = portBox.find(chosenPort)
         if (i >= 0 || chosenPort === "") {
             portBox.currentIndex = Math.max(i, 0)
@@ -128,9 +143,18 @@ Rectangle {
             portBox.editText = chosenPort
         }
     }
+    // USB maker, product and serial number, shown under the port's name in the list.
+    function addDetails(port, details) {
+        for (var i = ports.count - 1; i >= 0; --i)
+            if (ports.get(i).port === port) {
+                ports.setProperty(i, "details", details)
+                return
+            }
+    }
     Component.onCompleted: {
         comm.ClearDevices.connect(clearPorts)
         comm.DeviceFound.connect(addPort)
+        comm.DeviceDetails.connect(addDetails)
     }
 
     Connections {
@@ -143,6 +167,18 @@ Rectangle {
                 if (bauds.get(i).value === value) baudBox.currentIndex = i
         }
         function onOpen_failed(reason) { bar.openError = reason }
+        // The port used last: its row when listed, else its path as if typed.
+        function onSelect_port(port) {
+            for (var i = 0; i < ports.count; ++i)
+                if (ports.get(i).port === port) {
+                    portBox.currentIndex = i
+                    bar.chosenPort = ports.get(i).name
+                    return
+                }
+            portBox.currentIndex = -1
+            portBox.editText = port
+            bar.chosenPort = port
+        }
         function onAttached(open, port, baud) {
             bar.openError = ""
             bar.attached = open

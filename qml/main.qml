@@ -34,6 +34,9 @@ Rectangle {
                 TabBar {
                     id: tabs
                     Layout.fillWidth: true
+                    // The page in front is remembered by the window across runs.
+                    currentIndex: mainobj.currentTab
+                    onCurrentIndexChanged: mainobj.currentTab = currentIndex
                     TabButton { text: qsTr("System") }
                     TabButton { text: qsTr("Wi-Fi") }
                     TabButton { text: qsTr("Network") }

@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 #include "nwversion.h"
+#include "quitsignals.h"
 #include "startoptions.h"
 
 #include <QApplication>
@@ -32,9 +33,18 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("velmo%1").arg(88));
 
     MainWindow window;
+    // A logout, Ctrl+C or a closed terminal ends velmo as closing its window does, settings saved.
+    QuitSignals quitSignals;
+    QObject::connect(&quitSignals, &QuitSignals::received, &window, [&window] {
+        window.close();
+        QCoreApplication::quit();
+    });
     window.show();
     // As the interface would open it, so the interface shows the port attached (or why not).
-    if (!options.port.isEmpty()) window.open_port(options.port, options.port, options.baud);
+    if (!options.port.isEmpty())
+        window.open_port(options.port, options.port, options.baud);
+    else
+        window.openRememberedPort();
     app.exec();
     window.saveSettings();
     return 0;

@@ -176,7 +176,8 @@ void MainWindow::connectLink()
     connect(&comm, &HVConnection::RxData, &wifi, &cls_wifi::rx_data);
     // The reason comes before the close, so the red line precedes the interface's change.
     connect(&comm, &HVConnection::LinkError, this, &MainWindow::showLinkError);
-    connect(&comm, &HVConnection::DeviceClosed, this, &MainWindow::close_port);
+    // Closed as close_port closes it, and remembered for when it comes back.
+    connect(&comm, &HVConnection::DeviceClosed, this, &MainWindow::portLost);
     connect(&comm, &HVConnection::RxData, this, &MainWindow::rxData);
     // Last, so the interface's port list follows the baud rates.
     comm.DiscoverDevices();
@@ -190,6 +191,7 @@ void MainWindow::loadSettings()
     project.loadSettings(&settings);
     // Through the setter, so a binding in the interface sees flow control switched on.
     setFlowcontrol(true);
+    loadSession();
 }
 
 void MainWindow::setDfuEraseKeys(bool on)
@@ -211,10 +213,12 @@ void MainWindow::writeSettings()
     project.saveSettings(&settings);
     settings.setValue(editorProgramKey, editorProgram);
     settings.setValue(eraseKeysKey, m_dfuEraseKeys);
+    writeSession();
 }
 
 void MainWindow::saveSettings()
 {
+    saveTimer.stop();
     writeSettings();
     settings.sync();
 }
@@ -313,13 +317,26 @@ void MainWindow::refresh_ports()
 
 void MainWindow::open_port(QString name, QString port, int baud)
 {
+    attachPort(name, port, baud);
+}
+
+bool MainWindow::attachPort(const QString &name, const QString &port, int baud)
+{
     openError.clear();
     opening = true;
     const bool open = comm.OpenDevice(port, baud);
     opening = false;
     if (open) {
+        lost = LostPort();
+        lostTimer.stop();
+        portName = name;
+        portPath = port;
+        portSerial = serialOf(port);
+        portBaud = baud;
+        portOpen = true;
+        scheduleSave();
         emit attached(true, name, QString::number(baud));
-        return;
+        return true;
     }
     // The link reports the system's reason; where it gave none, still say which port failed.
     QString reason = openError;
@@ -328,6 +345,7 @@ void MainWindow::open_port(QString name, QString port, int baud)
         showLinkError(reason);
     }
     emit open_failed(reason);
+    return false;
 }
 
 void MainWindow::showLinkError(const QString &message)
@@ -336,10 +354,16 @@ void MainWindow::showLinkError(const QString &message)
     debugPrint(QStringLiteral("<font color=red>%1</font>").arg(message.toHtmlEscaped()));
 }
 
+// The user's close: a lost port is no longer waited for, and the next start opens none.
 void MainWindow::close_port()
 {
-    comm.CloseDevice();
-    emit attached(false, QString(), QString());
+    lost = LostPort();
+    lostTimer.stop();
+    if (portOpen) {
+        portOpen = false;
+        scheduleSave();
+    }
+    detachPort();
 }
 
 QString MainWindow::resultText(int code) const

@@ -17,6 +17,7 @@
 #include <QSettings>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <memory>
 
 class CommandParser;
@@ -35,6 +36,8 @@ class MainWindow : public QMainWindow
     Q_PROPERTY(bool flowcontrol READ flowcontrol WRITE setFlowcontrol NOTIFY flowcontrolChanged)
     // An upload runs from uploadFile until the module has started the new firmware or it failed.
     Q_PROPERTY(bool uploading READ uploading NOTIFY uploadingChanged)
+    // The interface's page in front, remembered across runs.
+    Q_PROPERTY(int currentTab READ currentTab WRITE setCurrentTab NOTIFY currentTabChanged)
 
 public:
     // Lists the system's serial ports and follows adapters being plugged and pulled.
@@ -48,10 +51,14 @@ public:
     bool flowcontrol() const { return m_flowcontrol; }
     void setFlowcontrol(bool on);
     bool uploading() const { return upload.uploading(); }
+    int currentTab() const { return m_currentTab; }
+    void setCurrentTab(int index);
     FirmwareUpload &uploader() { return upload; }
 
     // Writes the persisted settings and flushes the store; run when the event loop has ended.
     void saveSettings();
+    // Opens the port that was open when velmo last ended, where it (or its USB adapter) is present.
+    void openRememberedPort();
 
     // The bold date and time put in front of every log line.
     static QString timestampPrefix(const QDateTime &now);
@@ -71,6 +78,9 @@ signals:
     void open_failed(QString reason);
     void upload_progress(int bytes, int total, int time);
     void uploadingChanged();
+    void currentTabChanged();
+    // The port to preselect: the one used last.
+    void select_port(QString port);
     // The end of an upload: ok once the module started the new firmware, otherwise why not.
     void upload_finished(bool ok, QString reason);
 
@@ -115,6 +125,12 @@ public slots:
     Q_INVOKABLE QString selectFile(QString fname, QString title, QString filter = QString());
     Q_INVOKABLE void cloneProject();
     Q_INVOKABLE void projectSettings();
+    // Opens a project; one in a folder the user cannot write is offered for cloning first.
+    Q_INVOKABLE void openProject(QString fname);
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
 
 private slots:
     void on_pushLogClear_clicked();
@@ -122,6 +138,9 @@ private slots:
     void showLinkError(const QString &message);
     void cloned(QString newp);
     void settingsAccepted();
+    // The open port was lost by itself: closed as close_port does, and watched for its return.
+    void portLost();
+    void reopenLostPort();
 
 private:
     // Construction, step by step, in the order the constructor runs them.
@@ -136,6 +155,15 @@ private:
     void connectUpload(); // mainwindowupload.cpp
 
     void writeSettings();
+    // mainwindowsession.cpp: what is remembered across runs besides the keys above.
+    void loadSession();
+    void writeSession();
+    void scheduleSave();
+    void fallBackFromStaleTools();
+    void detachPort();
+    bool attachPort(const QString &name, const QString &port, int baud);
+    QString serialOf(const QString &port) const;
+    static bool folderWritable(const QString &dir);
 
     UartHVConnection comm;
     cls_wifi wifi;
@@ -155,4 +183,29 @@ private:
     // While open_port runs: the link's reason why the port did not open.
     bool opening = false;
     QString openError;
+
+    // Written a moment after the last change, so a burst of changes is one write.
+    QTimer saveTimer;
+    int m_currentTab = 0;
+    // The port in use (or last used): path, USB serial number where known, rate; and whether it is open.
+    QString portPath;
+    QString portSerial;
+    int portBaud = 115200;
+    bool portOpen = false;
+    // A port lost by itself, reopened when it comes back unless the user closes it first.
+    struct LostPort {
+        QString name;
+        QString path;
+        QString serial;
+        int baud = 0;
+        // Seen absent since: only a return counts, not a port that never went.
+        bool gone = false;
+        int tries = 0;
+    } lost;
+    QTimer lostTimer;
+    // The project file that a clone offered for a read-only project opens in the copy.
+    QString cloneFileName;
+    // While the stored settings are read back, nothing is written.
+    bool loading = false;
+    QString portName;
 };

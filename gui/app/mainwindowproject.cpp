@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QProcess>
+#include <QTemporaryFile>
 
 void MainWindow::editFile(QString fname)
 {
@@ -32,7 +33,9 @@ void MainWindow::cloneProject()
 void MainWindow::cloned(QString newp)
 {
     // The copy keeps the project file's name; without an open project there is no name to look for.
-    const QString name = QFileInfo(project.projectFile()).fileName();
+    const QString name =
+        cloneFileName.isEmpty() ? QFileInfo(project.projectFile()).fileName() : cloneFileName;
+    cloneFileName.clear();
     if (!name.isEmpty()) project.open(QDir(newp).filePath(name));
 }
 
@@ -47,4 +50,34 @@ void MainWindow::settingsAccepted()
 {
     editorProgram = settingsDialog->editorPath();
     project.setBuildExe(settingsDialog->buildPath());
+}
+
+// The installed example is read-only: a build there fails on its first output, so a copy of one's
+// own is offered first.
+void MainWindow::openProject(QString fname)
+{
+    const QFileInfo file(fname);
+    if (!fname.isEmpty() && file.isFile() && !folderWritable(file.absolutePath())) {
+        const auto answer = QMessageBox::question(
+            this, tr("Read-only project"),
+            tr("The folder of this project cannot be written, so it cannot be built there:\n%1\n\n"
+               "Clone it to a folder of your own first?")
+                .arg(file.absolutePath()),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+        if (answer == QMessageBox::Yes) {
+            cloneFileName = file.fileName();
+            cloneDialog->setSource(file.absolutePath());
+            cloneDialog->setModal(true);
+            cloneDialog->show();
+            return;
+        }
+    }
+    project.open(fname);
+}
+
+// Tried rather than judged from the permission bits, which say nothing of read-only mounts.
+bool MainWindow::folderWritable(const QString &dir)
+{
+    QTemporaryFile probe(dir + QStringLiteral("/.velmo-write-XXXXXX"));
+    return probe.open();
 }
