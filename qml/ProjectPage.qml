@@ -73,7 +73,7 @@ ColumnLayout {
                 Layout.fillWidth: true
                 spacing: Theme.spacing
                 Label { text: modelData.label; color: Theme.textSoft; Layout.preferredWidth: 80 }
-                Label {
+                Elided {
                     text: modelData.path === "" ? qsTr("(none)") : modelData.path
                     color: modelData.path === "" ? Theme.faint : Theme.ink
                     font.family: "monospace"

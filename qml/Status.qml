@@ -14,4 +14,9 @@ Label {
     text: result < 0 ? detail : Theme.resultText(result) + (detail ? "  " + detail : "")
     color: Theme.resultColour(result)
     elide: Text.ElideRight
+    // Cut to its room: the whole text on hover.
+    ToolTip.visible: truncated && hover.hovered
+    ToolTip.text: text
+    ToolTip.delay: 400
+    HoverHandler { id: hover }
 }

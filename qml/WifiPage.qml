@@ -44,7 +44,7 @@ ColumnLayout {
                 highlighted: ssidField.text === model.ssid
                 onClicked: ssidField.text = model.ssid
                 contentItem: RowLayout {
-                    Label {
+                    Elided {
                         text: model.ssid || qsTr("(hidden)")
                         font.bold: true
                         elide: Text.ElideRight

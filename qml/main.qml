@@ -17,6 +17,7 @@ Rectangle {
 
         ConnectionBar {
             id: connectionBar
+            objectName: "connectionBar"
             Layout.fillWidth: true
         }
 
@@ -33,6 +34,7 @@ Rectangle {
 
                 TabBar {
                     id: tabs
+                    objectName: "pageTabs"
                     Layout.fillWidth: true
                     // The page in front is remembered by the window across runs.
                     currentIndex: mainobj.currentTab
@@ -45,9 +47,24 @@ Rectangle {
                     TabButton { text: qsTr("Project") }
                     TabButton { text: qsTr("Firmware") }
                 }
-                StackLayout {
+                // A page taller than the room left on a small screen scrolls.
+                Flickable {
+                    id: pageScroll
                     Layout.fillWidth: true
                     Layout.fillHeight: true
+                    clip: true
+                    contentWidth: width
+                    contentHeight: Math.max(height, pages.children[pages.currentIndex].implicitHeight)
+                    boundsBehavior: Flickable.StopAtBounds
+                    // Shown while there is more, so it is not missed.
+                    ScrollBar.vertical: ScrollBar {
+                        policy: pageScroll.contentHeight > pageScroll.height ? ScrollBar.AlwaysOn
+                                                                             : ScrollBar.AsNeeded
+                    }
+                StackLayout {
+                    id: pages
+                    width: pageScroll.width
+                    height: pageScroll.contentHeight
                     currentIndex: tabs.currentIndex
                     // While an upload runs only its own page may send commands.
                     enabled: !mainobj.uploading || children[currentIndex] === uploadPage
@@ -85,11 +102,13 @@ Rectangle {
                     }
                     UploadPage { id: uploadPage; onActivity: feed.add(name, detail, result) }
                 }
+                }
             }
 
             ActivityFeed {
                 id: feed
-                Layout.preferredWidth: Theme.feedWidth
+                // Gives the pages room on a small screen.
+                Layout.preferredWidth: Math.min(Theme.feedWidth, root.width * 0.27)
                 Layout.fillHeight: true
             }
         }

@@ -27,6 +27,10 @@ int main(int argc, char *argv[])
         break;
     }
 
+    // On a 4K screen the desktop's scale (Xft.dpi, QT_SCALE_FACTOR) sizes the window and its
+    // interface alike, fractions included.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Halvane"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("halvane.com"));

@@ -131,6 +131,7 @@ public slots:
 protected:
     void resizeEvent(QResizeEvent *event) override;
     void moveEvent(QMoveEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private slots:
     void on_pushLogClear_clicked();
@@ -207,5 +208,6 @@ private:
     QString cloneFileName;
     // While the stored settings are read back, nothing is written.
     bool loading = false;
+    bool defaultSplit = false;
     QString portName;
 };

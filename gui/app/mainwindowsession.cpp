@@ -67,8 +67,11 @@ void MainWindow::loadSession()
     if (portBaud > 0 && portBaud != 115200) emit select_baud_rate(portBaud);
 
     restoreGeometry(settings.value(geometryKey).toByteArray());
-    if (!ui->splitter->restoreState(settings.value(splitterKey).toByteArray()))
-        ui->splitter->setSizes({interfaceShare * 10, (100 - interfaceShare) * 10});
+    // Both panes grow with the window, each by its share.
+    ui->splitter->setStretchFactor(0, interfaceShare);
+    ui->splitter->setStretchFactor(1, 100 - interfaceShare);
+    // Without a stored state the shares are set once the window has its size.
+    defaultSplit = !ui->splitter->restoreState(settings.value(splitterKey).toByteArray());
     setCurrentTab(settings.value(currentTabKey, 0).toInt());
     ui->checkLogHex->setChecked(settings.value(logCommKey, true).toBool());
     ui->checkLogText->setChecked(settings.value(logTextKey, true).toBool());
@@ -119,6 +122,15 @@ void MainWindow::resizeEvent(QResizeEvent *event)
 {
     QMainWindow::resizeEvent(event);
     if (isVisible()) scheduleSave();
+}
+
+void MainWindow::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (!defaultSplit) return;
+    defaultSplit = false;
+    const int height = ui->splitter->height();
+    ui->splitter->setSizes({height * interfaceShare / 100, height - height * interfaceShare / 100});
 }
 
 void MainWindow::moveEvent(QMoveEvent *event)
