@@ -3,6 +3,7 @@
 #include "commandparser.h"
 #include "logformat.h"
 #include "logview.h"
+#include "nextstep.h"
 #include "ui_mainwindow.h"
 
 #include <QAction>
@@ -17,6 +18,7 @@
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QQuickView>
+#include <QRegularExpression>
 #include <QToolTip>
 
 static void initQmlResource()
@@ -260,7 +262,18 @@ void MainWindow::debugPrintText(QString txt)
 
 void MainWindow::debugPrintStringList(QStringList txt)
 {
-    if (ui->checkLogText->isChecked()) debugPrintList(txt);
+    if (!ui->checkLogText->isChecked()) return;
+    debugPrintList(txt);
+    // A failing result is followed by what to do about it, where that is known.
+    static const QRegularExpression failed(
+        QStringLiteral("^ (?:result|reason):0x([0-9a-f]{4}) \\[<font color=red>"));
+    for (int i = 1; i < txt.size(); ++i) {
+        const QRegularExpressionMatch m = failed.match(txt.at(i));
+        if (!m.hasMatch()) continue;
+        const QString hint = nextstep::hint(uint16(m.captured(1).toUInt(nullptr, 16)), txt.first());
+        if (!hint.isEmpty()) debugPrint(QStringLiteral("<font color=red>%1</font>").arg(hint.toHtmlEscaped()));
+        return;
+    }
 }
 
 void MainWindow::rxData(QByteArray data)
@@ -369,6 +382,11 @@ void MainWindow::close_port()
 QString MainWindow::resultText(int code) const
 {
     return code < 0 || code > 0xffff ? QString() : logformat::result_text(uint16(code));
+}
+
+QString MainWindow::resultHint(int code, QString message) const
+{
+    return code <= 0 || code > 0xffff ? QString() : nextstep::hint(uint16(code), message);
 }
 
 void MainWindow::copyFlowChart()

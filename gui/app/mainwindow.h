@@ -116,6 +116,8 @@ public slots:
 
     // The text of a result or reason code from the module's result table, empty when unknown.
     Q_INVOKABLE QString resultText(int code) const;
+    // What to do next after `code` answered `message` ("sme_start_scan"), empty when nothing is known.
+    Q_INVOKABLE QString resultHint(int code, QString message = QString()) const;
     // The log's flow chart on the clipboard, as its shortcut does; and that shortcut, to show it.
     Q_INVOKABLE void copyFlowChart();
     Q_INVOKABLE QString flowChartShortcut() const;

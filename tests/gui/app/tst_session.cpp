@@ -1,3 +1,4 @@
+#include "logformat.h"
 #include "logview.h"
 #include "mainwindow.h"
 #include "pty.h"
@@ -228,6 +229,32 @@ private slots:
         QCOMPARE(log.filter(QStringLiteral("is back")).size(), 1);
         w->raw_tx(0x5a);
         QCOMPARE(second.read(1, 5000), QByteArray("Z"));
+    }
+
+    // A failure that has a known remedy says it: in red after the decoded answer, and beside the
+    // result on its page.
+    void hintsFollowFailures()
+    {
+        auto w = makeWindow();
+        LogView *log = w->findChild<LogView *>(QStringLiteral("textDebug"));
+        log->clearLog();
+        w->debugPrintStringList({"wifi_rsp_sme_start_scan\t", logformat::result("result", 0x0181)});
+        w->debugPrintStringList({"wifi_rsp_sme_wifi_on\t", logformat::result("result", 0x0181)});
+        w->debugPrintStringList({"wifi_rsp_sme_start_scan\t", logformat::result("result", 0)});
+        const QList<QStringList> entries = log->logEntries();
+        QCOMPARE(entries.size(), 4);
+        QVERIFY2(entries.at(1).join(QString()).endsWith(
+                     "<font color=red>Switch Wi-Fi on first, then scan again.</font><br>"),
+                 qPrintable(entries.at(1).join(QString())));
+        // No hint for Wi-Fi on, none for success: the third entry is the answer to Wi-Fi on.
+        QCOMPARE(entries.at(2).at(1), QStringLiteral("wifi_rsp_sme_wifi_on\t"));
+
+        QQuickItem *scan = item(*w, "scanStatus");
+        QVERIFY(scan);
+        emit w->api().sme.qml_rsp_start_scan(0x0181);
+        QCOMPARE(scan->property("hint").toString(), QStringLiteral("Switch Wi-Fi on first, then scan again."));
+        emit w->api().sme.qml_rsp_start_scan(0);
+        QCOMPARE(scan->property("hint").toString(), QString());
     }
 
     // USB details go beside the listing, whose names stay as they are.
