@@ -235,6 +235,7 @@ bool HVProject::build()
     decoder.reset(QTextCodec::codecForName("UTF-8")->makeDecoder());
     m_buildOutput.clear();
     emit buildOutputChanged();
+    emit buildOutputCleared();
     process.start(m_buildExe, {m_projectFile, m_buildRoot, m_scriptExe}, QIODevice::ReadWrite);
     return true;
 }
@@ -243,6 +244,7 @@ void HVProject::appendOutput(const QString &text)
 {
     m_buildOutput += text;
     emit buildOutputChanged();
+    emit buildOutputAppended(text);
 }
 
 void HVProject::processReadyRead()

@@ -257,6 +257,54 @@ private slots:
         QCOMPARE(scan->property("hint").toString(), QString());
     }
 
+    // The Project page shows each line once, whole, however the builder's writes cut it, and tells
+    // how the build ended.
+    void buildLogShownAsItArrives()
+    {
+        QTemporaryDir dir;
+        const QString builder = dir.filePath("builder");
+        QFile script(builder);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\n"
+                     "printf 'first line\\nsecond par'; sleep 0.3\n"
+                     "printf 'tial line\\nerror: cannot place block\\n'\n"
+                     "i=0; while [ $i -lt 2000 ]; do echo \"row $i\"; i=$((i+1)); done\n"
+                     "printf 'no newline at the end'\n");
+        script.close();
+        QVERIFY(script.setPermissions(script.permissions() | QFile::ExeOwner));
+
+        auto w = makeWindow();
+        HVProject &project = w->projectModel();
+        project.setBuildExe(builder);
+        QQuickItem *page = item(*w, "projectPage");
+        QQuickItem *list = item(*w, "buildLog");
+        QVERIFY(page && list);
+        auto *rows = qvariant_cast<QAbstractItemModel *>(list->property("model"));
+        QVERIFY(rows);
+        project.build();
+        QTRY_VERIFY_WITH_TIMEOUT(page->property("succeeded").toBool(), 20000);
+
+        const auto roles = rows->roleNames();
+        const int line = roles.key("line"), colour = roles.key("colour");
+        QStringList shown;
+        for (int r = 0; r < rows->rowCount(); ++r)
+            shown << rows->index(r, 0).data(line).toString();
+        QCOMPARE(shown.size(), 2005);
+        QCOMPARE(shown.mid(0, 4), (QStringList{"first line", "second partial line", "error: cannot place block", "row 0"}));
+        QCOMPARE(shown.mid(2002), (QStringList{"row 1999", "no newline at the end", "Success"}));
+        QCOMPARE(shown.join(QLatin1Char('\n')), project.buildOutput());
+        QCOMPARE(rows->index(2, 0).data(colour).toString(), QStringLiteral("#c62828"));
+        QCOMPARE(rows->index(3, 0).data(colour).toString(), QString());
+        QCOMPARE(rows->index(2004, 0).data(colour).toString(), QStringLiteral("#2e7d32"));
+
+        // A new build starts from an empty page.
+        QFile::remove(builder);
+        QVERIFY(QFile::link(QStringLiteral("/bin/true"), builder));
+        project.build();
+        QTRY_VERIFY_WITH_TIMEOUT(page->property("succeeded").toBool() && rows->rowCount() == 2, 20000);
+        QCOMPARE(rows->index(1, 0).data(line).toString(), QStringLiteral("Success"));
+    }
+
     // USB details go beside the listing, whose names stay as they are.
     void portDetails()
     {
