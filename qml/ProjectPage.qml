@@ -78,8 +78,9 @@ ColumnLayout {
                 onClicked: {
                     var file = mainobj.selectFile(project.projectFile, qsTr("Open project"),
                                                   qsTr("Projects (*.xml);;All files (*)"))
+                    // Through the window, which offers a copy of a project that cannot be built in place.
                     if (file !== "")
-                        project.open(file)
+                        mainobj.openProject(file)
                 }
             }
             Button { text: qsTr("Clone..."); enabled: project.valid; onClicked: mainobj.cloneProject() }

@@ -7,12 +7,34 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QProcess>
+#include <QStandardPaths>
+#include <cerrno>
+#include <cstring>
 #include <QTemporaryFile>
 
 void MainWindow::editFile(QString fname)
 {
-    if (!QProcess::startDetached(editorProgram, {fname}))
-        QMessageBox::critical(nullptr, QString(), tr("Failed to open:\n") + editorProgram);
+    QProcess editor;
+    editor.setProgram(editorProgram);
+    editor.setArguments({fname});
+    if (editor.startDetached()) return;
+    // A detached start reports no reason of its own; the usual ones are the program's absence and
+    // its permissions.
+    QString reason = editor.errorString();
+    const QString found = editorProgram.contains(QLatin1Char('/'))
+                              ? editorProgram
+                              : QStandardPaths::findExecutable(editorProgram);
+    if (found.isEmpty() || !QFileInfo::exists(found))
+        reason = QString::fromLocal8Bit(strerror(ENOENT));
+    else if (!QFileInfo(found).isExecutable() || QFileInfo(found).isDir())
+        reason = QString::fromLocal8Bit(strerror(EACCES));
+    // The box says only which program; the log says why, and where to choose another.
+    debugPrint(QStringLiteral("<font color=red>%1</font>")
+                   .arg(tr("Cannot start the editor %1: %2. Choose another editor under Project, "
+                           "Settings... (Editor executable).")
+                            .arg(editorProgram, reason)
+                            .toHtmlEscaped()));
+    QMessageBox::critical(nullptr, QString(), tr("Failed to open:\n") + editorProgram);
 }
 
 QString MainWindow::selectFile(QString fname, QString title, QString filter)
