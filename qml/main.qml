@@ -53,7 +53,7 @@ Rectangle {
                     Layout.fillWidth: true
                     Layout.fillHeight: true
                     clip: true
-                    contentWidth: width
+                    contentWidth: Math.max(width, pages.children[pages.currentIndex].implicitWidth)
                     contentHeight: Math.max(height, pages.children[pages.currentIndex].implicitHeight)
                     boundsBehavior: Flickable.StopAtBounds
                     // Shown while there is more, so it is not missed.
@@ -61,9 +61,13 @@ Rectangle {
                         policy: pageScroll.contentHeight > pageScroll.height ? ScrollBar.AlwaysOn
                                                                              : ScrollBar.AsNeeded
                     }
+                    ScrollBar.horizontal: ScrollBar {
+                        policy: pageScroll.contentWidth > pageScroll.width ? ScrollBar.AlwaysOn
+                                                                           : ScrollBar.AsNeeded
+                    }
                 StackLayout {
                     id: pages
-                    width: pageScroll.width
+                    width: pageScroll.contentWidth
                     height: pageScroll.contentHeight
                     currentIndex: tabs.currentIndex
                     // While an upload runs only its own page may send commands.
@@ -107,7 +111,8 @@ Rectangle {
 
             ActivityFeed {
                 id: feed
-                // Gives the pages room on a small screen.
+                // Gives the pages its room on a small screen: what it shows is in the log pane too.
+                visible: root.width >= 900
                 Layout.preferredWidth: Math.min(Theme.feedWidth, root.width * 0.27)
                 Layout.fillHeight: true
             }
