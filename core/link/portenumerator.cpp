@@ -10,8 +10,8 @@ bool SystemPortEnumerator::presentPorts(QList<PortInfo> *ports)
         const QString name = description.isEmpty()
                                  ? info.portName()
                                  : description + QLatin1String(" (") + info.portName() + ')';
-        ports->append({name, info.systemLocation(), info.manufacturer(), info.description(),
-                       info.serialNumber()});
+        ports->append(
+            {name, info.systemLocation(), info.manufacturer(), info.description(), info.serialNumber()});
     }
     return true;
 }

@@ -159,7 +159,7 @@ void FirmwareUpload::rsp_flash_upload_finish(uint16 status)
     // The module sets flag bits in the high byte; only the low byte tells a failure.
     if ((status & 0xff) != 0) {
         fail(QString(), QStringLiteral("the module rejected the image: ") +
-                              resultWords(status, "dfu_flash_upload_finish"));
+                            resultWords(status, "dfu_flash_upload_finish"));
         return;
     }
     responseTimer.start();
@@ -197,7 +197,8 @@ void FirmwareUpload::rsp_ps_erase_all(uint16 result)
     if (m_state != State::Erasing) return;
     responseTimer.start();
     if (result != 0) {
-        const QString words = QStringLiteral("erasing the key store failed: ") + resultWords(result, "flash_ps_erase_all");
+        const QString words =
+            QStringLiteral("erasing the key store failed: ") + resultWords(result, "flash_ps_erase_all");
         fail(red(QStringLiteral("DFU Failed: ") + words), words);
         return;
     }
@@ -209,7 +210,8 @@ void FirmwareUpload::rsp_set_mac(uint16 result, uint8)
 {
     if (m_state != State::Erasing) return;
     if (result != 0) {
-        const QString words = QStringLiteral("writing the MAC address back failed: ") + resultWords(result, "config_set_mac");
+        const QString words =
+            QStringLiteral("writing the MAC address back failed: ") + resultWords(result, "config_set_mac");
         fail(red(QStringLiteral("DFU Failed: ") + words), words);
         return;
     }

@@ -271,7 +271,8 @@ void MainWindow::debugPrintStringList(QStringList txt)
         const QRegularExpressionMatch m = failed.match(txt.at(i));
         if (!m.hasMatch()) continue;
         const QString hint = nextstep::hint(uint16(m.captured(1).toUInt(nullptr, 16)), txt.first());
-        if (!hint.isEmpty()) debugPrint(QStringLiteral("<font color=red>%1</font>").arg(hint.toHtmlEscaped()));
+        if (!hint.isEmpty())
+            debugPrint(QStringLiteral("<font color=red>%1</font>").arg(hint.toHtmlEscaped()));
         return;
     }
 }

@@ -8,9 +8,9 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 #include <cerrno>
 #include <cstring>
-#include <QTemporaryFile>
 
 void MainWindow::editFile(QString fname)
 {

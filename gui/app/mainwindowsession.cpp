@@ -182,7 +182,8 @@ void MainWindow::openRememberedPort()
     QString path;
     QString name;
     for (const PortInfo &p : comm.listedPorts()) {
-        if (p.port == portPath || (!QFileInfo::exists(portPath) && !portSerial.isEmpty() && p.serial == portSerial)) {
+        if (p.port == portPath ||
+            (!QFileInfo::exists(portPath) && !portSerial.isEmpty() && p.serial == portSerial)) {
             path = p.port;
             name = p.name;
             break;
@@ -231,9 +232,10 @@ void MainWindow::reopenLostPort()
     lost = LostPort();
     lostTimer.stop();
     if (attachPort(name, path, was.baud)) {
-        debugPrint(path == was.path ? tr("Port %1 is back: reopened").arg(path.toHtmlEscaped())
-                                    : tr("Port %1 is back as %2: reopened")
-                                          .arg(was.path.toHtmlEscaped(), path.toHtmlEscaped()));
+        debugPrint(
+            path == was.path
+                ? tr("Port %1 is back: reopened").arg(path.toHtmlEscaped())
+                : tr("Port %1 is back as %2: reopened").arg(was.path.toHtmlEscaped(), path.toHtmlEscaped()));
         return;
     }
     // Not openable yet (its permissions may still be on their way): a few more looks.

@@ -19,15 +19,19 @@ private slots:
         QTest::newRow("wrong state on a scan") << 0x0181 << "sme_start_scan" << wifiOn;
         QTest::newRow("as the log names it") << 0x0181 << "wifi_rsp_sme_start_scan\t" << wifiOn;
         QTest::newRow("the command's name too") << 0x0181 << "wifi_cmd_sme_start_scan" << wifiOn;
-        QTest::newRow("wrong state on a connect")
-            << 0x0181 << "wifi_rsp_sme_connect_bssid" << "Switch Wi-Fi on first, then connect again.";
+        QTest::newRow("wrong state on a connect") << 0x0181 << "wifi_rsp_sme_connect_bssid"
+                                                  << "Switch Wi-Fi on first, then connect again.";
         QTest::newRow("wrong state on the flash address") << 0x0181 << "dfu_flash_set_address" << dfu;
         QTest::newRow("wrong state on a chunk") << 0x0181 << "wifi_rsp_dfu_flash_upload" << dfu;
         // Wrong state means something else for other messages: no guess.
-        QTest::newRow("wrong state on Wi-Fi on") << 0x0181 << "sme_wifi_on" << "";
-        QTest::newRow("wrong state, no message") << 0x0181 << "" << "";
-        QTest::newRow("a name that only begins alike") << 0x0181 << "sme_start_scanner" << "";
-        QTest::newRow("an event of another class") << 0x0181 << "wifi_evt_dfu_boot" << "";
+        QTest::newRow("wrong state on Wi-Fi on") << 0x0181 << "sme_wifi_on"
+                                                 << "";
+        QTest::newRow("wrong state, no message") << 0x0181 << ""
+                                                 << "";
+        QTest::newRow("a name that only begins alike") << 0x0181 << "sme_start_scanner"
+                                                       << "";
+        QTest::newRow("an event of another class") << 0x0181 << "wifi_evt_dfu_boot"
+                                                   << "";
         // Hints of the code alone hold for any message.
         QTest::newRow("password missing") << 0x018c << "sme_connect_ssid" << password;
         QTest::newRow("password missing, no message") << 0x018c << "" << password;
@@ -39,8 +43,10 @@ private slots:
             << "Delete keys that are no longer needed, or defragment the key store.";
         QTest::newRow("not connected") << 0x020d << "tcpip_tcp_connect"
                                        << "Connect to a network first (Wi-Fi page), then try again.";
-        QTest::newRow("success") << 0x0000 << "sme_start_scan" << "";
-        QTest::newRow("unknown code") << 0x7777 << "sme_start_scan" << "";
+        QTest::newRow("success") << 0x0000 << "sme_start_scan"
+                                 << "";
+        QTest::newRow("unknown code") << 0x7777 << "sme_start_scan"
+                                      << "";
     }
 
     void hint()

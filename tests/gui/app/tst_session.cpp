@@ -140,7 +140,8 @@ private slots:
         auto w = makeWindow();
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
-        const QList<int> sizes = w->centralWidget()->findChild<QSplitter *>(QStringLiteral("splitter"))->sizes();
+        const QList<int> sizes =
+            w->centralWidget()->findChild<QSplitter *>(QStringLiteral("splitter"))->sizes();
         const double share = double(sizes.at(1)) / (sizes.at(0) + sizes.at(1));
         QVERIFY2(share > 0.2 && share < 0.45, qPrintable(QString::number(share)));
     }
@@ -180,7 +181,8 @@ private slots:
         QCOMPARE(log.filter(QStringLiteral("stored path of kirrup, %1, no longer exists").arg(kirrup)).size(),
                  kirrupThere ? 0 : 1);
         // A gone builder brings the compiler beside the new one along: one line for both.
-        QCOMPARE(log.filter(QStringLiteral("stored path of tollan")).size(), kirrupThere && !tollanThere ? 1 : 0);
+        QCOMPARE(log.filter(QStringLiteral("stored path of tollan")).size(),
+                 kirrupThere && !tollanThere ? 1 : 0);
     }
 
     void reconnect_data()
@@ -252,7 +254,8 @@ private slots:
         QQuickItem *scan = item(*w, "scanStatus");
         QVERIFY(scan);
         emit w->api().sme.qml_rsp_start_scan(0x0181);
-        QCOMPARE(scan->property("hint").toString(), QStringLiteral("Switch Wi-Fi on first, then scan again."));
+        QCOMPARE(scan->property("hint").toString(),
+                 QStringLiteral("Switch Wi-Fi on first, then scan again."));
         emit w->api().sme.qml_rsp_start_scan(0);
         QCOMPARE(scan->property("hint").toString(), QString());
     }
@@ -290,7 +293,8 @@ private slots:
         for (int r = 0; r < rows->rowCount(); ++r)
             shown << rows->index(r, 0).data(line).toString();
         QCOMPARE(shown.size(), 2005);
-        QCOMPARE(shown.mid(0, 4), (QStringList{"first line", "second partial line", "error: cannot place block", "row 0"}));
+        QCOMPARE(shown.mid(0, 4),
+                 (QStringList{"first line", "second partial line", "error: cannot place block", "row 0"}));
         QCOMPARE(shown.mid(2002), (QStringList{"row 1999", "no newline at the end", "Success"}));
         QCOMPARE(shown.join(QLatin1Char('\n')), project.buildOutput());
         QCOMPARE(rows->index(2, 0).data(colour).toString(), QStringLiteral("#c62828"));
@@ -308,7 +312,8 @@ private slots:
     // USB details go beside the listing, whose names stay as they are.
     void portDetails()
     {
-        auto w = makeWindow({{"ttyS0", "/dev/ttyS0"}, {"USB serial (ttyUSB0)", "/dev/ttyUSB0", "FTDI", "FT232R", "A1"}});
+        auto w = makeWindow(
+            {{"ttyS0", "/dev/ttyS0"}, {"USB serial (ttyUSB0)", "/dev/ttyUSB0", "FTDI", "FT232R", "A1"}});
         QSignalSpy found(&w->connection(), &HVConnection::DeviceFound);
         QSignalSpy details(&w->connection(), &UartHVConnection::DeviceDetails);
         w->refresh_ports();
@@ -334,13 +339,16 @@ private slots:
             QWidget *control = rowLayout->itemAt(i)->widget();
             QVERIFY(control);
             const QRect r(control->mapTo(w.get(), QPoint(0, 0)), control->size());
-            QVERIFY2(control->isVisible() && window.contains(r) && r.width() >= control->minimumSizeHint().width(),
+            QVERIFY2(control->isVisible() && window.contains(r) &&
+                         r.width() >= control->minimumSizeHint().width(),
                      qPrintable(control->objectName()));
         }
 
         // The view fills the splitter's first pane.
-        const QPoint viewAt =
-            w->centralWidget()->findChild<QSplitter *>(QStringLiteral("splitter"))->widget(0)->mapTo(w.get(), QPoint(0, 0));
+        const QPoint viewAt = w->centralWidget()
+                                  ->findChild<QSplitter *>(QStringLiteral("splitter"))
+                                  ->widget(0)
+                                  ->mapTo(w.get(), QPoint(0, 0));
         QQuickItem *bar = item(*w, "connectionBar");
         QVERIFY(bar);
         QList<QQuickItem *> controls;
@@ -351,7 +359,10 @@ private slots:
             QVERIFY2(QRectF(window).contains(r),
                      qPrintable(QStringLiteral("%1 %2 at %3,%4 %5x%6")
                                     .arg(QString::fromLatin1(c->metaObject()->className()), c->objectName())
-                                    .arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height())));
+                                    .arg(r.x())
+                                    .arg(r.y())
+                                    .arg(r.width())
+                                    .arg(r.height())));
         }
         // The tabs stay in the window too.
         QQuickItem *tabs = item(*w, "pageTabs");

@@ -26,10 +26,12 @@ int main(int argc, char *argv[])
          QStringLiteral("FT232R USB UART"), QStringLiteral("A10K3XYZ")}}));
     window.show();
     // Attached, with the longest texts the header shows.
-    emit window.attached(true, QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3XYZ-if00-port0"),
+    emit window.attached(true,
+                         QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3XYZ-if00-port0"),
                          QStringLiteral("1152000"));
     emit window.api().sme.qml_rsp_wifi_on(0x181);
-    window.debugPrint(QStringLiteral("<font color=red>Could not open /dev/ttyUSB0: Permission denied</font>"));
+    window.debugPrint(
+        QStringLiteral("<font color=red>Could not open /dev/ttyUSB0: Permission denied</font>"));
 
     QQuickItem *tabs = window.qmlView()->rootObject()->findChild<QQuickItem *>(QStringLiteral("pageTabs"));
     for (int i = 2; i < argc; ++i) {
@@ -42,9 +44,11 @@ int main(int argc, char *argv[])
             QImage picture = window.grab().toImage();
             const QImage qml = window.qmlView()->grabWindow();
             QPainter painter(&picture);
-            painter.drawImage(window.qmlView()->mapToGlobal(QPoint(0, 0)) - window.mapToGlobal(QPoint(0, 0)), qml);
+            painter.drawImage(window.qmlView()->mapToGlobal(QPoint(0, 0)) - window.mapToGlobal(QPoint(0, 0)),
+                              qml);
             painter.end();
-            const QString name = out.filePath(QStringLiteral("%1-%2.png").arg(QString::fromLatin1(argv[i])).arg(page));
+            const QString name =
+                out.filePath(QStringLiteral("%1-%2.png").arg(QString::fromLatin1(argv[i])).arg(page));
             picture.save(name, "PNG");
             std::printf("%s (%dx%d)\n", qPrintable(name), window.width(), window.height());
         }
