@@ -364,6 +364,27 @@ private slots:
                                     .arg(r.width())
                                     .arg(r.height())));
         }
+        // The header keeps still whatever the state says.
+        const auto places = [&] {
+            // Layouts follow at the next frame.
+            QTest::qWait(200);
+            QList<QRectF> out;
+            // The controls themselves; a button's label may move inside it.
+            for (QQuickItem *c : controls)
+                if (c->parentItem()->parentItem() == bar)
+                    out << c->mapRectToScene(QRectF(0, 0, c->width(), c->height()));
+            return out;
+        };
+        const QList<QRectF> idle = places();
+        emit w->attached(true,
+                         QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3XYZ-if00-port0"),
+                         QStringLiteral("1152000"));
+        QCOMPARE(places(), idle);
+        emit w->attached(false, QString(), QString());
+        emit w->open_failed(
+            QStringLiteral("Could not open /dev/ttyUSB0: Permission denied (add yourself to dialout)"));
+        QCOMPARE(places(), idle);
+
         // The tabs stay in the window too.
         QQuickItem *tabs = item(*w, "pageTabs");
         const QRectF t = tabs->mapRectToScene(QRectF(0, 0, tabs->width(), tabs->height())).translated(viewAt);
