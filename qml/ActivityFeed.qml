@@ -28,6 +28,7 @@ Rectangle {
         anchors.margins: Theme.margin
         spacing: 6
         RowLayout {
+            Layout.fillWidth: true
             Label {
                 text: qsTr("Activity")
                 font.bold: true
@@ -37,10 +38,12 @@ Rectangle {
             }
             // The log's decoded messages as a sequence diagram, on the clipboard.
             ToolButton {
-                text: qsTr("Flow chart (%1)").arg(mainobj.flowChartShortcut())
+                // The shortcut is named in the tool tip when the feed is narrow.
+                text: feed.width < 330 ? qsTr("Flow chart") : qsTr("Flow chart (%1)").arg(mainobj.flowChartShortcut())
                 onClicked: mainobj.copyFlowChart()
                 ToolTip.visible: hovered
-                ToolTip.text: qsTr("Copies the log's messages to the clipboard as a sequence diagram")
+                ToolTip.text: qsTr("Copies the log's messages to the clipboard as a sequence diagram (%1)")
+                              .arg(mainobj.flowChartShortcut())
             }
             ToolButton { text: qsTr("Clear"); onClicked: items.clear() }
         }
@@ -65,7 +68,7 @@ Rectangle {
                 Label { text: model.time; color: Theme.faint; font.pixelSize: Theme.smallSize }
                 Label { text: model.name; font.bold: true }
                 Label { text: model.latency; color: Theme.faint; font.pixelSize: Theme.smallSize; visible: text !== "" }
-                Label {
+                Elided {
                     text: model.result > 0 ? Theme.resultText(model.result) + " " + model.detail : model.detail
                     color: model.result > 0 ? Theme.bad : Theme.text
                     elide: Text.ElideRight

@@ -24,11 +24,13 @@ Rectangle {
         anchors.rightMargin: 16
         spacing: Theme.spacing
 
+        // The title gives way first when the window is narrow.
         Label {
             text: "NW300"
             color: "white"
             font.pixelSize: 20
             font.bold: true
+            visible: bar.width >= 900
         }
         Label {
             text: qsTr("module console")
@@ -36,6 +38,7 @@ Rectangle {
             font.pixelSize: Theme.headingSize
             Layout.alignment: Qt.AlignBottom
             Layout.bottomMargin: 17
+            visible: bar.width >= 1050
         }
         Item { Layout.fillWidth: true }
 
@@ -48,7 +51,28 @@ Rectangle {
             model: ports
             textRole: "name"
             enabled: !bar.attached
+            Layout.fillWidth: true
+            Layout.minimumWidth: 150
+            Layout.maximumWidth: 300
             Layout.preferredWidth: 260
+            ToolTip.visible: hovered && displayText !== "" && contentItem.implicitWidth > contentItem.width
+            ToolTip.text: displayText
+            ToolTip.delay: 400
+            delegate: ItemDelegate {
+                width: portBox.popup.width
+                highlighted: portBox.highlightedIndex === index
+                contentItem: Column {
+                    Label { text: model.name; width: parent.width; elide: Text.ElideRight }
+                    Label {
+                        text: model.details
+                        visible: text !== ""
+                        width: parent.width
+                        elide: Text.ElideRight
+                        color: Theme.muted
+                        font.pixelSize: Theme.smallSize
+                    }
+                }
+            }
         }
         Button {
             text: qsTr("Refresh")
@@ -58,12 +82,17 @@ Rectangle {
         Label { text: qsTr("Baud"); color: Theme.barText; Layout.leftMargin: 6 }
         ComboBox {
             id: baudBox
+            objectName: "baudBox"
             model: bauds
             textRole: "text"
             enabled: !bar.attached
             Layout.preferredWidth: 110
         }
         Button {
+            // As wide for either text, so nothing beside it moves when it changes.
+            Layout.preferredWidth: Math.max(openWidth.width, closeWidth.width) + leftPadding + rightPadding
+            TextMetrics { id: openWidth; text: qsTr("Open") }
+            TextMetrics { id: closeWidth; text: qsTr("Close") }
             text: bar.attached ? qsTr("Close") : qsTr("Open")
             highlighted: !bar.attached
             enabled: bar.attached || (portBox.editText.length > 0 && baudBox.currentIndex >= 0)
@@ -81,10 +110,9 @@ Rectangle {
             radius: 12
             color: bar.attached ? Theme.attached : (bar.openError ? Theme.failed : Theme.heading)
             implicitHeight: 26
-            implicitWidth: stateText.implicitWidth + 34
-            // Shrinks, eliding its text, before the bar runs out of room.
-            Layout.fillWidth: true
-            Layout.maximumWidth: implicitWidth
+            // A fixed share of the bar, whatever it says, so the header does not move as the state
+            // changes; a text cut to it is shown whole on hover.
+            Layout.preferredWidth: Math.max(140, Math.min(320, bar.width * 0.2))
             Rectangle {
                 width: 10
                 height: 10
@@ -102,8 +130,8 @@ Rectangle {
                 elide: Text.ElideRight
                 text: bar.attached ? qsTr("%1 at %2").arg(bar.attachedPort).arg(bar.attachedBaud)
                                    : (bar.openError || qsTr("Not attached"))
-                ToolTip.visible: bar.openError && stateHover.hovered
-                ToolTip.text: bar.openError
+                ToolTip.visible: stateHover.hovered && (truncated || bar.openError !== "")
+                ToolTip.text: text
                 HoverHandler { id: stateHover }
             }
         }
@@ -119,7 +147,7 @@ Rectangle {
     }
     function addPort(name, port) {
         if (ports.count >= Theme.maxRows) return
-        ports.append({ name: name, port: port })
+        ports.append({ name: name, port: port, details: "" })
         var i = portBox.find(chosenPort)
         if (i >= 0 || chosenPort === "") {
             portBox.currentIndex = Math.max(i, 0)
@@ -128,9 +156,18 @@ Rectangle {
             portBox.editText = chosenPort
         }
     }
+    // USB maker, product and serial number, shown under the port's name in the list.
+    function addDetails(port, details) {
+        for (var i = ports.count - 1; i >= 0; --i)
+            if (ports.get(i).port === port) {
+                ports.setProperty(i, "details", details)
+                return
+            }
+    }
     Component.onCompleted: {
         comm.ClearDevices.connect(clearPorts)
         comm.DeviceFound.connect(addPort)
+        comm.DeviceDetails.connect(addDetails)
     }
 
     Connections {
@@ -143,6 +180,18 @@ Rectangle {
                 if (bauds.get(i).value === value) baudBox.currentIndex = i
         }
         function onOpen_failed(reason) { bar.openError = reason }
+        // The port used last: its row when listed, else its path as if typed.
+        function onSelect_port(port) {
+            for (var i = 0; i < ports.count; ++i)
+                if (ports.get(i).port === port) {
+                    portBox.currentIndex = i
+                    bar.chosenPort = ports.get(i).name
+                    return
+                }
+            portBox.currentIndex = -1
+            portBox.editText = port
+            bar.chosenPort = port
+        }
         function onAttached(open, port, baud) {
             bar.openError = ""
             bar.attached = open

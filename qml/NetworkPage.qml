@@ -70,7 +70,7 @@ ColumnLayout {
             }
             Button { text: qsTr("Close"); onClicked: endpoint.qml_cmd_close(endpointId.value) }
         }
-        Label {
+        Elided {
             id: received
             text: qsTr("Nothing received")
             color: Theme.muted

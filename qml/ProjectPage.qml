@@ -12,32 +12,63 @@ ColumnLayout {
     // Whether a port is open, so an upload can start.
     property bool portOpen: false
 
-    readonly property bool succeeded: !project.building && project.buildOutput.endsWith("\nSuccess")
-    readonly property bool failed: !project.building && project.buildOutput.endsWith("\nFailed")
+    // The log is shown as it grows: each piece the builder writes is added to the page, never the
+    // whole log again, which would hold the window up for seconds on a long build.
+    // The end of the log, enough to tell how the build ended; a line the builder has not ended yet.
+    property string logTail: ""
+    property string pendingLine: ""
+    readonly property int shownLines: logLines.count
+    ListModel { id: logLines }
+    readonly property bool succeeded: !project.building && logTail.endsWith("\nSuccess")
+    readonly property bool failed: !project.building && logTail.endsWith("\nFailed")
 
     readonly property var faultWords: new RegExp("\\b(error|errors|fail|failed|unable|cannot|invalid|expected"
                                                 + "|not enough|too (long|short)|longer than|already used"
                                                 + "|do not know|required)\\b", "i")
 
     // The builder's lines, those that report a fault in red and its warnings in amber.
-    function logHtml(text) {
-        if (text === "")
-            return ""
-        var lines = text.split("\n")
-        var out = []
-        for (var i = 0; i < lines.length; ++i) {
-            var line = lines[i].replace(/&/g, "&amp;").replace(/</g, "&lt;").replace(/>/g, "&gt;")
-            var colour = ""
-            if (/^(Success)$/.test(lines[i]))
-                colour = Theme.good
-            else if (/^warning|\bwarning\b/i.test(lines[i]))
-                colour = Theme.warning
-            else if (page.faultWords.test(lines[i]))
-                colour = Theme.bad
-            out.push(colour ? "<font color=\"" + colour + "\">" + line + "</font>" : line)
-        }
-        return "<pre>" + out.join("\n") + "</pre>"
+    readonly property string goodColour: Theme.good.toString()
+    readonly property string warningColour: Theme.warning.toString()
+    readonly property string badColour: Theme.bad.toString()
+    readonly property var warningWord: /^warning|\bwarning\b/i
+    function lineRow(text) {
+        var colour = ""
+        if (text === "Success")
+            colour = goodColour
+        else if (warningWord.test(text))
+            colour = warningColour
+        else if (faultWords.test(text))
+            colour = badColour
+        return { line: text, colour: colour }
     }
+    function appendLog(text) {
+        logTail = (logTail + text).slice(-16)
+        var lines = (pendingLine + text).split("\n")
+        pendingLine = lines.pop()
+        // Once the builder has ended nothing more will end the last line.
+        if (!project.building) {
+            lines.push(pendingLine)
+            pendingLine = ""
+        }
+        if (lines.length === 0)
+            return
+        // Follow the newest lines, unless the user has scrolled up to read.
+        var following = logView.atYEnd || logLines.count === 0
+        logLines.append(lines.map(lineRow))
+        if (following)
+            Qt.callLater(logView.positionViewAtEnd)
+    }
+    function clearLog() {
+        logLines.clear()
+        logTail = ""
+        pendingLine = ""
+    }
+    Connections {
+        target: project
+        function onBuildOutputAppended(text) { page.appendLog(text) }
+        function onBuildOutputCleared() { page.clearLog() }
+    }
+    Component.onCompleted: if (project.buildOutput !== "") appendLog(project.buildOutput)
 
     Card {
         title: qsTr("Project")
@@ -47,8 +78,9 @@ ColumnLayout {
                 onClicked: {
                     var file = mainobj.selectFile(project.projectFile, qsTr("Open project"),
                                                   qsTr("Projects (*.xml);;All files (*)"))
+                    // Through the window, which offers a copy of a project that cannot be built in place.
                     if (file !== "")
-                        project.open(file)
+                        mainobj.openProject(file)
                 }
             }
             Button { text: qsTr("Clone..."); enabled: project.valid; onClicked: mainobj.cloneProject() }
@@ -73,7 +105,7 @@ ColumnLayout {
                 Layout.fillWidth: true
                 spacing: Theme.spacing
                 Label { text: modelData.label; color: Theme.textSoft; Layout.preferredWidth: 80 }
-                Label {
+                Elided {
                     text: modelData.path === "" ? qsTr("(none)") : modelData.path
                     color: modelData.path === "" ? Theme.faint : Theme.ink
                     font.family: "monospace"
@@ -126,31 +158,39 @@ ColumnLayout {
                 color: page.succeeded ? Theme.good : page.failed ? Theme.bad : Theme.muted
             }
         }
-        Flickable {
-            id: logView
+        // One row per line, made only while in view, so a long log costs no more than a short one.
+        Rectangle {
             Layout.fillWidth: true
             Layout.fillHeight: true
             Layout.minimumHeight: 120
-            clip: true
-            contentWidth: width
-            contentHeight: log.implicitHeight
-            boundsBehavior: Flickable.StopAtBounds
-            ScrollBar.vertical: ScrollBar {}
-
-            TextArea.flickable: TextArea {
-                id: log
-                readOnly: true
-                selectByMouse: true
-                wrapMode: TextEdit.Wrap
-                textFormat: TextEdit.RichText
-                font.family: "monospace"
-                text: page.logHtml(project.buildOutput)
-                placeholderText: qsTr("The builder's report appears here.")
-                background: Rectangle { color: Theme.well; border.color: Theme.border; radius: 4 }
-                // Follow the newest lines as the builder writes them.
-                onTextChanged: Qt.callLater(function() {
-                    logView.contentY = Math.max(0, logView.contentHeight - logView.height)
-                })
+            color: Theme.well
+            border.color: Theme.border
+            radius: 4
+            ListView {
+                id: logView
+                objectName: "buildLog"
+                anchors.fill: parent
+                anchors.margins: 6
+                clip: true
+                model: logLines
+                boundsBehavior: Flickable.StopAtBounds
+                ScrollBar.vertical: ScrollBar {}
+                delegate: TextEdit {
+                    width: logView.width - 12
+                    readOnly: true
+                    selectByMouse: true
+                    wrapMode: TextEdit.Wrap
+                    textFormat: TextEdit.PlainText
+                    font.family: "monospace"
+                    text: model.line
+                    color: model.colour === "" ? Theme.ink : model.colour
+                }
+            }
+            Label {
+                anchors.centerIn: parent
+                visible: logLines.count === 0
+                text: qsTr("The builder's report appears here.")
+                color: Theme.faint
             }
         }
     }

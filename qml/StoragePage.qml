@@ -38,7 +38,7 @@ ColumnLayout {
                 onClicked: { psKey.value = model.key; psValue.text = Codec.hexToText(model.value) }
                 contentItem: RowLayout {
                     Label { text: model.key; font.bold: true; Layout.preferredWidth: 60 }
-                    Label {
+                    Elided {
                         text: Codec.printable(model.value)
                         font.family: "monospace"
                         elide: Text.ElideRight

@@ -82,7 +82,7 @@ ColumnLayout {
                     mainobj.uploadFile(imagePath.text)
                 }
             }
-            Label {
+            Elided {
                 text: page.portOpen ? qsTr("Reset to DFU first, unless the module is already in its update state.")
                                     : qsTr("Open a port to upload.")
                 color: Theme.muted

@@ -26,7 +26,7 @@ ColumnLayout {
         RowLayout {
             Button { text: qsTr("Scan"); onClicked: { page.clearNetworks(); sme.qml_cmd_start_scan(0, "") } }
             Button { text: qsTr("Stop"); onClicked: sme.qml_cmd_stop_scan() }
-            Status { id: scanStatus; Layout.fillWidth: true; Layout.leftMargin: 8 }
+            Status { id: scanStatus; objectName: "scanStatus"; message: "sme_start_scan"; Layout.fillWidth: true; Layout.leftMargin: 8 }
         }
         ListView {
             id: networkList
@@ -44,7 +44,7 @@ ColumnLayout {
                 highlighted: ssidField.text === model.ssid
                 onClicked: ssidField.text = model.ssid
                 contentItem: RowLayout {
-                    Label {
+                    Elided {
                         text: model.ssid || qsTr("(hidden)")
                         font.bold: true
                         elide: Text.ElideRight
@@ -92,7 +92,7 @@ ColumnLayout {
                 }
             }
             Button { text: qsTr("Disconnect"); onClicked: sme.qml_cmd_disconnect() }
-            Status { id: linkStatus; Layout.fillWidth: true; Layout.leftMargin: 8 }
+            Status { id: linkStatus; message: "sme_connect_ssid"; Layout.fillWidth: true; Layout.leftMargin: 8 }
         }
     }
 

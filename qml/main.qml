@@ -17,6 +17,7 @@ Rectangle {
 
         ConnectionBar {
             id: connectionBar
+            objectName: "connectionBar"
             Layout.fillWidth: true
         }
 
@@ -33,7 +34,11 @@ Rectangle {
 
                 TabBar {
                     id: tabs
+                    objectName: "pageTabs"
                     Layout.fillWidth: true
+                    // The page in front is remembered by the window across runs.
+                    currentIndex: mainobj.currentTab
+                    onCurrentIndexChanged: mainobj.currentTab = currentIndex
                     TabButton { text: qsTr("System") }
                     TabButton { text: qsTr("Wi-Fi") }
                     TabButton { text: qsTr("Network") }
@@ -42,9 +47,28 @@ Rectangle {
                     TabButton { text: qsTr("Project") }
                     TabButton { text: qsTr("Firmware") }
                 }
-                StackLayout {
+                // A page taller than the room left on a small screen scrolls.
+                Flickable {
+                    id: pageScroll
                     Layout.fillWidth: true
                     Layout.fillHeight: true
+                    clip: true
+                    contentWidth: Math.max(width, pages.children[pages.currentIndex].implicitWidth)
+                    contentHeight: Math.max(height, pages.children[pages.currentIndex].implicitHeight)
+                    boundsBehavior: Flickable.StopAtBounds
+                    // Shown while there is more, so it is not missed.
+                    ScrollBar.vertical: ScrollBar {
+                        policy: pageScroll.contentHeight > pageScroll.height ? ScrollBar.AlwaysOn
+                                                                             : ScrollBar.AsNeeded
+                    }
+                    ScrollBar.horizontal: ScrollBar {
+                        policy: pageScroll.contentWidth > pageScroll.width ? ScrollBar.AlwaysOn
+                                                                           : ScrollBar.AsNeeded
+                    }
+                StackLayout {
+                    id: pages
+                    width: pageScroll.contentWidth
+                    height: pageScroll.contentHeight
                     currentIndex: tabs.currentIndex
                     // While an upload runs only its own page may send commands.
                     enabled: !mainobj.uploading || children[currentIndex] === uploadPage
@@ -82,11 +106,14 @@ Rectangle {
                     }
                     UploadPage { id: uploadPage; onActivity: feed.add(name, detail, result) }
                 }
+                }
             }
 
             ActivityFeed {
                 id: feed
-                Layout.preferredWidth: Theme.feedWidth
+                // Gives the pages its room on a small screen: what it shows is in the log pane too.
+                visible: root.width >= 900
+                Layout.preferredWidth: Math.min(Theme.feedWidth, root.width * 0.27)
                 Layout.fillHeight: true
             }
         }

@@ -1,6 +1,7 @@
 #include "portenumerator.h"
 
 #include <QSerialPortInfo>
+#include <QStringList>
 
 bool SystemPortEnumerator::presentPorts(QList<PortInfo> *ports)
 {
@@ -9,7 +10,17 @@ bool SystemPortEnumerator::presentPorts(QList<PortInfo> *ports)
         const QString name = description.isEmpty()
                                  ? info.portName()
                                  : description + QLatin1String(" (") + info.portName() + ')';
-        ports->append({name, info.systemLocation()});
+        ports->append(
+            {name, info.systemLocation(), info.manufacturer(), info.description(), info.serialNumber()});
     }
     return true;
+}
+
+QString PortInfo::details() const
+{
+    QStringList parts;
+    if (!manufacturer.isEmpty()) parts << manufacturer;
+    if (!product.isEmpty() && product != manufacturer) parts << product;
+    if (!serial.isEmpty()) parts << QStringLiteral("serial %1").arg(serial);
+    return parts.join(QStringLiteral(", "));
 }

@@ -4,10 +4,17 @@
 #include <QString>
 #include <utility>
 
-// A serial port that is present: the name shown to the user and the device path that opens it.
+// A serial port that is present: the name shown to the user and the device path that opens it; for a
+// USB adapter also its maker, product and serial number, where it reports them.
 struct PortInfo {
     QString name;
     QString port;
+    QString manufacturer{};
+    QString product{};
+    QString serial{};
+
+    // The USB details in one line, empty when there are none.
+    QString details() const;
 };
 
 // Lists the serial ports present on the machine. An interface, so port discovery can run on a

@@ -114,12 +114,17 @@ void UartHVConnection::DiscoverDevices()
     emit ClearDevices();
     QList<PortInfo> present;
     if (!ports->presentPorts(&present)) return;
-    for (const PortInfo &p : present)
+    listed = present;
+    for (const PortInfo &p : present) {
         emit DeviceFound(p.name, p.port);
+        const QString details = p.details();
+        if (!details.isEmpty()) emit DeviceDetails(p.port, details);
+    }
     if (uartDev && !portStillThere(present)) {
         qDebug().noquote() << "close:" << uartDev->portName;
         uartDev->closeAsLost(QStringLiteral("the device was removed"));
     }
+    emit DevicesListed();
 }
 
 // A port opened by a path the listing does not give (a pty, a link below /dev/serial) counts as

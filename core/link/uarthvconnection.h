@@ -35,9 +35,15 @@ public:
 
     // The worker of the most recently opened port, also after it has closed; null before.
     UartDev *device() const { return uartDev.get(); }
+    // The ports of the last listing, with their USB details.
+    const QList<PortInfo> &listedPorts() const { return listed; }
 
 signals:
     void debugText(const QString &txt);
+    // Right after a port's DeviceFound, when the port has USB details to show: maker, product, serial.
+    void DeviceDetails(const QString &port, const QString &details);
+    // A listing has ended (and the open port has been checked against it).
+    void DevicesListed();
 
 public slots:
     void DiscoverDevices() override;
@@ -57,4 +63,5 @@ private:
     int openBaud = 0;
     std::shared_ptr<CaptureFile> capture;
     QHash<QString, int> captureInterfaces; // "port@baud" -> interface of the capture
+    QList<PortInfo> listed;
 };

@@ -3,6 +3,7 @@
 #include "cls_wifi.h"
 #include "imagelayout.h"
 #include "logformat.h"
+#include "nextstep.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -15,12 +16,15 @@ QString red(const QString &text)
     return QStringLiteral("<font color=red>") + text + QStringLiteral("</font>");
 }
 
-// "result 0x0181 (Device is in wrong state to accept command)", the text left out when the code has none.
-QString resultWords(uint16 code)
+// "result 0x0181 (Device is in wrong state to accept command)", the text left out when the code has
+// none, then what to do about it in answer to `message` where that is known.
+QString resultWords(uint16 code, const char *message)
 {
     QString words = QStringLiteral("result 0x%1").arg(code, 4, 16, QLatin1Char('0'));
     const QString text = logformat::result_text(code);
     if (!text.isEmpty()) words += QStringLiteral(" (%1)").arg(text);
+    const QString hint = nextstep::hint(code, QLatin1String(message));
+    if (!hint.isEmpty()) words += QStringLiteral(". ") + hint;
     return words;
 }
 
@@ -120,7 +124,8 @@ void FirmwareUpload::rsp_flash_set_address(uint16 result)
     if (m_state != State::Addressing) return;
     responseTimer.start();
     if (result != 0) {
-        const QString words = QStringLiteral("the module refused the flash address: ") + resultWords(result);
+        const QString words = QStringLiteral("the module refused the flash address: ") +
+                              resultWords(result, "dfu_flash_set_address");
         fail(red(QStringLiteral("DFU Failed: ") + words), words);
         return;
     }
@@ -145,7 +150,7 @@ void FirmwareUpload::rsp_flash_upload(uint16 status)
         fail(red(QStringLiteral("DFU Failed")),
              QStringLiteral("the module rejected the data at offset %1: %2")
                  .arg(offset)
-                 .arg(resultWords(status)));
+                 .arg(resultWords(status, "dfu_flash_upload")));
         return;
     }
     --m_chunksInFlight;
@@ -169,7 +174,8 @@ void FirmwareUpload::rsp_flash_upload_finish(uint16 status)
     emit trafficLogging(true);
     // The module sets flag bits in the high byte; only the low byte tells a failure.
     if ((status & 0xff) != 0) {
-        fail(QString(), QStringLiteral("the module rejected the image: ") + resultWords(status));
+        fail(QString(), QStringLiteral("the module rejected the image: ") +
+                            resultWords(status, "dfu_flash_upload_finish"));
         return;
     }
     responseTimer.start();
@@ -207,7 +213,8 @@ void FirmwareUpload::rsp_ps_erase_all(uint16 result)
     if (m_state != State::Erasing) return;
     responseTimer.start();
     if (result != 0) {
-        const QString words = QStringLiteral("erasing the key store failed: ") + resultWords(result);
+        const QString words =
+            QStringLiteral("erasing the key store failed: ") + resultWords(result, "flash_ps_erase_all");
         fail(red(QStringLiteral("DFU Failed: ") + words), words);
         return;
     }
@@ -219,7 +226,8 @@ void FirmwareUpload::rsp_set_mac(uint16 result, uint8)
 {
     if (m_state != State::Erasing) return;
     if (result != 0) {
-        const QString words = QStringLiteral("writing the MAC address back failed: ") + resultWords(result);
+        const QString words =
+            QStringLiteral("writing the MAC address back failed: ") + resultWords(result, "config_set_mac");
         fail(red(QStringLiteral("DFU Failed: ") + words), words);
         return;
     }

@@ -4,6 +4,7 @@
 #include "commandparser.h"
 #include "logformat.h"
 #include "logview.h"
+#include "nextstep.h"
 #include "ui_mainwindow.h"
 
 #include <QAction>
@@ -18,6 +19,7 @@
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QQuickView>
+#include <QRegularExpression>
 #include <QToolTip>
 
 static void initQmlResource()
@@ -181,7 +183,8 @@ void MainWindow::connectLink()
     connect(&comm, &HVConnection::RxData, &wifi, &cls_wifi::rx_data);
     // The reason comes before the close, so the red line precedes the interface's change.
     connect(&comm, &HVConnection::LinkError, this, &MainWindow::showLinkError);
-    connect(&comm, &HVConnection::DeviceClosed, this, &MainWindow::close_port);
+    // Closed as close_port closes it, and remembered for when it comes back.
+    connect(&comm, &HVConnection::DeviceClosed, this, &MainWindow::portLost);
     connect(&comm, &HVConnection::RxData, this, &MainWindow::rxData);
     // Last, so the interface's port list follows the baud rates.
     comm.DiscoverDevices();
@@ -195,6 +198,7 @@ void MainWindow::loadSettings()
     project.loadSettings(&settings);
     // Through the setter, so a binding in the interface sees flow control switched on.
     setFlowcontrol(true);
+    loadSession();
 }
 
 void MainWindow::setDfuEraseKeys(bool on)
@@ -216,10 +220,12 @@ void MainWindow::writeSettings()
     project.saveSettings(&settings);
     settings.setValue(editorProgramKey, editorProgram);
     settings.setValue(eraseKeysKey, m_dfuEraseKeys);
+    writeSession();
 }
 
 void MainWindow::saveSettings()
 {
+    saveTimer.stop();
     writeSettings();
     settings.sync();
 }
@@ -261,7 +267,19 @@ void MainWindow::debugPrintText(QString txt)
 
 void MainWindow::debugPrintStringList(QStringList txt)
 {
-    if (ui->checkLogText->isChecked()) debugPrintList(txt);
+    if (!ui->checkLogText->isChecked()) return;
+    debugPrintList(txt);
+    // A failing result is followed by what to do about it, where that is known.
+    static const QRegularExpression failed(
+        QStringLiteral("^ (?:result|reason):0x([0-9a-f]{4}) \\[<font color=red>"));
+    for (int i = 1; i < txt.size(); ++i) {
+        const QRegularExpressionMatch m = failed.match(txt.at(i));
+        if (!m.hasMatch()) continue;
+        const QString hint = nextstep::hint(uint16(m.captured(1).toUInt(nullptr, 16)), txt.first());
+        if (!hint.isEmpty())
+            debugPrint(QStringLiteral("<font color=red>%1</font>").arg(hint.toHtmlEscaped()));
+        return;
+    }
 }
 
 void MainWindow::rxData(QByteArray data)
@@ -330,13 +348,26 @@ void MainWindow::refresh_ports()
 
 void MainWindow::open_port(QString name, QString port, int baud)
 {
+    attachPort(name, port, baud);
+}
+
+bool MainWindow::attachPort(const QString &name, const QString &port, int baud)
+{
     openError.clear();
     opening = true;
     const bool open = comm.OpenDevice(port, baud);
     opening = false;
     if (open) {
+        lost = LostPort();
+        lostTimer.stop();
+        portName = name;
+        portPath = port;
+        portSerial = serialOf(port);
+        portBaud = baud;
+        portOpen = true;
+        scheduleSave();
         emit attached(true, name, QString::number(baud));
-        return;
+        return true;
     }
     // The link reports the system's reason; where it gave none, still say which port failed.
     QString reason = openError;
@@ -345,6 +376,7 @@ void MainWindow::open_port(QString name, QString port, int baud)
         showLinkError(reason);
     }
     emit open_failed(reason);
+    return false;
 }
 
 void MainWindow::showLinkError(const QString &message)
@@ -353,15 +385,26 @@ void MainWindow::showLinkError(const QString &message)
     debugPrint(QStringLiteral("<font color=red>%1</font>").arg(message.toHtmlEscaped()));
 }
 
+// The user's close: a lost port is no longer waited for, and the next start opens none.
 void MainWindow::close_port()
 {
-    comm.CloseDevice();
-    emit attached(false, QString(), QString());
+    lost = LostPort();
+    lostTimer.stop();
+    if (portOpen) {
+        portOpen = false;
+        scheduleSave();
+    }
+    detachPort();
 }
 
 QString MainWindow::resultText(int code) const
 {
     return code < 0 || code > 0xffff ? QString() : logformat::result_text(uint16(code));
+}
+
+QString MainWindow::resultHint(int code, QString message) const
+{
+    return code <= 0 || code > 0xffff ? QString() : nextstep::hint(uint16(code), message);
 }
 
 void MainWindow::copyFlowChart()

@@ -20,6 +20,7 @@
 #include <QSettings>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <memory>
 
 class CommandBox;
@@ -43,6 +44,8 @@ class MainWindow : public QMainWindow
     Q_PROPERTY(QString captureFileName READ captureFileName NOTIFY captureChanged)
     // A capture is being played into the log.
     Q_PROPERTY(bool replaying READ replaying NOTIFY replayingChanged)
+    // The interface's page in front, remembered across runs.
+    Q_PROPERTY(int currentTab READ currentTab WRITE setCurrentTab NOTIFY currentTabChanged)
 
 public:
     // Lists the system's serial ports and follows adapters being plugged and pulled.
@@ -56,6 +59,8 @@ public:
     bool flowcontrol() const { return m_flowcontrol; }
     void setFlowcontrol(bool on);
     bool uploading() const { return upload.uploading(); }
+    int currentTab() const { return m_currentTab; }
+    void setCurrentTab(int index);
     FirmwareUpload &uploader() { return upload; }
 
     QString captureFileName() const;
@@ -63,6 +68,8 @@ public:
 
     // Writes the persisted settings and flushes the store; run when the event loop has ended.
     void saveSettings();
+    // Opens the port that was open when velmo last ended, where it (or its USB adapter) is present.
+    void openRememberedPort();
 
     // The bold date and time put in front of every log line.
     static QString timestampPrefix(const QDateTime &now);
@@ -86,6 +93,9 @@ signals:
     void replayingChanged();
     // A capture has been played to its end (ok) or up to damage it could not read past.
     void replayFinished(bool ok, qint64 packets);
+    void currentTabChanged();
+    // The port to preselect: the one used last.
+    void select_port(QString port);
     // The end of an upload: ok once the module started the new firmware, otherwise why not.
     void upload_finished(bool ok, QString reason);
 
@@ -124,6 +134,8 @@ public slots:
     // A few lines about the image file at `path` for the Firmware page: valid or why not, sizes, the
     // script's events, the certificates.
     Q_INVOKABLE QString imageSummary(QString path) const;
+    // What to do next after `code` answered `message` ("sme_start_scan"), empty when nothing is known.
+    Q_INVOKABLE QString resultHint(int code, QString message = QString()) const;
     // The log's flow chart on the clipboard, as its shortcut does; and that shortcut, to show it.
     Q_INVOKABLE void copyFlowChart();
     Q_INVOKABLE QString flowChartShortcut() const;
@@ -143,6 +155,13 @@ public slots:
     Q_INVOKABLE QString selectFile(QString fname, QString title, QString filter = QString());
     Q_INVOKABLE void cloneProject();
     Q_INVOKABLE void projectSettings();
+    // Opens a project; one in a folder the user cannot write is offered for cloning first.
+    Q_INVOKABLE void openProject(QString fname);
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private slots:
     void on_pushLogClear_clicked();
@@ -150,6 +169,9 @@ private slots:
     void showLinkError(const QString &message);
     void cloned(QString newp);
     void settingsAccepted();
+    // The open port was lost by itself: closed as close_port does, and watched for its return.
+    void portLost();
+    void reopenLostPort();
 
 private:
     // Construction, step by step, in the order the constructor runs them.
@@ -173,6 +195,15 @@ private:
     QString logPrefix();
     void replaySlice();
     void endReplay(bool ok);
+    // mainwindowsession.cpp: what is remembered across runs besides the keys above.
+    void loadSession();
+    void writeSession();
+    void scheduleSave();
+    void fallBackFromStaleTools();
+    void detachPort();
+    bool attachPort(const QString &name, const QString &port, int baud);
+    QString serialOf(const QString &port) const;
+    static bool folderWritable(const QString &dir);
 
     UartHVConnection comm;
     cls_wifi wifi;
@@ -203,4 +234,30 @@ private:
     QHash<int, qint64> commandSentUs;
     qint64 latencyUs = -1;
     QElapsedTimer latencyClock;
+
+    // Written a moment after the last change, so a burst of changes is one write.
+    QTimer saveTimer;
+    int m_currentTab = 0;
+    // The port in use (or last used): path, USB serial number where known, rate; and whether it is open.
+    QString portPath;
+    QString portSerial;
+    int portBaud = 115200;
+    bool portOpen = false;
+    // A port lost by itself, reopened when it comes back unless the user closes it first.
+    struct LostPort {
+        QString name;
+        QString path;
+        QString serial;
+        int baud = 0;
+        // Seen absent since: only a return counts, not a port that never went.
+        bool gone = false;
+        int tries = 0;
+    } lost;
+    QTimer lostTimer;
+    // The project file that a clone offered for a read-only project opens in the copy.
+    QString cloneFileName;
+    // While the stored settings are read back, nothing is written.
+    bool loading = false;
+    bool defaultSplit = false;
+    QString portName;
 };

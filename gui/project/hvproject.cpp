@@ -187,6 +187,8 @@ void HVProject::readProject()
     const QString path = m_projectFile;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
+        // The image of a project that could not be read is nobody's: the upload must not offer it.
+        setText(m_imageFile, QString(), &HVProject::imageFileChanged);
         setValid(false);
         critical(tr("Failed to open:\n") + path);
         return;
@@ -195,6 +197,7 @@ void HVProject::readProject()
     QDomDocument doc;
     if (xml.isEmpty() || xml.size() > maxProjectSize || nestedTooDeep(xml) || !doc.setContent(xml) ||
         doc.documentElement().tagName() != QLatin1String("project")) {
+        setText(m_imageFile, QString(), &HVProject::imageFileChanged);
         setValid(false);
         critical(tr("Not a project file:\n") + path);
         return;
@@ -235,6 +238,7 @@ bool HVProject::build()
     decoder.reset(QTextCodec::codecForName("UTF-8")->makeDecoder());
     m_buildOutput.clear();
     emit buildOutputChanged();
+    emit buildOutputCleared();
     process.start(m_buildExe, {m_projectFile, m_buildRoot, m_scriptExe}, QIODevice::ReadWrite);
     return true;
 }
@@ -243,6 +247,7 @@ void HVProject::appendOutput(const QString &text)
 {
     m_buildOutput += text;
     emit buildOutputChanged();
+    emit buildOutputAppended(text);
 }
 
 void HVProject::processReadyRead()

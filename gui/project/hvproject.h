@@ -62,6 +62,10 @@ signals:
     void buildRootChanged();
     void scriptExeChanged();
     void buildOutputChanged();
+    // What a change of buildOutput added, for a view that shows the log as it grows: the text added
+    // to the end, or a new, empty log.
+    void buildOutputAppended(const QString &text);
+    void buildOutputCleared();
     void validChanged();
     void buildingChanged();
 

@@ -270,7 +270,7 @@ private slots:
         QTest::newRow("set-address rejected")
             << "reject-address"
             << redLine("DFU Failed: the module refused the flash address: result 0x0181 (Device is in wrong "
-                       "state to accept command)");
+                       "state to accept command). Reset the module to DFU first, then upload again.");
         QTest::newRow("module silent while sending")
             << "silent" << redLine("DFU Failed: no response from the module");
         QTest::newRow("module silent after the reset")
