@@ -43,8 +43,9 @@ QString ProgressView::hint(const QString &reason)
     if (reason.contains(QLatin1String("no response from the module")))
         return QStringLiteral("check the wiring, the baud rate (-b), the module's power, and give -d when the "
                               "module runs its application rather than its update state");
+    // The reason already says what to do in the module's terms; this says how nwflash does it.
     if (reason.contains(QLatin1String("refused the flash address")) && reason.contains(QLatin1String("0x0181")))
-        return QStringLiteral("the module is not in its update state; -d resets it into that state first");
+        return QStringLiteral("nwflash -d resets the module into its update state before the upload");
     return QString();
 }
 
