@@ -38,7 +38,7 @@ Interactive::~Interactive()
 QString Interactive::defaultHistoryFile()
 {
     QString base = QString::fromLocal8Bit(qgetenv("XDG_STATE_HOME"));
-    // The base directory specification ignores relative paths.
+    // XDG base directories ignore relative paths.
     if (base.isEmpty() || QDir::isRelativePath(base))
         base = QDir::homePath() + QStringLiteral("/.local/state");
     return base + QStringLiteral("/nw300/nwctl_history");
