@@ -101,8 +101,9 @@ bool writeAll(int fd, const QByteArray &data, QString *reason)
 }
 
 // Writes the whole file through a temporary file beside it that is renamed over the target on
-// success, so that a failed or partial write leaves the earlier file as it was. A device or pipe
-// named as the target cannot be renamed over and is written directly. No sync to disk: this is a
+// success, so that a failed or partial write leaves the earlier file as it was. A character device
+// named as the target is written in place, never renamed over; a FIFO or socket is refused (nothing
+// may read it, and the write would wait for ever). No sync to disk: this is a
 // build output that is read back at once, and a sync per file would cost more than the whole
 // compile of a small script.
 Written writeWhole(const QString &path, const QByteArray &data, QString *reason)
@@ -114,7 +115,12 @@ Written writeWhole(const QString &path, const QByteArray &data, QString *reason)
         *reason = QString::fromLocal8Bit(std::strerror(EISDIR));
         return Written::OpenFailed;
     }
-    if (info.exists() && !info.isFile()) {
+    struct stat node;
+    if (::stat(QFile::encodeName(info.absoluteFilePath()).constData(), &node) == 0 && !S_ISREG(node.st_mode)) {
+        if (!S_ISCHR(node.st_mode)) {
+            *reason = QStringLiteral("not a regular file");
+            return Written::OpenFailed;
+        }
         QFile direct(path);
         if (!direct.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
             *reason = direct.errorString();

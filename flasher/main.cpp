@@ -1,5 +1,6 @@
 #include "firmwareupload.h"
 #include "flashjob.h"
+#include "linkdiagnostics.h"
 #include "nwversion.h"
 #include "progressview.h"
 
@@ -27,9 +28,10 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("nwflash"));
     QCoreApplication::setApplicationVersion(QStringLiteral(NW_VERSION_FULL));
     wifi_register_metatypes();
-    // The link's diagnostics are for developers (QT_LOGGING_RULES brings them back); the user gets
-    // one line per port.
+    // The link's traces are for developers (QT_LOGGING_RULES brings them back); its errors go to
+    // stderr with the port's name, never between the progress lines on stdout.
     QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    linkdiagnostics::setHandler(&linkdiagnostics::printOnStderr);
 
     QCommandLineParser cli;
     cli.setApplicationDescription(QStringLiteral(
@@ -81,11 +83,15 @@ int main(int argc, char *argv[])
     if (args.size() < 2) return usageError(QStringLiteral("an image and at least one port are needed"));
     options.image = args[0];
     QStringList ports = args.mid(1);
+    // Two names of one device are found by their real paths; missing ports have none, and are each
+    // reported by their own job.
     for (int i = 0; i < ports.size(); ++i)
-        for (int j = 0; j < i; ++j)
-            if (QFileInfo(ports[i]).canonicalFilePath() == QFileInfo(ports[j]).canonicalFilePath() ||
-                ports[i] == ports[j])
+        for (int j = 0; j < i; ++j) {
+            const QString a = QFileInfo(ports[i]).canonicalFilePath();
+            const QString b = QFileInfo(ports[j]).canonicalFilePath();
+            if (ports[i] == ports[j] || (!a.isEmpty() && a == b))
                 return usageError(QStringLiteral("port given twice: ") + ports[i]);
+        }
 
     // A bad image is refused before any port is touched.
     QString why;

@@ -2,7 +2,9 @@
 
 #include "messagetable.h"
 
+#include <QFile>
 #include <QSaveFile>
+#include <sys/stat.h>
 #include <QTimer>
 #include <zlib.h>
 
@@ -93,6 +95,20 @@ bool SimDevice::imageValid(const QByteArray &image)
 
 bool SimDevice::saveFlash(const QString &path, QString *error) const
 {
+    // Renaming a saved file over a device node would replace the node: a character device is written
+    // in place, anything else that is not a regular file refused.
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        QFile device(path);
+        if (!S_ISCHR(st.st_mode)) {
+            if (error) *error = QStringLiteral("%1: not a regular file").arg(path);
+            return false;
+        }
+        if (device.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && device.write(m_flash) == m_flash.size())
+            return true;
+        if (error) *error = QStringLiteral("%1: %2").arg(path, device.errorString());
+        return false;
+    }
     QSaveFile file(path);
     if (file.open(QIODevice::WriteOnly) && file.write(m_flash) == m_flash.size() && file.commit())
         return true;

@@ -81,6 +81,7 @@ private:
     void drain();
     void markLost(const QString &reason);
     void wakeReader();
+    void trace(const QString &text) const;
 
     serialio::Event stopEvent;
     // Set when the port is being taken away, so the reader and a writer let go of the descriptor.

@@ -1,5 +1,6 @@
 #include "uarthvconnection.h"
 
+#include "linkdiagnostics.h"
 #include "portmonitor.h"
 #include "uartdev.h"
 
@@ -81,7 +82,9 @@ void UartHVConnection::TxData(const QByteArray &data)
     if (uartDev)
         uartDev->TxData(data);
     else
-        qDebug().noquote() << "Device not open, trying to send:" << QString::fromLatin1(data.toHex());
+        linkdiagnostics::report(linkdiagnostics::Level::Trace, QString(),
+                                QStringLiteral("Device not open, trying to send: ") +
+                                    QString::fromLatin1(data.toHex()));
 }
 
 void UartHVConnection::DiscoverDevices()
@@ -92,7 +95,8 @@ void UartHVConnection::DiscoverDevices()
     for (const PortInfo &p : present)
         emit DeviceFound(p.name, p.port);
     if (uartDev && !portStillThere(present)) {
-        qDebug().noquote() << "close:" << uartDev->portName;
+        linkdiagnostics::report(linkdiagnostics::Level::Trace, uartDev->portName,
+                                QStringLiteral("close: ") + uartDev->portName);
         uartDev->closeAsLost(QStringLiteral("the device was removed"));
     }
 }

@@ -102,8 +102,36 @@ private slots:
         flasher.start(QStringLiteral(NW_SDK_DIR "/bin/nwflash"), args);
         QVERIFY(ended.wait(60000));
         const QString err = QString::fromLocal8Bit(flasher.readAllStandardError());
+        const QStringList out = QString::fromLocal8Bit(flasher.readAllStandardOutput()).split('\n');
         QVERIFY2(flasher.exitCode() == status, qPrintable(err));
         QVERIFY2(err.contains(stderrHas), qPrintable(err));
+        // Not a terminal: plain lines, each naming its port, nothing of the link's among them.
+        QCOMPARE(out.last(), QString());
+        for (const QString &line : out.mid(0, out.size() - 1)) {
+            bool named = false;
+            for (const auto &sim : sims)
+                named = named || line.startsWith(sim->line.path() + ": ");
+            QVERIFY2(named && !line.contains("\x1b") && !line.contains("ERROR"), qPrintable(line));
+        }
+        if (hangupAfter >= 0)
+            QVERIFY2(err.contains("nwflash: " + sims[0]->line.path() + ": ERROR: ReadFile failed:5\n"),
+                     qPrintable(err));
+        if (modules == 1 && status == 0) {
+            QStringList expected;
+            if (flags.contains("--enter-dfu")) expected << "resetting into the update state";
+            expected << "uploading 512000 bytes";
+            for (int tenth = 1; tenth < 10; ++tenth)
+                expected << QStringLiteral("%1% (%2/512000 bytes)").arg(tenth * 10).arg(tenth * 51200);
+            expected << "sent, waiting for the module to start";
+            const QString port = sims[0]->line.path() + ": ";
+            QStringList seen;
+            for (const QString &line : out.mid(0, out.size() - 1))
+                seen << line.mid(port.size());
+            QVERIFY(seen.size() == expected.size() + 1);
+            QCOMPARE(seen.mid(0, expected.size()), expected);
+            QVERIFY2(seen.last().startsWith("booted: 512000 bytes in "), qPrintable(seen.last()));
+            QCOMPARE(seen.last().endsWith(", key store erased, MAC kept"), flags.contains("-e"));
+        }
         if (status != 0) return;
         for (const auto &sim : sims) {
             QVERIFY(sim->device.flash() == content);
@@ -138,6 +166,35 @@ private slots:
         QCOMPARE(flasher.exitCode(), 1);
         QVERIFY2(err.contains(stderrHas), qPrintable(err));
         QCOMPARE(sim.line.packetsReceived(), 0);
+    }
+
+    // Each port that is not there is reported on its own; the ones that are there are flashed.
+    void missingPortsAmongPresentOnes()
+    {
+        const QByteArray content = image();
+        QVERIFY(writeFile(dir.filePath("m.dfu"), content));
+        SimOptions o;
+        o.startInUpdateState = true;
+        Module sim(o);
+        QProcess flasher;
+        QSignalSpy ended(&flasher, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
+        flasher.start(QStringLiteral(NW_SDK_DIR "/bin/nwflash"),
+                      {dir.filePath("m.dfu"), "/dev/nw-missing-1", sim.line.path(), "/dev/nw-missing-2"});
+        QVERIFY(ended.wait(60000));
+        const QString err = QString::fromLocal8Bit(flasher.readAllStandardError());
+        QCOMPARE(flasher.exitCode(), 1);
+        QVERIFY2(!err.contains("twice"), qPrintable(err));
+        for (const char *port : {"/dev/nw-missing-1", "/dev/nw-missing-2"})
+            QVERIFY2(err.contains(QStringLiteral("nwflash: %1: Could not open %1: No such file").arg(port)),
+                     qPrintable(err));
+        QVERIFY(sim.device.flash() == content);
+
+        // The same missing port twice is still a usage error.
+        flasher.start(QStringLiteral(NW_SDK_DIR "/bin/nwflash"),
+                      {dir.filePath("m.dfu"), "/dev/nw-missing-1", "/dev/nw-missing-1"});
+        QVERIFY(ended.wait(30000));
+        QCOMPARE(flasher.exitCode(), 2);
+        QVERIFY(flasher.readAllStandardError().contains("port given twice: /dev/nw-missing-1"));
     }
 };
 

@@ -4,6 +4,7 @@
 #include "messagetable.h"
 #include "simdevice.h"
 #include "simline.h"
+#include "pty.h"
 #include "testmain.h"
 
 #include <QElapsedTimer>
@@ -16,6 +17,9 @@
 #include <fcntl.h>
 #include <functional>
 #include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 using Script = std::function<void(cls_wifi &)>;
@@ -164,6 +168,8 @@ private slots:
     void stallAfterN();
     void floodCountsUp();
     void scanStreamKeepsToItsRate();
+    void flashOutToNodes_data();
+    void flashOutToNodes();
 };
 
 void TestSim::behaviours_data()
@@ -613,4 +619,53 @@ void TestSim::scanStreamKeepsToItsRate()
 }
 
 NW_TEST(TestSim)
+void TestSim::flashOutToNodes_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("regular file") << "file";
+    QTest::newRow("character device, written in place") << "chr";
+    QTest::newRow("fifo, refused") << "fifo";
+    QTest::newRow("directory, refused") << "dir";
+}
+
+// The flash image goes into a regular file by rename, into a character device in place, and nowhere
+// else: no device node or folder is ever replaced.
+void TestSim::flashOutToNodes()
+{
+    QFETCH(QString, kind);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("out"));
+    Pty pty;
+    QVERIFY(pty.ok());
+    termios raw;
+    QVERIFY(tcgetattr(pty.master, &raw) == 0);
+    cfmakeraw(&raw);
+    QVERIFY(tcsetattr(pty.master, TCSANOW, &raw) == 0);
+    if (kind == "chr") QVERIFY(QFile::link(pty.path, path));
+    if (kind == "fifo") QVERIFY(mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+    if (kind == "dir") QVERIFY(QDir().mkdir(path));
+
+    SimDevice device(Sim::quick());
+    QByteArray received;
+    std::thread reader([&] {
+        if (kind == "chr") received = pty.read(device.flash().size(), 5000);
+    });
+    QString error;
+    const bool saved = device.saveFlash(path, &error);
+    reader.join();
+    struct stat st;
+    QVERIFY(::stat(QFile::encodeName(path).constData(), &st) == 0);
+    if (kind == "file" || kind == "chr") {
+        QVERIFY2(saved, qPrintable(error));
+        QCOMPARE(kind == "chr", S_ISCHR(st.st_mode));
+        QVERIFY(kind == "chr" ? received == device.flash() : QFileInfo(path).size() == device.flash().size());
+    } else {
+        QVERIFY(!saved);
+        QCOMPARE(error, path + ": not a regular file");
+        QVERIFY(kind == "fifo" ? S_ISFIFO(st.st_mode) : S_ISDIR(st.st_mode));
+    }
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot),
+             QStringList(QStringLiteral("out")));
+}
+
 #include "tst_sim.moc"
