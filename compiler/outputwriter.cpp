@@ -116,7 +116,8 @@ Written writeWhole(const QString &path, const QByteArray &data, QString *reason)
         return Written::OpenFailed;
     }
     struct stat node;
-    if (::stat(QFile::encodeName(info.absoluteFilePath()).constData(), &node) == 0 && !S_ISREG(node.st_mode)) {
+    if (::stat(QFile::encodeName(info.absoluteFilePath()).constData(), &node) == 0 &&
+        !S_ISREG(node.st_mode)) {
         if (!S_ISCHR(node.st_mode)) {
             *reason = QStringLiteral("not a regular file");
             return Written::OpenFailed;

@@ -4,8 +4,8 @@
 
 #include <QFile>
 #include <QSaveFile>
-#include <sys/stat.h>
 #include <QTimer>
+#include <sys/stat.h>
 #include <zlib.h>
 
 namespace
@@ -104,7 +104,8 @@ bool SimDevice::saveFlash(const QString &path, QString *error) const
             if (error) *error = QStringLiteral("%1: not a regular file").arg(path);
             return false;
         }
-        if (device.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && device.write(m_flash) == m_flash.size())
+        if (device.open(QIODevice::WriteOnly | QIODevice::Unbuffered) &&
+            device.write(m_flash) == m_flash.size())
             return true;
         if (error) *error = QStringLiteral("%1: %2").arg(path, device.errorString());
         return false;

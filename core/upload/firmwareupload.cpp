@@ -230,7 +230,8 @@ void FirmwareUpload::responseTimedOut()
     // The module took the image and was told to restart; only its start was not seen.
     if (m_state == State::Booting) {
         fail(red(QStringLiteral("DFU Failed: the image was accepted, but the module did not restart")),
-             QStringLiteral("the image was accepted, but the module did not restart within %1 s").arg(seconds));
+             QStringLiteral("the image was accepted, but the module did not restart within %1 s")
+                 .arg(seconds));
         return;
     }
     fail(red(QStringLiteral("DFU Failed: no response from the module")),

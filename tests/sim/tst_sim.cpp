@@ -2,9 +2,9 @@
 // cls_wifi whose commands go out through its per-class slots and whose deframer cuts what comes back.
 #include "cls_wifi.h"
 #include "messagetable.h"
+#include "pty.h"
 #include "simdevice.h"
 #include "simline.h"
-#include "pty.h"
 #include "testmain.h"
 
 #include <QElapsedTimer>

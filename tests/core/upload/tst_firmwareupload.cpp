@@ -325,8 +325,7 @@ private slots:
             << "silent" << redLine("DFU Failed: no response from the module")
             << "no response from the module for 0.1 s" << offAndOn;
         QTest::newRow("module silent after the reset")
-            << "silent-boot"
-            << redLine("DFU Failed: the image was accepted, but the module did not restart")
+            << "silent-boot" << redLine("DFU Failed: the image was accepted, but the module did not restart")
             << "the image was accepted, but the module did not restart within 0.1 s" << offAndOn;
         QTest::newRow("port lost while sending")
             << "lost" << redLine("DFU Failed: the port was lost") << "the port was lost" << offAndOn;

@@ -58,7 +58,8 @@ private slots:
         QTest::addColumn<bool>("boxesOn");    // the user's log boxes before the upload
         QTest::newRow("window 4") << true << 0 << -1 << -1 << "" << true;
         QTest::newRow("window 1") << false << 0 << -1 << -1 << "" << true;
-        QTest::newRow("chunk rejected") << true << 7 << -1 << -1 << "<font color=red>DFU Failed</font>" << true;
+        QTest::newRow("chunk rejected")
+            << true << 7 << -1 << -1 << "<font color=red>DFU Failed</font>" << true;
         QTest::newRow("module falls silent")
             << true << 0 << 30 << -1 << "<font color=red>DFU Failed: no response from the module</font>"
             << true;

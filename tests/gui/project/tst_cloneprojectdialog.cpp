@@ -208,30 +208,40 @@ private slots:
         QSignalSpy done(&dlg, &CloneProjectDialog::cloneComplete);
         BoxAnswerer answerer({QMessageBox::YesToAll});
         QMetaObject::invokeMethod(&dlg, "on_cloneButton_clicked");
-        QCOMPARE(answerer.seen, QStringList("warning:Directory already exist:\n" + tmp.filePath("copy") +
-                                            "\nOverwrite?"));
+        QCOMPARE(answerer.seen,
+                 QStringList("warning:Directory already exist:\n" + tmp.filePath("copy") + "\nOverwrite?"));
         QCOMPARE(done.count(), 1);
-        QCOMPARE(tree(tmp.filePath("copy")).keys(),
-                 (QStringList{"project.xml", "sub/", "sub/data.bin"}));
+        QCOMPARE(tree(tmp.filePath("copy")).keys(), (QStringList{"project.xml", "sub/", "sub/data.bin"}));
     }
 
     // The words of both dialogs, as the user reads them.
     void texts_data()
     {
-        QTest::addColumn<bool>("settings"); // else the clone dialog
+        QTest::addColumn<bool>("settings");  // else the clone dialog
         QTest::addColumn<QString>("object"); // empty: the dialog's title
         QTest::addColumn<QString>("text");
-        QTest::newRow("clone title") << false << "" << "Clone Project";
-        QTest::newRow("clone source label") << false << "srcLabel" << "Clone project from location:";
-        QTest::newRow("clone source browse") << false << "srcButton" << "Browse...";
-        QTest::newRow("clone target label") << false << "dstLabel" << "Target project to be created:";
-        QTest::newRow("clone target browse") << false << "dstButton" << "Browse...";
-        QTest::newRow("clone button") << false << "cloneButton" << "Clone";
-        QTest::newRow("settings title") << true << "" << "Settings";
-        QTest::newRow("settings build label") << true << "buildLabel" << "Build executable:";
-        QTest::newRow("settings build browse") << true << "buildButton" << "Browse...";
-        QTest::newRow("settings editor label") << true << "editorLabel" << "Editor executable:";
-        QTest::newRow("settings editor browse") << true << "editorButton" << "Browse...";
+        QTest::newRow("clone title") << false << ""
+                                     << "Clone Project";
+        QTest::newRow("clone source label") << false << "srcLabel"
+                                            << "Clone project from location:";
+        QTest::newRow("clone source browse") << false << "srcButton"
+                                             << "Browse...";
+        QTest::newRow("clone target label") << false << "dstLabel"
+                                            << "Target project to be created:";
+        QTest::newRow("clone target browse") << false << "dstButton"
+                                             << "Browse...";
+        QTest::newRow("clone button") << false << "cloneButton"
+                                      << "Clone";
+        QTest::newRow("settings title") << true << ""
+                                        << "Settings";
+        QTest::newRow("settings build label") << true << "buildLabel"
+                                              << "Build executable:";
+        QTest::newRow("settings build browse") << true << "buildButton"
+                                               << "Browse...";
+        QTest::newRow("settings editor label") << true << "editorLabel"
+                                               << "Editor executable:";
+        QTest::newRow("settings editor browse") << true << "editorButton"
+                                                << "Browse...";
     }
     void texts()
     {

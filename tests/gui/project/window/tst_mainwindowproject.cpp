@@ -15,7 +15,6 @@
 namespace
 {
 
-
 ProjectSettingsDialog *settingsDialog()
 {
     for (QWidget *w : QApplication::topLevelWidgets())
@@ -49,10 +48,7 @@ class TestMainWindowProject : public QObject
     }
 
 private slots:
-    void initTestCase()
-    {
-        useScratchSettings(home.path());
-    }
+    void initTestCase() { useScratchSettings(home.path()); }
 
     void settingsReachTheEditorAndTheProject()
     {
