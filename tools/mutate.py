@@ -286,8 +286,21 @@ def show(lines, n, kind, changes):
 
 def mutate_file(path, args):
     lines = path.read_text().splitlines(keepends=True)
-    wanted = changed_lines(path, args.since) if args.since else set(range(1, len(lines) + 1))
-    mutants = sample(mutants_of(lines, wanted), args.max, f"{args.seed}:{path.name}")
+    if args.recheck:
+        # The survivors of an earlier run, as long as the lines they change are still as they were.
+        mutants = []
+        for r in json.loads(args.recheck.read_text()):
+            if Path(r["file"]).name != path.name:
+                continue
+            for m in r.get("survivors", []):
+                changes = {int(k): v for k, v in m["changes"].items()}
+                if all(k <= len(lines) and lines[k - 1].rstrip("\n") == m["was"][str(k)] for k in changes):
+                    mutants.append((m["line"], m["kind"], changes))
+                else:
+                    print(f"  line {m['line']} [{m['kind']}]: the line has changed, not rechecked")
+    else:
+        wanted = changed_lines(path, args.since) if args.since else set(range(1, len(lines) + 1))
+        mutants = sample(mutants_of(lines, wanted), args.max, f"{args.seed}:{path.name}")
     targets, tests = dependent_tests(args.build_dir, path)
     if args.tests:
         chosen = {target: [t for t in names if re.search(args.tests, t)]
@@ -305,7 +318,8 @@ def mutate_file(path, args):
         return None
 
     restorer = Restorer(path)
-    result = {"file": str(path), "total": len(mutants), "killed": 0, "survived": [], "not_viable": 0}
+    result = {"file": str(path), "total": len(mutants), "killed": 0, "survived": [], "not_viable": 0,
+              "survivors": []}
     try:
         if not build(args.build_dir, targets, args.jobs) or not run_tests(args.build_dir, tests, args.timeout):
             print(f"{path}: the tests fail without any mutant; nothing measured", file=sys.stderr)
@@ -319,6 +333,8 @@ def mutate_file(path, args):
             elif run_tests(args.build_dir, tests, args.timeout):
                 verdict = "SURVIVED"
                 result["survived"].append(show(lines, n, kind, changes))
+                result["survivors"].append({"line": n, "kind": kind, "changes": changes,
+                                            "was": {k: lines[k - 1].rstrip("\n") for k in changes}})
             else:
                 verdict = "killed"
                 result["killed"] += 1
@@ -345,6 +361,7 @@ def main():
     parser.add_argument("--targets", nargs="*", help="targets to build besides the found ones")
     parser.add_argument("--list", action="store_true", help="only list the mutants and the tests")
     parser.add_argument("--json", type=Path, help="also write the results to this file")
+    parser.add_argument("--recheck", type=Path, help="run again only the survivors in this --json file")
     args = parser.parse_args()
     args.build_dir = args.build_dir.resolve()
     files = [f.resolve() for f in args.files]

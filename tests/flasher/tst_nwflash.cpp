@@ -64,6 +64,12 @@ private slots:
         QTest::newRow("module falls silent")
             << QStringList{"-t", "0.5"} << 1 << true << 0 << 50 << -1 << 1 << "no response from the module";
         QTest::newRow("port lost") << QStringList{} << 1 << true << 0 << -1 << 200 << 1 << "lost";
+        QTest::newRow("no answer to the reset into the update state")
+            << QStringList{"--enter-dfu", "-t", "0.5"} << 1 << false << 0 << 0 << -1 << 1
+            << "no response from the module after the reset into its update state";
+        // The reset is answered, then the line goes before the module has started again.
+        QTest::newRow("port lost during the reset")
+            << QStringList{"--enter-dfu"} << 1 << false << 0 << -1 << 1 << 1 << " lost: the device hung up";
     }
     void run()
     {

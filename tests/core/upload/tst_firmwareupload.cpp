@@ -103,6 +103,8 @@ private slots:
             QCOMPARE(rig.messages[0][0].toString(),
                      "<font color=red>Failed to validate DFU file:" + file + "</font>");
             QCOMPARE(rig.finished.count(), 1);
+            QCOMPARE(rig.finished[0][0].toBool(), false);
+            QCOMPARE(rig.finished[0][1].toString(), why);
             QVERIFY(!rig.up.uploading());
         }
     }
@@ -397,6 +399,30 @@ private slots:
         QCOMPARE(rig.messages.count(), 1);
         QCOMPARE(rig.messages[0][0].toString(), redLine("DFU Failed: no port is open"));
         QCOMPARE(rig.finished.count(), 1);
+        QCOMPARE(rig.finished[0], (QVariantList{false, "no port is open"}));
+    }
+
+    // A new upload in the middle of one starts again from the address, with the new image.
+    void restartWithAnotherImage()
+    {
+        const QByteArray first = image(512000, 0, 300000);
+        const QByteArray second = image(512000, 128, 300000);
+        QVERIFY(first.left(128) != second.left(128));
+        QVERIFY(writeFile(path("first.dfu"), first));
+        QVERIFY(writeFile(path("second.dfu"), second));
+        Rig rig;
+        rig.up.uploadFile(path("first.dfu"));
+        rig.feed(rspSetAddress(0));
+        rig.feed(rspUpload(0));
+        rig.sent.clear();
+        rig.up.uploadFile(path("second.dfu"));
+        QCOMPARE(rig.sent, QList<QByteArray>{cmdSetAddress0()});
+        QCOMPARE(rig.up.state(), FirmwareUpload::State::Addressing);
+        rig.feed(rspSetAddress(0));
+        QCOMPARE(rig.sent.mid(1),
+                 (QList<QByteArray>{cmdUpload(second.mid(0, 128)), cmdUpload(second.mid(128, 128)),
+                                    cmdUpload(second.mid(256, 128)), cmdUpload(second.mid(384, 128))}));
+        QCOMPARE(rig.up.chunksInFlight(), 4);
     }
 
     void initTestCase() { QVERIFY(dir.isValid()); }
