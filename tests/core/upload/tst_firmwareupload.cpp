@@ -263,6 +263,56 @@ private slots:
         QCOMPARE(rig.finished[0][0].toBool(), true);
     }
 
+    // A module (or a simulated one in the same thread) may answer before the command's write has
+    // returned: the upload still ends once, idle, and is idle already when it says so.
+    void answersWithinTheWrite()
+    {
+        QVERIFY(writeFile(path("s.dfu"), image()));
+        Rig rig;
+        rig.up.setEraseKeys(true);
+        const QByteArray mac = QByteArray::fromHex("0200000000cd");
+        QObject::connect(&rig.wifi, &cls_wifi::tx_data, [&](const QByteArray &p) {
+            if (p == cmdReset0()) rig.feed(evtBoot());
+            if (p == cmdGetMac0()) rig.feed(evtMac(0, mac));
+            if (p == cmdEraseAll()) rig.feed(rspEraseAll(0));
+            if (p == cmdSetMac(0, mac)) rig.feed(rspSetMac(0));
+        });
+        QList<bool> uploadingWhenFinished;
+        QObject::connect(&rig.up, &FirmwareUpload::finished,
+                         [&] { uploadingWhenFinished << rig.up.uploading(); });
+        rig.up.uploadFile(path("s.dfu"));
+        sendWholeImage(rig, 4);
+        rig.feed(rspFinish(0));
+        QCOMPARE(rig.finished.count(), 1);
+        QCOMPARE(rig.finished[0][0].toBool(), true);
+        QCOMPARE(uploadingWhenFinished, QList<bool>{false});
+        QVERIFY(!rig.up.uploading());
+        QCOMPARE(rig.up.state(), FirmwareUpload::State::Idle);
+    }
+
+    // An interface may start the next upload as soon as one ends: that one is watched for answers too.
+    void nextUploadStartedAtTheEnd()
+    {
+        QVERIFY(writeFile(path("n.dfu"), image()));
+        Rig rig;
+        rig.up.setResponseTimeout(100);
+        bool again = false;
+        QObject::connect(&rig.up, &FirmwareUpload::uploadingChanged, [&] {
+            if (rig.up.uploading() || again) return;
+            again = true;
+            rig.up.uploadFile(path("n.dfu"));
+        });
+        rig.up.uploadFile(path("n.dfu"));
+        sendWholeImage(rig, 4);
+        rig.feed(rspFinish(0));
+        rig.feed(evtBoot());
+        QVERIFY(again);
+        QVERIFY(rig.up.uploading());
+        QTRY_COMPARE_WITH_TIMEOUT(rig.finished.count(), 2, 5000);
+        QCOMPARE(rig.finished[1][0].toBool(), false);
+        QVERIFY(rig.finished[1][1].toString().startsWith("no response from the module"));
+    }
+
     // Success needs both answers of the erase phase, in either order; a refusal of either fails.
     void eraseAnswers_data()
     {
