@@ -173,6 +173,55 @@ private slots:
         QCOMPARE(boxes.seen, QStringList());
     }
 
+    // Each change signal comes once per change, after the property has its new value, so a binding
+    // that reads it on the signal sees the new one.
+    void propertiesChangeBeforeTheyNotify()
+    {
+        QTemporaryDir dir;
+        const QString good = dir.filePath("good.xml"), bad = dir.filePath("bad.xml");
+        writeFile(
+            good,
+            "<project><hardware in=\"hw.xml\"/><scripting><script in=\"s.txt\"/></scripting></project>");
+        writeFile(bad, "not xml");
+        HVProject project;
+        BoxAnswerer boxes;
+        QStringList seen;
+        connect(&project, &HVProject::validChanged,
+                [&] { seen << QString("valid=%1").arg(project.valid()); });
+        connect(&project, &HVProject::hardwareFileChanged,
+                [&] { seen << "hardware=" + QFileInfo(project.hardwareFile()).fileName(); });
+        connect(&project, &HVProject::scriptFileChanged,
+                [&] { seen << "script=" + QFileInfo(project.scriptFile()).fileName(); });
+        // The new project's name comes once the old project's files are gone.
+        connect(&project, &HVProject::projectFileChanged, [&] {
+            seen << "project=" + QFileInfo(project.projectFile()).fileName() + project.hardwareFile() +
+                        project.scriptFile();
+        });
+        project.open(good);
+        project.fileChanged(good); // read again, nothing new: cleared and set, valid stays
+        project.open(bad);
+        project.open(bad);
+        QCOMPARE(seen, (QStringList{"project=good.xml", "hardware=hw.xml", "script=s.txt", "valid=1",
+                                    "script=", "hardware=", "hardware=hw.xml", "script=s.txt",
+                                    "hardware=", "script=", "project=bad.xml", "valid=0"}));
+    }
+
+    // Closing velmo during a build ends the builder at once: it writes nothing into the project later.
+    void destroyingStopsTheBuilder()
+    {
+        QTemporaryDir dir;
+        const QString marker = dir.filePath("late");
+        writeFile(dir.filePath("kirrup"),
+                  "#!/bin/sh\necho started\nsleep 1.5\necho late > '" + marker.toUtf8() + "'\n", true);
+        auto project = std::make_unique<HVProject>();
+        project->setBuildExe(dir.filePath("kirrup"));
+        project->build();
+        QVERIFY(QTest::qWaitFor([&] { return project->buildOutput().contains("started"); }, 5000));
+        project.reset();
+        QTest::qWait(3000);
+        QVERIFY(!QFileInfo::exists(marker));
+    }
+
     void buildExeMovesTheToolPaths()
     {
         HVProject project;
@@ -209,6 +258,11 @@ private slots:
         QCOMPARE(project.buildRoot(), QStringLiteral("/tools/bin/.."));
         QCOMPARE(project.scriptExe(), QStringLiteral("/compilers/tollan"));
         QCOMPARE(project.hardwareFile(), dir.filePath("hw.xml"));
+
+        // Without a store nothing is read or written.
+        project.loadSettings(nullptr);
+        project.saveSettings(nullptr);
+        QCOMPARE(project.buildRoot(), QStringLiteral("/tools/bin/.."));
 
         QSettings out(dir.filePath("saved.ini"), QSettings::IniFormat);
         project.saveSettings(&out);
