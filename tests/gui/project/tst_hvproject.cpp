@@ -142,7 +142,9 @@ private slots:
         QVERIFY(hardwareBecomes("slow.xml"));
         QCOMPARE(boxes.seen, QStringList());
 
-        // Every failing re-read says so.
+        // Every failing re-read says so, once the project shows as invalid.
+        QList<bool> validAtBox;
+        boxes.atBox = [&] { validAtBox << project.valid(); };
         const QString notProject = "critical:Not a project file:\n" + file;
         for (const QByteArray &bad : {QByteArray("<nothing/>"), QByteArray("still nothing")}) {
             boxes.seen.clear();
@@ -151,9 +153,16 @@ private slots:
             QVERIFY(!project.valid());
             QCOMPARE(project.hardwareFile(), QString());
         }
+        QCOMPARE(validAtBox, (QList<bool>{false, false}));
         replaceByRename(file, withHardware("six.xml"));
         QVERIFY(hardwareBecomes("six.xml"));
         QVERIFY(project.valid());
+        // A project file that is gone: said the same way.
+        validAtBox.clear();
+        QFile::remove(file);
+        project.fileChanged(file);
+        QCOMPARE(boxes.seen.last(), "critical:Failed to open:\n" + file);
+        QCOMPARE(validAtBox, QList<bool>{false});
     }
 
     // Asked for directly, the re-read happens before the call returns; only the watcher's notices wait.
