@@ -96,6 +96,31 @@ def balanced_if(line):
     return None
 
 
+DECLARATION = re.compile(r"^\s*(?:const\s+|static\s+)*[A-Za-z_][\w:<>,*& ]*?[\s*&]+([A-Za-z_]\w*)\s*(?:=[^=].*|\(.*\)|\{.*\})?;\s*$")
+ASSIGNMENT = re.compile(r"^\s*([A-Za-z_][\w.\->\[\]]*?)\s*=[^=].*;\s*$")
+
+
+def written_name(statement):
+    """The variable a declaration or plain assignment writes, or None for anything else."""
+    if re.match(r"^\s*(return|emit|delete|throw)\b", statement):
+        return None
+    m = ASSIGNMENT.match(statement) or DECLARATION.match(statement)
+    return re.findall(r"\w+", m.group(1))[-1] if m else None
+
+
+def independent(first, second):
+    """Two declarations or assignments of which neither touches what the other writes: swapping them
+    changes nothing, so the mutant would only add an equivalent survivor."""
+    a, b = written_name(first), written_name(second)
+    if not a or not b:
+        return False
+
+    def names(statement):
+        mask = code_mask(statement)
+        return re.findall(r"\w+", "".join(c if keep else " " for c, keep in zip(statement, mask)))
+    return a not in names(second) and b not in names(first)
+
+
 def mutants_of(lines, wanted):
     """Every mutant of the wanted line numbers (1-based): (line, kind, {line: new text}, description)."""
     out = []
@@ -140,7 +165,7 @@ def mutants_of(lines, wanted):
             indent = re.match(r"^\s*", body).group(0)
             if (SIMPLE_STATEMENT.match(body) and SIMPLE_STATEMENT.match(nxt) and not CONTROL.search(body)
                     and not CONTROL.search(nxt) and re.match(r"^\s*", nxt).group(0) == indent
-                    and not skippable(nxt)):
+                    and not skippable(nxt) and not independent(body, nxt)):
                 out.append((n, "statements swapped", {n: nxt, n + 1: body}))
     return out
 
