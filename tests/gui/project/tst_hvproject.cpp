@@ -316,6 +316,8 @@ private slots:
         project.open(file);
         project.setBuildExe(dir.filePath("bin/kirrup"));
         BoxAnswerer boxes;
+        // The box comes once the log is complete.
+        boxes.atBox = [&] { QVERIFY(project.buildOutput().endsWith("\nFailed")); };
         log.replace("%1", file).replace("%2", dir.path());
         log.replace("%3", project.buildRoot()).replace("%4", project.scriptExe());
         // Twice: the second build's log holds that build only.
