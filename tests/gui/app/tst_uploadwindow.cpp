@@ -65,6 +65,9 @@ private slots:
             << true;
         QTest::newRow("port lost") << true << 0 << -1 << 300
                                    << "<font color=red>DFU Failed: the port was lost</font>" << true;
+        // Closed by the user mid-way (-2 below): said so, not called lost.
+        QTest::newRow("port closed by the user")
+            << true << 0 << -1 << -2 << "<font color=red>DFU Failed: the port was closed</font>" << true;
         // The upload never switched the boxes off, so it leaves them as the user set them.
         QTest::newRow("silent before the first chunk, boxes off")
             << true << 0 << 0 << -1 << "<font color=red>DFU Failed: no response from the module</font>"
@@ -83,7 +86,7 @@ private slots:
         o.startInUpdateState = true;
         o.rejectUpload = rejectUpload;
         o.muteAfter = muteAfter;
-        o.hangupAfter = hangupAfter;
+        o.hangupAfter = qMax(-1, hangupAfter);
         SimDevice device(o);
         SimLine line(&device, o);
         QVERIFY(line.openPty());
@@ -112,6 +115,7 @@ private slots:
         QVERIFY(showPage("uploadPage"));
         bool quietMidway = false;
         connect(&w, &MainWindow::upload_progress, this, [&](int bytes, int total) {
+            if (hangupAfter == -2 && bytes >= total / 4) w.close_port();
             if (bytes == total / 2)
                 quietMidway = !comm->isChecked() && !text->isChecked() && showPage("uploadPage") &&
                               !showPage("systemPage");
