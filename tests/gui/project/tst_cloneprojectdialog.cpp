@@ -202,6 +202,11 @@ private slots:
         writeFile(tmp.filePath("src/project.xml"), "<project/>");
         writeFile(tmp.filePath("src/sub/data.bin"), "data");
         QVERIFY(QFile::link("..", tmp.filePath("src/sub/up")));
+        // The loop's place in the target already leads back into the source: as the loop is not
+        // copied, nothing is written there, and the clone goes ahead.
+        QDir().mkpath(tmp.filePath("copy/sub"));
+        QVERIFY(QFile::link("../../src", tmp.filePath("copy/sub/up")));
+        const auto before = tree(tmp.filePath("src"));
         CloneProjectDialog dlg;
         dlg.setSource(tmp.filePath("src"));
         edit(dlg, "dstEdit")->setText(tmp.filePath("copy"));
@@ -211,7 +216,9 @@ private slots:
         QCOMPARE(answerer.seen,
                  QStringList("warning:Directory already exist:\n" + tmp.filePath("copy") + "\nOverwrite?"));
         QCOMPARE(done.count(), 1);
-        QCOMPARE(tree(tmp.filePath("copy")).keys(), (QStringList{"project.xml", "sub/", "sub/data.bin"}));
+        QCOMPARE(tree(tmp.filePath("copy")).keys(),
+                 (QStringList{"project.xml", "sub/", "sub/data.bin", "sub/up/"}));
+        QCOMPARE(tree(tmp.filePath("src")), before);
     }
 
     // The words of both dialogs, as the user reads them.
