@@ -4,7 +4,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 ReplacedFile::ReplacedFile(const QString &name) : m_target(name)
 {
@@ -28,9 +30,12 @@ bool ReplacedFile::open()
             m_error = QStringLiteral("not a regular file");
             return false;
         }
-        m_device.setFileName(m_target);
-        if (!m_device.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-            m_error = m_device.errorString();
+        // Never as the controlling terminal, should the device be a terminal.
+        const int fd = ::open(QFile::encodeName(m_target).constData(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0 || !m_device.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered,
+                                     QFileDevice::AutoCloseHandle)) {
+            m_error = QString::fromLocal8Bit(std::strerror(errno));
+            if (fd >= 0) ::close(fd);
             return false;
         }
         return true;

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -122,12 +123,15 @@ Written writeWhole(const QString &path, const QByteArray &data, QString *reason)
             *reason = QStringLiteral("not a regular file");
             return Written::OpenFailed;
         }
-        QFile direct(path);
-        if (!direct.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-            *reason = direct.errorString();
+        // Never as the controlling terminal, should the device be a terminal.
+        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0) {
+            *reason = QString::fromLocal8Bit(std::strerror(errno));
             return Written::OpenFailed;
         }
-        return writeAll(direct.handle(), data, reason) ? Written::Ok : Written::WriteFailed;
+        const bool written = writeAll(fd, data, reason);
+        ::close(fd);
+        return written ? Written::Ok : Written::WriteFailed;
     }
     QTemporaryFile file(info.absoluteFilePath() + QStringLiteral(".XXXXXX"));
     if (!file.open()) {
