@@ -195,6 +195,62 @@ private slots:
         }
     }
 
+    // Answers at the files: Yes is for that file only, Yes to all for the rest of the clone. A file
+    // that cannot be copied, at the top or in a folder below, stops the clone.
+    void fileAnswersAndFailures_data()
+    {
+        QTest::addColumn<QStringList>("files"); // below the target before the clone; "name/" a folder
+        QTest::addColumn<QList<Button>>("answers");
+        QTest::addColumn<QStringList>("boxes"); // in order; %1 the target; "ask:" a file question
+        QTest::addColumn<bool>("completed");
+        const QString askDir = "warning:Directory already exist:\n%1\nOverwrite?";
+        QTest::newRow("yes at each file asks at the next")
+            << QStringList{"project.xml", ".settings"}
+            << QList<Button>{QMessageBox::Yes, QMessageBox::Yes, QMessageBox::Yes}
+            << QStringList{askDir, "ask:", "ask:"} << true;
+        QTest::newRow("yes to all at a file asks no more")
+            << QStringList{"project.xml", ".settings"}
+            << QList<Button>{QMessageBox::Yes, QMessageBox::YesToAll} << QStringList{askDir, "ask:"} << true;
+        QTest::newRow("a file that cannot be copied")
+            << QStringList{"project.xml/"} << QList<Button>{QMessageBox::YesToAll}
+            << QStringList{askDir, "critical:Cannot copy file:\n%1/project.xml"} << false;
+        QTest::newRow("a file below that cannot be copied")
+            << QStringList{"sub/data.bin/"} << QList<Button>{QMessageBox::YesToAll}
+            << QStringList{askDir, "critical:Cannot copy file:\n%1/sub/data.bin"} << false;
+    }
+    void fileAnswersAndFailures()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(QList<Button>, answers);
+        QFETCH(QStringList, boxes);
+        QFETCH(bool, completed);
+        QTemporaryDir tmp;
+        writeFile(tmp.filePath("src/project.xml"), "<project/>");
+        writeFile(tmp.filePath("src/.settings"), "hidden");
+        writeFile(tmp.filePath("src/sub/data.bin"), "data");
+        const QString dst = tmp.filePath("copy");
+        for (const QString &f : files) {
+            if (f.endsWith('/'))
+                QDir().mkpath(dst + '/' + f);
+            else
+                writeFile(dst + '/' + f, "old");
+        }
+        CloneProjectDialog dlg;
+        dlg.setSource(tmp.filePath("src"));
+        edit(dlg, "dstEdit")->setText(dst);
+        QSignalSpy done(&dlg, &CloneProjectDialog::cloneComplete);
+        BoxAnswerer answerer(answers);
+        QMetaObject::invokeMethod(&dlg, "on_cloneButton_clicked");
+        QStringList seen;
+        for (const QString &box : answerer.seen)
+            seen << (box.startsWith("warning:File already exist:\n") ? QString("ask:") : box);
+        for (QString &box : boxes)
+            box.replace("%1", dst);
+        QCOMPARE(seen, boxes);
+        QCOMPARE(done.count(), completed ? 1 : 0);
+        if (completed) QCOMPARE(tree(dst), tree(tmp.filePath("src")));
+    }
+
     // A link inside the project back up its own tree is copied once, not followed round for ever.
     void linkLoopInTheSource()
     {
