@@ -121,6 +121,15 @@ def independent(first, second):
     return a not in names(second) and b not in names(first)
 
 
+CONNECT = re.compile(r"^\s*(?:QObject::)?connect\(\s*([^,]+),\s*([^,]+),")
+
+
+def separate_connections(first, second):
+    """Two connections of different signals: Qt keeps the order only among the slots of one signal."""
+    a, b = CONNECT.match(first), CONNECT.match(second)
+    return bool(a and b) and (a.group(1).strip(), a.group(2).strip()) != (b.group(1).strip(), b.group(2).strip())
+
+
 def mutants_of(lines, wanted):
     """Every mutant of the wanted line numbers (1-based): (line, kind, {line: new text}, description)."""
     out = []
@@ -165,7 +174,8 @@ def mutants_of(lines, wanted):
             indent = re.match(r"^\s*", body).group(0)
             if (SIMPLE_STATEMENT.match(body) and SIMPLE_STATEMENT.match(nxt) and not CONTROL.search(body)
                     and not CONTROL.search(nxt) and re.match(r"^\s*", nxt).group(0) == indent
-                    and not skippable(nxt) and not independent(body, nxt)):
+                    and not skippable(nxt) and not independent(body, nxt)
+                    and not separate_connections(body, nxt)):
                 out.append((n, "statements swapped", {n: nxt, n + 1: body}))
     return out
 
