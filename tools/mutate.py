@@ -329,10 +329,16 @@ def mutate_file(path, args):
                 continue
             for m in r.get("survivors", []):
                 changes = {int(k): v for k, v in m["changes"].items()}
-                if all(k <= len(lines) and lines[k - 1].rstrip("\n") == m["was"][str(k)] for k in changes):
-                    mutants.append((m["line"], m["kind"], changes))
-                else:
+
+                def fits(shift):
+                    return all(0 < k + shift <= len(lines) and lines[k + shift - 1].rstrip("\n") == m["was"][str(k)]
+                               for k in changes)
+                # Lines added or removed above since: the same text a little further up or down.
+                shift = next((d for d in sorted(range(-60, 61), key=abs) if fits(d)), None)
+                if shift is None:
                     print(f"  line {m['line']} [{m['kind']}]: the line has changed, not rechecked")
+                    continue
+                mutants.append((m["line"] + shift, m["kind"], {k + shift: v for k, v in changes.items()}))
     else:
         wanted = changed_lines(path, args.since) if args.since else set(range(1, len(lines) + 1))
         mutants = sample(mutants_of(lines, wanted), args.max, f"{args.seed}:{path.name}")
