@@ -1,5 +1,6 @@
 // nwflash as a user runs it, against simulated modules on pseudo-terminals served by this test's
 // event loop.
+#include "pty.h"
 #include "simdevice.h"
 #include "simline.h"
 #include "testmain.h"
@@ -172,6 +173,36 @@ private slots:
         QCOMPARE(flasher.exitCode(), 1);
         QVERIFY2(err.contains(stderrHas), qPrintable(err));
         QCOMPARE(sim.line.packetsReceived(), 0);
+    }
+
+    // On a terminal every drawing of a failed port gives the reason with it.
+    void terminalShowsTheReason()
+    {
+        QVERIFY(writeFile(dir.filePath("t.dfu"), image()));
+        SimOptions o;
+        o.startInUpdateState = true;
+        o.rejectUpload = 10;
+        o.rejectResult = 0x0186;
+        Module sim(o);
+        Pty screen;
+        QVERIFY(screen.ok());
+        QProcess flasher;
+        flasher.setStandardOutputFile(screen.path);
+        QSignalSpy ended(&flasher, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
+        flasher.start(QStringLiteral(NW_SDK_DIR "/bin/nwflash"), {dir.filePath("t.dfu"), sim.line.path()});
+        QByteArray shown;
+        while (ended.isEmpty()) {
+            shown += screen.readIdle(20);
+            QCoreApplication::processEvents();
+        }
+        shown += screen.readIdle(200);
+        QCOMPARE(flasher.exitCode(), 1);
+        const QString text = QString::fromLocal8Bit(shown);
+        QVERIFY2(text.contains("\x1b[K"), qPrintable(text)); // drawn in place, not as plain lines
+        const QStringList frames = text.split("FAILED: ").mid(1);
+        QVERIFY(!frames.isEmpty());
+        for (const QString &after : frames)
+            QVERIFY2(after.startsWith("the module rejected the data at offset 1152"), qPrintable(after));
     }
 
     // Each port that is not there is reported on its own; the ones that are there are flashed.
