@@ -295,13 +295,18 @@ def build(build_dir, targets, jobs):
 
 def run_tests(build_dir, tests, timeout):
     pattern = "^(" + "|".join(re.escape(t) for t in tests) + ")$"
+    # A group of its own, so a test that hangs is ended with ctest rather than left running.
+    p = subprocess.Popen(["ctest", "--test-dir", str(build_dir), "-R", pattern, "--timeout", str(timeout),
+                          "--stop-on-failure"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                         start_new_session=True)
     try:
-        r = subprocess.run(["ctest", "--test-dir", str(build_dir), "-R", pattern, "--timeout", str(timeout),
-                            "--stop-on-failure"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                           timeout=timeout * max(1, len(tests)) + 60)
+        return p.wait(timeout=timeout * max(1, len(tests)) + 60) == 0
     except subprocess.TimeoutExpired:
         return False
-    return r.returncode == 0
+    finally:
+        if p.poll() is None:
+            os.killpg(p.pid, signal.SIGKILL)
+            p.wait()
 
 
 def apply(lines, changes):
