@@ -190,6 +190,11 @@ void TestSim::behaviours_data()
         },
         "08000100"
         "08000102");
+    // The response, then the event with the state that was asked for.
+    row(
+        "power saving state", [](cls_wifi &w) { w.system.cmd_set_max_power_saving_state(2); },
+        "080201030000"
+        "8801010302");
     row(
         "wifi off", [](cls_wifi &w) { w.sme.cmd_wifi_off(); },
         "080203010000"
