@@ -240,6 +240,20 @@ void TestSim::behaviours_data()
         },
         QByteArray(wifiOn) + "0809030700000002005e100002"
                              "88080305000002005e100002");
+    // Disconnecting says so once: a second disconnect has nothing to end.
+    row(
+        "disconnect",
+        [](cls_wifi &w) {
+            w.sme.cmd_wifi_on();
+            w.sme.cmd_connect_ssid("Guest");
+            w.sme.cmd_disconnect();
+            w.sme.cmd_disconnect();
+        },
+        QByteArray(wifiOn) + "0809030700000002005e100002"
+                             "88080305000002005e100002"
+                             "08030308000000"
+                             "88030306000000"
+                             "08030308000000");
     row(
         "unknown network",
         [](cls_wifi &w) {
