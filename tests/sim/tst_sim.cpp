@@ -170,6 +170,8 @@ private slots:
     void scanStreamKeepsToItsRate();
     void flashOutToNodes_data();
     void flashOutToNodes();
+    void attachSetsTheLine_data();
+    void attachSetsTheLine();
 };
 
 void TestSim::behaviours_data()
@@ -638,6 +640,48 @@ void TestSim::scanStreamKeepsToItsRate()
 }
 
 NW_TEST(TestSim)
+void TestSim::attachSetsTheLine_data()
+{
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<int>("speed"); // the termios code, 0 when the rate is refused
+    QTest::newRow("9600") << 9600 << int(B9600);
+    QTest::newRow("115200") << 115200 << int(B115200);
+    QTest::newRow("921600") << 921600 << int(B921600);
+    QTest::newRow("4000000") << 4000000 << int(B4000000);
+    QTest::newRow("a rate no line runs") << 12345 << 0;
+}
+
+// Attached to a device, the module sets its line raw at the rate asked for, refuses a rate it cannot
+// set, opens only once, and lets the device go when it ends.
+void TestSim::attachSetsTheLine()
+{
+    QFETCH(int, baud);
+    QFETCH(int, speed);
+    Pty pty;
+    QVERIFY(pty.ok());
+    SimOptions o = Sim::quick();
+    o.baud = baud;
+    {
+        SimDevice device(o);
+        SimLine line(&device, o);
+        QString error;
+        QCOMPARE(line.attach(pty.path, &error), speed != 0);
+        if (speed == 0) {
+            QCOMPARE(error, QStringLiteral("unsupported baud rate 12345"));
+            QVERIFY(!line.isOpen());
+            return;
+        }
+        termios t;
+        QVERIFY(tcgetattr(pty.master, &t) == 0);
+        QCOMPARE(int(cfgetospeed(&t)), speed);
+        QCOMPARE(t.c_lflag & (ICANON | ECHO), tcflag_t(0));
+        QVERIFY(!line.attach(pty.path));
+        QVERIFY(!line.openPty());
+        QCOMPARE(line.path(), pty.path);
+    }
+    QVERIFY(pty.slaveClosed(5000));
+}
+
 void TestSim::flashOutToNodes_data()
 {
     QTest::addColumn<QString>("kind");
