@@ -170,6 +170,7 @@ private slots:
     void scanStreamKeepsToItsRate();
     void flashOutToNodes_data();
     void flashOutToNodes();
+    void commandInPieces();
     void attachSetsTheLine_data();
     void attachSetsTheLine();
 };
@@ -640,6 +641,20 @@ void TestSim::scanStreamKeepsToItsRate()
 }
 
 NW_TEST(TestSim)
+// A command that arrives in pieces (the header cut, then the payload missing) is answered once whole.
+void TestSim::commandInPieces()
+{
+    Sim sim;
+    Host host(sim.line.path());
+    for (const char *piece : {"08", "010103"}) {
+        host.write(QByteArray::fromHex(piece));
+        QTest::qWait(50);
+        QVERIFY(host.raw.isEmpty());
+    }
+    host.write(QByteArray::fromHex("02"));
+    QTRY_COMPARE_WITH_TIMEOUT(host.joined().toHex(), QByteArray("0802010300008801010302"), 3000);
+}
+
 void TestSim::attachSetsTheLine_data()
 {
     QTest::addColumn<int>("baud");
