@@ -4,7 +4,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 ReplacedFile::ReplacedFile(const QString &name) : m_target(name)
 {
@@ -19,6 +21,24 @@ bool ReplacedFile::open()
     if (m_target.isEmpty() || QFileInfo(m_target).isDir()) {
         m_error = QStringLiteral("not a file name");
         return false;
+    }
+    // A rename would put a plain file in place of a device node: a character device (a null device, a
+    // terminal) is written in place instead, anything else that is not a file is refused.
+    struct stat st;
+    if (::stat(QFile::encodeName(m_target).constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        if (!S_ISCHR(st.st_mode)) {
+            m_error = QStringLiteral("not a regular file");
+            return false;
+        }
+        // Never as the controlling terminal, should the device be a terminal.
+        const int fd = ::open(QFile::encodeName(m_target).constData(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0 || !m_device.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered,
+                                     QFileDevice::AutoCloseHandle)) {
+            m_error = QString::fromLocal8Bit(std::strerror(errno));
+            if (fd >= 0) ::close(fd);
+            return false;
+        }
+        return true;
     }
     m_file.setFileTemplate(m_target + QStringLiteral(".XXXXXX"));
     if (!m_file.open()) {
@@ -39,6 +59,11 @@ bool ReplacedFile::open()
 
 bool ReplacedFile::write(const QByteArray &bytes)
 {
+    // Held back until the commit, so a failed build writes nothing to the device either.
+    if (m_device.isOpen()) {
+        m_pending += bytes;
+        return true;
+    }
     // A short write is continued, so that on a full disk the failing write gives the reason.
     qint64 done = 0;
     while (done < bytes.size()) {
@@ -54,6 +79,19 @@ bool ReplacedFile::write(const QByteArray &bytes)
 
 bool ReplacedFile::commit()
 {
+    if (m_device.isOpen()) {
+        qint64 done = 0;
+        while (done < m_pending.size()) {
+            const qint64 n = m_device.write(m_pending.constData() + done, m_pending.size() - done);
+            if (n <= 0) {
+                m_error = m_device.errorString();
+                return false;
+            }
+            done += n;
+        }
+        m_device.close();
+        return true;
+    }
     if (!m_file.flush()) {
         m_error = m_file.errorString();
         return false;

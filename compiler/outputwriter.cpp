@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -101,8 +102,9 @@ bool writeAll(int fd, const QByteArray &data, QString *reason)
 }
 
 // Writes the whole file through a temporary file beside it that is renamed over the target on
-// success, so that a failed or partial write leaves the earlier file as it was. A device or pipe
-// named as the target cannot be renamed over and is written directly. No sync to disk: this is a
+// success, so that a failed or partial write leaves the earlier file as it was. A character device
+// named as the target is written in place, never renamed over; a FIFO or socket is refused (nothing
+// may read it, and the write would wait for ever). No sync to disk: this is a
 // build output that is read back at once, and a sync per file would cost more than the whole
 // compile of a small script.
 Written writeWhole(const QString &path, const QByteArray &data, QString *reason)
@@ -114,13 +116,22 @@ Written writeWhole(const QString &path, const QByteArray &data, QString *reason)
         *reason = QString::fromLocal8Bit(std::strerror(EISDIR));
         return Written::OpenFailed;
     }
-    if (info.exists() && !info.isFile()) {
-        QFile direct(path);
-        if (!direct.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-            *reason = direct.errorString();
+    struct stat node;
+    if (::stat(QFile::encodeName(info.absoluteFilePath()).constData(), &node) == 0 &&
+        !S_ISREG(node.st_mode)) {
+        if (!S_ISCHR(node.st_mode)) {
+            *reason = QStringLiteral("not a regular file");
             return Written::OpenFailed;
         }
-        return writeAll(direct.handle(), data, reason) ? Written::Ok : Written::WriteFailed;
+        // Never as the controlling terminal, should the device be a terminal.
+        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0) {
+            *reason = QString::fromLocal8Bit(std::strerror(errno));
+            return Written::OpenFailed;
+        }
+        const bool written = writeAll(fd, data, reason);
+        ::close(fd);
+        return written ? Written::Ok : Written::WriteFailed;
     }
     QTemporaryFile file(info.absoluteFilePath() + QStringLiteral(".XXXXXX"));
     if (!file.open()) {

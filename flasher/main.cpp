@@ -3,6 +3,7 @@
 #include "firmwareupload.h"
 #include "flashjob.h"
 #include "imagesummary.h"
+#include "linkdiagnostics.h"
 #include "nwversion.h"
 #include "progressview.h"
 #include "recordstore.h"
@@ -68,11 +69,12 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("nwflash"));
     QCoreApplication::setApplicationVersion(QStringLiteral(NW_VERSION_FULL));
     wifi_register_metatypes();
-    // The link's diagnostics are for developers (QT_LOGGING_RULES brings them back); the user gets
-    // one line per port.
+    // The link's traces are for developers (QT_LOGGING_RULES brings them back); its errors go to
+    // stderr with the port's name, never between the progress lines on stdout.
     QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
     // A reader that went away (nwflash ... | head -1) must not end an upload half-way.
     std::signal(SIGPIPE, SIG_IGN);
+    linkdiagnostics::setHandler(&linkdiagnostics::printOnStderr);
 
     QCommandLineParser cli;
     cli.setApplicationDescription(QStringLiteral(

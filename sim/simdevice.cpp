@@ -2,8 +2,14 @@
 
 #include "messagetable.h"
 
+#include <QFile>
 #include <QSaveFile>
 #include <QTimer>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
 namespace
@@ -94,6 +100,27 @@ bool SimDevice::imageValid(const QByteArray &image)
 
 bool SimDevice::saveFlash(const QString &path, QString *error) const
 {
+    // Renaming a saved file over a device node would replace the node: a character device is written
+    // in place, anything else that is not a regular file refused.
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        if (!S_ISCHR(st.st_mode)) {
+            if (error) *error = QStringLiteral("%1: not a regular file").arg(path);
+            return false;
+        }
+        // Never as the controlling terminal, should the device be a terminal.
+        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+        QFile device;
+        if (fd >= 0 &&
+            device.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle) &&
+            device.write(m_flash) == m_flash.size())
+            return true;
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(path, fd < 0 ? QString::fromLocal8Bit(std::strerror(errno))
+                                                               : device.errorString());
+        if (fd >= 0 && !device.isOpen()) ::close(fd);
+        return false;
+    }
     QSaveFile file(path);
     if (file.open(QIODevice::WriteOnly) && file.write(m_flash) == m_flash.size() && file.commit())
         return true;

@@ -23,13 +23,18 @@ int hexDigit(char c)
     return -1;
 }
 
+// A HEX file starts with a record: a colon, then hex digits to the end of the line. A raw image may well
+// start with a colon byte, but not with a whole line of digits after it.
 bool looksLikeHex(const QByteArray &bytes)
 {
-    for (char c : bytes) {
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
-        return c == ':';
-    }
-    return false;
+    int at = 0;
+    while (at < bytes.size() && (bytes[at] == ' ' || bytes[at] == '\t' || bytes[at] == '\r' || bytes[at] == '\n'))
+        ++at;
+    if (at >= bytes.size() || bytes[at] != ':') return false;
+    int digits = 0;
+    for (++at; at < bytes.size() && bytes[at] != '\r' && bytes[at] != '\n'; ++at, ++digits)
+        if (hexDigit(bytes[at]) < 0) return false;
+    return digits >= 10;
 }
 
 // One memory of the image with a map of which bytes some record has written.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "hvconnection.h"
+#include "linkdiagnostics.h"
 #include "portenumerator.h"
 #include "portmonitor.h"
 #include "uartdev.h"

@@ -11,6 +11,8 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <linux/serial.h>
+#include <map>
+#include <mutex>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
@@ -48,6 +50,32 @@ static void makeRaw(termios2 &t)
     t.c_cc[VTIME] = 0;
 }
 
+namespace
+{
+
+// The settings each open port had before it was opened, by descriptor. A descriptor's entry is
+// taken before it is closed, so a reused number never finds a stale one.
+std::mutex savedLock;
+std::map<int, termios2> savedSettings;
+
+void rememberSettings(int fd, const termios2 &t)
+{
+    std::lock_guard<std::mutex> lock(savedLock);
+    savedSettings[fd] = t;
+}
+
+bool takeSettings(int fd, termios2 *t)
+{
+    std::lock_guard<std::mutex> lock(savedLock);
+    const auto it = savedSettings.find(fd);
+    if (it == savedSettings.end()) return false;
+    *t = it->second;
+    savedSettings.erase(it);
+    return true;
+}
+
+} // namespace
+
 int openDevice(const QString &path)
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
@@ -75,6 +103,7 @@ int openDevice(const QString &path)
     }
     bool raw = ::ioctl(fd, TCGETS2, &t) == 0;
     if (raw) {
+        rememberSettings(fd, t);
         makeRaw(t);
         raw = ::ioctl(fd, TCSETS2, &t) == 0;
     }
@@ -90,6 +119,10 @@ int openDevice(const QString &path)
 void closeDevice(int fd)
 {
     if (fd < 0) return;
+    // The line as it was found: a terminal given as the port by mistake stays usable. Not waiting for
+    // the output to drain, which on a stalled line would never end.
+    termios2 original;
+    if (takeSettings(fd, &original)) ::ioctl(fd, TCSETS2, &original);
     // A pty keeps its line while the other end is open, exclusive flag included: without this, no
     // one but root could open it again.
     ::ioctl(fd, TIOCNXCL);

@@ -33,6 +33,7 @@ private:
 // with the line discipline in raw mode (the speed is left as it is). Returns the descriptor, or -1 with
 // errno set.
 int openDevice(const QString &path);
+// Gives the line back the settings it had when openDevice found it, then closes it.
 void closeDevice(int fd);
 
 // 8 data bits, 1 stop bit, no parity, raw, RTS/CTS flow control, no XON/XOFF, DTR asserted, at any

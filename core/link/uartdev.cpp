@@ -1,6 +1,7 @@
 #include "uartdev.h"
 
 #include "capturefile.h"
+#include "linkdiagnostics.h"
 #include "messagecounts.h"
 #include "packet.h"
 
@@ -32,7 +33,7 @@ UartDev::UartDev(const QString &portName, QObject *parent) : QThread(parent), po
 
 UartDev::~UartDev()
 {
-    qDebug("UartDev::~UartDev");
+    trace(QStringLiteral("UartDev::~UartDev"));
     stopEvent.set();
     wakeReader();
     wait();
@@ -51,7 +52,7 @@ bool UartDev::openPort()
     else if ((fd = serialio::openDevice(portName)) < 0)
         openErrno = errno;
     if (fd < 0) {
-        qDebug().noquote() << "ERROR: cannot open serialport:" << portName;
+        trace(QStringLiteral("ERROR: cannot open serialport: ") + portName);
         return false;
     }
     portHandle.store(fd);
@@ -97,7 +98,7 @@ void UartDev::run()
             need = headerSize;
         } else {
             // Search the stream one byte at a time for a header of a known message.
-            qDebug("resync");
+            trace(QStringLiteral("resync"));
             if (capturing.load(std::memory_order_relaxed)) {
                 discarded.append(buffer[0]);
                 if (discarded.size() >= 4096) captureDiscarded();
@@ -107,13 +108,13 @@ void UartDev::run()
         }
     }
     captureDiscarded();
-    qDebug("UART disconnecting");
+    trace(QStringLiteral("UART disconnecting"));
     if (releasePort()) {
         emit Closed();
         // Still open, so nobody took the port away: a failed read means the device is gone.
         if (readErrno != 0) markLost(readFailure(readErrno));
     }
-    qDebug("UART thread exit");
+    trace(QStringLiteral("UART thread exit"));
 }
 
 int UartDev::readExact(int n, char *buffer)
@@ -124,12 +125,12 @@ int UartDev::readExact(int n, char *buffer)
     while (remaining > 0) {
         const serialio::Transfer t = serialio::readSome(fd, buffer, remaining, stopEvent, closeEvent);
         if (t.outcome == serialio::Outcome::Stopped) {
-            qDebug("Finish");
+            trace(QStringLiteral("Finish"));
             return -1;
         }
         if (t.outcome != serialio::Outcome::Done) {
-            std::printf("ERROR: ReadFile failed:%d\n", t.error);
-            std::fflush(stdout);
+            linkdiagnostics::report(linkdiagnostics::Level::Error, portName,
+                                    QStringLiteral("ERROR: ReadFile failed:%1").arg(t.error));
             readErrno = t.error;
             return -1;
         }
@@ -159,17 +160,18 @@ int UartDev::writeAll(int n, const char *buffer)
             case serialio::Outcome::Stopped:
                 return -1;
             case serialio::Outcome::StartFailed:
-                std::printf("ERROR: WriteFile failed:%d\n", t.error);
+                linkdiagnostics::report(linkdiagnostics::Level::Error, portName,
+                                        QStringLiteral("ERROR: WriteFile failed:%1").arg(t.error));
                 failed = t;
                 break;
             case serialio::Outcome::WaitFailed:
             case serialio::Outcome::TimedOut:
-                std::printf("ERROR: Writefile failed:%d\n", t.error);
+                linkdiagnostics::report(linkdiagnostics::Level::Error, portName,
+                                        QStringLiteral("ERROR: Writefile failed:%1").arg(t.error));
                 failed = t;
                 break;
             }
         }
-        std::fflush(stdout);
     }
     if (failed.outcome == serialio::Outcome::Done) return 0;
     // EBADF: the port was closed already, nothing more to report.
@@ -349,6 +351,11 @@ void UartDev::drain()
             return;
         }
     }
+}
+
+void UartDev::trace(const QString &text) const
+{
+    linkdiagnostics::report(linkdiagnostics::Level::Trace, portName, text);
 }
 
 void UartDev::releaseWhenDrained()

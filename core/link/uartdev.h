@@ -90,6 +90,7 @@ private:
     void wakeReader();
     void captureInbound(const char *packet, int size);
     void captureDiscarded();
+    void trace(const QString &text) const;
 
     serialio::Event stopEvent;
     // Set when the port is being taken away, so the reader and a writer let go of the descriptor.

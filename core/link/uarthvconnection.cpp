@@ -1,6 +1,7 @@
 #include "uarthvconnection.h"
 
 #include "capturefile.h"
+#include "linkdiagnostics.h"
 #include "portmonitor.h"
 #include "uartdev.h"
 
@@ -106,7 +107,9 @@ void UartHVConnection::TxData(const QByteArray &data)
     if (uartDev)
         uartDev->TxData(data);
     else
-        qDebug().noquote() << "Device not open, trying to send:" << QString::fromLatin1(data.toHex());
+        linkdiagnostics::report(linkdiagnostics::Level::Trace, QString(),
+                                QStringLiteral("Device not open, trying to send: ") +
+                                    QString::fromLatin1(data.toHex()));
 }
 
 void UartHVConnection::DiscoverDevices()
@@ -121,7 +124,8 @@ void UartHVConnection::DiscoverDevices()
         if (!details.isEmpty()) emit DeviceDetails(p.port, details);
     }
     if (uartDev && !portStillThere(present)) {
-        qDebug().noquote() << "close:" << uartDev->portName;
+        linkdiagnostics::report(linkdiagnostics::Level::Trace, uartDev->portName,
+                                QStringLiteral("close: ") + uartDev->portName);
         uartDev->closeAsLost(QStringLiteral("the device was removed"));
     }
     emit DevicesListed();

@@ -137,7 +137,7 @@ void FirmwareUpload::rsp_flash_set_address(uint16 result)
         if (chunk.isEmpty()) break;
         sendChunk(chunk);
     }
-    emit trafficLogging(false);
+    setTrafficLogging(false);
 }
 
 void FirmwareUpload::rsp_flash_upload(uint16 status)
@@ -171,7 +171,7 @@ void FirmwareUpload::rsp_flash_upload(uint16 status)
 void FirmwareUpload::rsp_flash_upload_finish(uint16 status)
 {
     if (m_state != State::Finishing) return;
-    emit trafficLogging(true);
+    setTrafficLogging(true);
     // The module sets flag bits in the high byte; only the low byte tells a failure.
     if ((status & 0xff) != 0) {
         fail(QString(), QStringLiteral("the module rejected the image: ") +
@@ -238,14 +238,28 @@ void FirmwareUpload::rsp_set_mac(uint16 result, uint8)
 void FirmwareUpload::linkLost()
 {
     if (!uploading()) return;
+    fail(red(QStringLiteral("DFU Failed: the port was lost")), QStringLiteral("the port was lost"));
+}
+
+void FirmwareUpload::linkClosed()
+{
+    if (!uploading()) return;
     fail(red(QStringLiteral("DFU Failed: the port was closed")), QStringLiteral("the port was closed"));
 }
 
 void FirmwareUpload::responseTimedOut()
 {
     if (!uploading()) return;
+    const QString seconds = QString::number(responseTimer.interval() / 1000.0);
+    // The module took the image and was told to restart; only its start was not seen.
+    if (m_state == State::Booting) {
+        fail(red(QStringLiteral("DFU Failed: the image was accepted, but the module did not restart")),
+             QStringLiteral("the image was accepted, but the module did not restart within %1 s")
+                 .arg(seconds));
+        return;
+    }
     fail(red(QStringLiteral("DFU Failed: no response from the module")),
-         QStringLiteral("no response from the module for %1 s").arg(responseTimer.interval() / 1000.0));
+         QStringLiteral("no response from the module for %1 s").arg(seconds));
 }
 
 void FirmwareUpload::setState(State s)
@@ -260,10 +274,18 @@ void FirmwareUpload::fail(const QString &html, const QString &reason)
     responseTimer.stop();
     dfuFile.close();
     m_eraseKeysPending = false;
-    emit trafficLogging(true);
+    setTrafficLogging(true);
     if (!html.isEmpty()) emit message(html);
     setState(State::Idle);
     emit finished(false, reason);
+}
+
+// Only what the upload switched off is switched back on: the user's own choice of boxes stays.
+void FirmwareUpload::setTrafficLogging(bool on)
+{
+    if (on == !trafficLogOff) return;
+    trafficLogOff = !on;
+    emit trafficLogging(on);
 }
 
 void FirmwareUpload::succeed()

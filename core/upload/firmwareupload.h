@@ -76,8 +76,10 @@ public slots:
     // Any start of the module, whatever its version numbers.
     void evt_boot();
     void evt_mac_address(uint8 hw_interface, hw_addr mac);
-    // The port went away (pulled, closed): an upload under way has failed.
+    // The port went away by itself (pulled, hung up, stalled): an upload under way has failed.
     void linkLost();
+    // The user closed the port: an upload under way has failed.
+    void linkClosed();
 
 signals:
     // A line for the log, always shown (HTML, failures in red).
@@ -98,6 +100,7 @@ private slots:
 private:
     void setState(State s);
     void fail(const QString &html, const QString &reason);
+    void setTrafficLogging(bool on);
     void succeed();
     void sendChunk(const QByteArray &chunk);
     void emitProgress();
@@ -116,5 +119,6 @@ private:
     bool m_eraseKeysPending = false;
     bool keysErased = false;
     bool macWritten = false;
+    bool trafficLogOff = false; // the upload switched the traffic log off and owes switching it on
     State m_state = State::Idle;
 };

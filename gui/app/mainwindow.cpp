@@ -194,8 +194,9 @@ void MainWindow::loadSettings()
 {
     editorProgram = settings.value(editorProgramKey, QString::fromLatin1(defaultEditor)).toString();
     m_dfuEraseKeys = settings.value(eraseKeysKey, false).toBool();
-    emit dfuEraseKeysChanged();
     project.loadSettings(&settings);
+    // Only now: the interface's handler may look at the project as stored.
+    emit dfuEraseKeysChanged();
     // Through the setter, so a binding in the interface sees flow control switched on.
     setFlowcontrol(true);
     loadSession();

@@ -29,9 +29,11 @@ void MainWindow::connectUpload()
     connect(&upload, &FirmwareUpload::upload_progress, this, &MainWindow::upload_progress);
     connect(&upload, &FirmwareUpload::uploadingChanged, this, &MainWindow::uploadingChanged);
     connect(&upload, &FirmwareUpload::finished, this, &MainWindow::upload_finished);
-    // A port closed while uploading, whether by the user or by itself, ends the upload at once.
+    // A port closed while uploading ends the upload at once. A port lost by itself is told first (the
+    // link reports it before the window closes it), so the close that follows finds the upload ended.
+    connect(&comm, &HVConnection::DeviceClosed, &upload, &FirmwareUpload::linkLost);
     connect(this, &MainWindow::attached, &upload, [this](bool open) {
-        if (!open) upload.linkLost();
+        if (!open) upload.linkClosed();
     });
 }
 

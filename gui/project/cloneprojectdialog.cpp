@@ -37,6 +37,23 @@ bool isInside(const QString &path, const QString &dir)
     return path == dir || path.startsWith(dir.endsWith(QLatin1Char('/')) ? dir : dir + QLatin1Char('/'));
 }
 
+// The first directory of the copy that, once links already in the target are followed, would lie
+// inside `root` (the source), or an empty text. Walks the source as the copy will, loops excluded.
+QString destinationInside(const QDir &src, const QString &dst, const QString &root, QStringList &walked)
+{
+    if (isInside(resolvedPath(dst), root)) return dst;
+    walked.append(src.canonicalPath());
+    for (const QString &name :
+         src.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Unsorted)) {
+        const QDir sub(src.filePath(name));
+        if (walked.contains(sub.canonicalPath())) continue;
+        const QString inside = destinationInside(sub, dst + QLatin1Char('/') + name, root, walked);
+        if (!inside.isEmpty()) return inside;
+    }
+    walked.removeLast();
+    return QString();
+}
+
 } // namespace
 
 CloneProjectDialog::CloneProjectDialog(QWidget *parent)
@@ -122,9 +139,12 @@ void CloneProjectDialog::on_cloneButton_clicked()
         return;
     }
     // Copying a directory into itself would never end, and onto itself would delete each file
-    // before copying it.
-    if (isInside(resolvedPath(dstPath), src.canonicalPath())) {
-        critical(tr("Cannot clone a project into itself:\n") + dstPath);
+    // before copying it. A link in the target leading back into the source counts as well.
+    QStringList walked;
+    const QString inside =
+        dstPath.isEmpty() ? QString() : destinationInside(src, dstPath, src.canonicalPath(), walked);
+    if (!inside.isEmpty()) {
+        critical(tr("Cannot clone a project into itself:\n") + inside);
         return;
     }
     if (dstPath.isEmpty() || (!dst.exists() && !QDir().mkdir(dstPath))) {

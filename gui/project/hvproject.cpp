@@ -153,13 +153,20 @@ bool HVProject::open(const QString &fname)
 
     watcher = new QFileSystemWatcher(this);
     watcher->addPath(fname);
-    connect(watcher, &QFileSystemWatcher::fileChanged, this, &HVProject::fileChanged);
+    connect(watcher, &QFileSystemWatcher::fileChanged, this, &HVProject::watchedFileChanged);
     connect(watcher, &QFileSystemWatcher::directoryChanged, this, &HVProject::directoryChanged);
     readProject();
     return true;
 }
 
-void HVProject::fileChanged(const QString &path)
+void HVProject::fileChanged(const QString &)
+{
+    // Asked for directly: read now, which also answers a watcher notice still waiting.
+    rereadTimer.stop();
+    if (!m_projectFile.isEmpty()) readProject();
+}
+
+void HVProject::watchedFileChanged(const QString &path)
 {
     // Editors that save by writing a new file and renaming it over the old one end the watch on the
     // old file; watch the path again, or the directory until the new file has arrived.

@@ -75,6 +75,8 @@ public slots:
     void processReadyRead();
 
 private slots:
+    // The watcher's notices: the several of one save are gathered into one re-read.
+    void watchedFileChanged(const QString &path);
     void directoryChanged(const QString &path);
     void processError(QProcess::ProcessError error);
 

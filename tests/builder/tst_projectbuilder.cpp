@@ -6,12 +6,18 @@
 #include "projectbuilder.h"
 #include "xmlfile.h"
 
+#include "pty.h"
+
 #include <QProcess>
 #include <QtTest>
 #include <csignal>
 #include <cstring>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <termios.h>
+#include <thread>
 
 using namespace fixtures;
 
@@ -722,6 +728,63 @@ private slots:
         QCOMPARE(QFile::permissions("new.hex") & 0x7077,
                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
         QCOMPARE(QDir("images").entryList(QDir::Files), QStringList{"flash.bin"});
+    }
+
+    // A name that is not a regular file is never renamed over: a character device (here a terminal)
+    // receives the image in place, a FIFO or a socket is refused and stays what it was.
+    void deviceNodesAreNotReplaced_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("character device") << "chr";
+        QTest::newRow("fifo") << "fifo";
+        QTest::newRow("socket") << "socket";
+    }
+    void deviceNodesAreNotReplaced()
+    {
+        QFETCH(QString, kind);
+        Workspace ws;
+        Pty pty;
+        QVERIFY(pty.ok());
+        termios raw;
+        QVERIFY(tcgetattr(pty.master, &raw) == 0);
+        cfmakeraw(&raw);
+        QVERIFY(tcsetattr(pty.master, TCSANOW, &raw) == 0);
+        int sock = -1;
+        if (kind == "chr") {
+            QVERIFY(QFile::link(pty.path, "node"));
+        } else if (kind == "fifo") {
+            QVERIFY(mkfifo("node", 0600) == 0);
+        } else {
+            sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un addr{};
+            addr.sun_family = AF_UNIX;
+            std::strcpy(addr.sun_path, "node");
+            QVERIFY(::bind(sock, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0);
+        }
+        QByteArray received;
+        std::thread reader([&] {
+            if (kind == "chr") received = pty.read(512000, 5000);
+        });
+        const int status = ws.build("<project><hardware/><image out='node' out_hex='n.hex'/></project>");
+        reader.join();
+        if (sock >= 0) ::close(sock);
+        struct stat st;
+        QVERIFY(::stat("node", &st) == 0);
+        if (kind == "chr") {
+            QCOMPARE(status, 0);
+            QVERIFY(QFileInfo("node").isSymLink());
+            QVERIFY(S_ISCHR(st.st_mode));
+            QCOMPARE(ws.build("<project><hardware/><image out='plain.dfu' out_hex='p.hex'/></project>"), 0);
+            QCOMPARE(received, readFile("plain.dfu"));
+            QCOMPARE(readFile("n.hex"), readFile("p.hex"));
+        } else {
+            QCOMPARE(status, 1);
+            QCOMPARE(ws.console.capturedErr(), QString("Unable to open:node\n"));
+            QVERIFY(kind == "fifo" ? S_ISFIFO(st.st_mode) : S_ISSOCK(st.st_mode));
+            QVERIFY(!QFileInfo::exists("n.hex"));
+        }
+        // No temporary file left behind.
+        QCOMPARE(QDir().entryList(QStringList("*.??????"), QDir::Files | QDir::System), QStringList());
     }
 
     void exampleProjectWithTheCompiler()

@@ -2,8 +2,12 @@
 #include "nwversion.h"
 #include "testmain.h"
 
+#include "pty.h"
+
 #include <QProcess>
 #include <QTest>
+#include <sys/stat.h>
+#include <termios.h>
 
 // Runs the built program in a directory of its own and returns its exit status.
 static int runTollan(const QString &dir, const QStringList &args, QByteArray *out,
@@ -289,6 +293,48 @@ private slots:
                                   "debug.txt"})
                          .contains(name),
                      qPrintable(name));
+    }
+
+    // An output name that is a character device gets the bytes in place; a FIFO is refused, not
+    // waited on, and stays a FIFO.
+    void outputToDeviceNodes_data()
+    {
+        QTest::addColumn<bool>("fifo");
+        QTest::newRow("character device") << false;
+        QTest::newRow("fifo") << true;
+    }
+    void outputToDeviceNodes()
+    {
+        QFETCH(bool, fifo);
+        QTemporaryDir dir;
+        writeFile(dir, "api.xml", smallApi());
+        writeFile(dir, "a.s", "dim x\n");
+        Pty pty;
+        QVERIFY(pty.ok());
+        termios raw;
+        QVERIFY(tcgetattr(pty.master, &raw) == 0);
+        cfmakeraw(&raw);
+        QVERIFY(tcsetattr(pty.master, TCSANOW, &raw) == 0);
+        const QString node = dir.filePath("node");
+        if (fifo)
+            QVERIFY(mkfifo(QFile::encodeName(node).constData(), 0600) == 0);
+        else
+            QVERIFY(QFile::link(pty.path, node));
+        QByteArray out;
+        const int status = runTollan(dir.path(), {"a.s", "node", "api.xml"}, &out);
+        struct stat st;
+        QVERIFY(::stat(QFile::encodeName(node).constData(), &st) == 0);
+        if (fifo) {
+            QCOMPARE(status, 255);
+            QCOMPARE(out, QByteArray("output file open failed:node\n"));
+            QVERIFY(S_ISFIFO(st.st_mode));
+        } else {
+            QCOMPARE(status, 0);
+            QVERIFY(S_ISCHR(st.st_mode));
+            QCOMPARE(pty.read(9, 3000).toHex(), QByteArray("0400ffffffffffff17"));
+        }
+        QCOMPARE(QDir(dir.path()).entryList(QStringList("node.*"), QDir::AllEntries | QDir::System),
+                 QStringList());
     }
 
     // Addresses are 16 bits wide, and the end address must leave room for the whole program.

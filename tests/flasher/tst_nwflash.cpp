@@ -1,6 +1,7 @@
 // nwflash as a user runs it, against simulated modules on pseudo-terminals served by this test's
 // event loop.
 #include "capturereader.h"
+#include "pty.h"
 #include "simdevice.h"
 #include "simline.h"
 #include "testmain.h"
@@ -65,6 +66,12 @@ private slots:
         QTest::newRow("module falls silent")
             << QStringList{"-t", "0.5"} << 1 << true << 0 << 50 << -1 << 1 << "no response from the module";
         QTest::newRow("port lost") << QStringList{} << 1 << true << 0 << -1 << 200 << 1 << "lost";
+        QTest::newRow("no answer to the reset into the update state")
+            << QStringList{"--enter-dfu", "-t", "0.5"} << 1 << false << 0 << 0 << -1 << 1
+            << "no response from the module after the reset into its update state";
+        // The reset is answered, then the line goes before the module has started again.
+        QTest::newRow("port lost during the reset")
+            << QStringList{"--enter-dfu"} << 1 << false << 0 << -1 << 1 << 1 << " lost: the device hung up";
     }
     void run()
     {
@@ -103,8 +110,42 @@ private slots:
         flasher.start(QStringLiteral(NW_SDK_DIR "/bin/nwflash"), args);
         QVERIFY(ended.wait(60000));
         const QString err = QString::fromLocal8Bit(flasher.readAllStandardError());
+        const QStringList out = QString::fromLocal8Bit(flasher.readAllStandardOutput()).split('\n');
         QVERIFY2(flasher.exitCode() == status, qPrintable(err));
         QVERIFY2(err.contains(stderrHas), qPrintable(err));
+        // Not a terminal: a line about the image, then plain lines, each naming its port, nothing of the
+        // link's among them.
+        QCOMPARE(out.last(), QString());
+        QVERIFY2(out.first().startsWith("wifi.dfu: "), qPrintable(out.first()));
+        // Several modules end with a summary.
+        const int summary = modules > 1 ? 1 : 0;
+        if (summary) QVERIFY2(out[out.size() - 2].endsWith(" modules flashed") || out[out.size() - 2].contains("; failed: "),
+                              qPrintable(out[out.size() - 2]));
+        for (const QString &line : out.mid(1, out.size() - 2 - summary)) {
+            bool named = false;
+            for (const auto &sim : sims)
+                named = named || line.startsWith(sim->line.path() + ": ");
+            QVERIFY2(named && !line.contains("\x1b") && !line.contains("ERROR"), qPrintable(line));
+        }
+        if (hangupAfter >= 0)
+            QVERIFY2(err.contains("nwflash: " + sims[0]->line.path() + ": ERROR: ReadFile failed:5\n"),
+                     qPrintable(err));
+        if (modules == 1 && status == 0) {
+            QStringList expected;
+            if (flags.contains("--enter-dfu")) expected << "resetting into the update state";
+            expected << "uploading 512000 bytes";
+            for (int tenth = 1; tenth <= 10; ++tenth)
+                expected << QStringLiteral("%1% (%2/512000 bytes)").arg(tenth * 10).arg(tenth * 51200);
+            expected << "sent, waiting for the module to start";
+            const QString port = sims[0]->line.path() + ": ";
+            QStringList seen;
+            for (const QString &line : out.mid(1, out.size() - 2))
+                seen << line.mid(port.size());
+            QVERIFY(seen.size() == expected.size() + 1);
+            QCOMPARE(seen.mid(0, expected.size()), expected);
+            QVERIFY2(seen.last().startsWith("booted: 512000 bytes in "), qPrintable(seen.last()));
+            QCOMPARE(seen.last().endsWith(", key store erased, MAC kept"), flags.contains("-e"));
+        }
         if (status != 0) return;
         for (const auto &sim : sims) {
             QVERIFY(sim->device.flash() == content);
@@ -226,6 +267,65 @@ private slots:
         QCOMPARE(flasher.exitCode(), 1);
         QVERIFY2(err.contains(stderrHas), qPrintable(err));
         QCOMPARE(sim.line.packetsReceived(), 0);
+    }
+
+    // On a terminal every drawing of a failed port gives the reason with it.
+    void terminalShowsTheReason()
+    {
+        QVERIFY(writeFile(dir.filePath("t.dfu"), image()));
+        SimOptions o;
+        o.startInUpdateState = true;
+        o.rejectUpload = 10;
+        o.rejectResult = 0x0186;
+        Module sim(o);
+        Pty screen;
+        QVERIFY(screen.ok());
+        QProcess flasher;
+        flasher.setStandardOutputFile(screen.path);
+        QSignalSpy ended(&flasher, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
+        flasher.start(QStringLiteral(NW_SDK_DIR "/bin/nwflash"), {dir.filePath("t.dfu"), sim.line.path()});
+        QByteArray shown;
+        while (ended.isEmpty()) {
+            shown += screen.readIdle(20);
+            QCoreApplication::processEvents();
+        }
+        shown += screen.readIdle(200);
+        QCOMPARE(flasher.exitCode(), 1);
+        const QString text = QString::fromLocal8Bit(shown);
+        QVERIFY2(text.contains("\x1b[K"), qPrintable(text)); // drawn in place, not as plain lines
+        const QStringList frames = text.split("FAILED: ").mid(1);
+        QVERIFY(!frames.isEmpty());
+        for (const QString &after : frames)
+            QVERIFY2(after.startsWith("the module rejected the data at offset 1152"), qPrintable(after));
+    }
+
+    // Each port that is not there is reported on its own; the ones that are there are flashed.
+    void missingPortsAmongPresentOnes()
+    {
+        const QByteArray content = image();
+        QVERIFY(writeFile(dir.filePath("m.dfu"), content));
+        SimOptions o;
+        o.startInUpdateState = true;
+        Module sim(o);
+        QProcess flasher;
+        QSignalSpy ended(&flasher, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
+        flasher.start(QStringLiteral(NW_SDK_DIR "/bin/nwflash"),
+                      {dir.filePath("m.dfu"), "/dev/nw-missing-1", sim.line.path(), "/dev/nw-missing-2"});
+        QVERIFY(ended.wait(60000));
+        const QString err = QString::fromLocal8Bit(flasher.readAllStandardError());
+        QCOMPARE(flasher.exitCode(), 1);
+        QVERIFY2(!err.contains("twice"), qPrintable(err));
+        for (const char *port : {"/dev/nw-missing-1", "/dev/nw-missing-2"})
+            QVERIFY2(err.contains(QStringLiteral("nwflash: %1: Could not open %1: No such file").arg(port)),
+                     qPrintable(err));
+        QVERIFY(sim.device.flash() == content);
+
+        // The same missing port twice is still a usage error.
+        flasher.start(QStringLiteral(NW_SDK_DIR "/bin/nwflash"),
+                      {dir.filePath("m.dfu"), "/dev/nw-missing-1", "/dev/nw-missing-1"});
+        QVERIFY(ended.wait(30000));
+        QCOMPARE(flasher.exitCode(), 2);
+        QVERIFY(flasher.readAllStandardError().contains("port given twice: /dev/nw-missing-1"));
     }
 };
 

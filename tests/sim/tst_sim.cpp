@@ -2,6 +2,7 @@
 // cls_wifi whose commands go out through its per-class slots and whose deframer cuts what comes back.
 #include "cls_wifi.h"
 #include "messagetable.h"
+#include "pty.h"
 #include "simdevice.h"
 #include "simline.h"
 #include "testmain.h"
@@ -16,6 +17,11 @@
 #include <fcntl.h>
 #include <functional>
 #include <poll.h>
+#include <cstring>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 using Script = std::function<void(cls_wifi &)>;
@@ -164,6 +170,12 @@ private slots:
     void stallAfterN();
     void floodCountsUp();
     void scanStreamKeepsToItsRate();
+    void flashOutToNodes_data();
+    void flashOutToNodes();
+    void commandInPieces();
+    void noPtyWithoutDescriptors();
+    void attachSetsTheLine_data();
+    void attachSetsTheLine();
 };
 
 void TestSim::behaviours_data()
@@ -184,6 +196,11 @@ void TestSim::behaviours_data()
         },
         "08000100"
         "08000102");
+    // The response, then the event with the state that was asked for.
+    row(
+        "power saving state", [](cls_wifi &w) { w.system.cmd_set_max_power_saving_state(2); },
+        "080201030000"
+        "8801010302");
     row(
         "wifi off", [](cls_wifi &w) { w.sme.cmd_wifi_off(); },
         "080203010000"
@@ -229,6 +246,20 @@ void TestSim::behaviours_data()
         },
         QByteArray(wifiOn) + "0809030700000002005e100002"
                              "88080305000002005e100002");
+    // Disconnecting says so once: a second disconnect has nothing to end.
+    row(
+        "disconnect",
+        [](cls_wifi &w) {
+            w.sme.cmd_wifi_on();
+            w.sme.cmd_connect_ssid("Guest");
+            w.sme.cmd_disconnect();
+            w.sme.cmd_disconnect();
+        },
+        QByteArray(wifiOn) + "0809030700000002005e100002"
+                             "88080305000002005e100002"
+                             "08030308000000"
+                             "88030306000000"
+                             "08030308000000");
     row(
         "unknown network",
         [](cls_wifi &w) {
@@ -582,7 +613,8 @@ void TestSim::floodCountsUp()
     options.flood = true;
     Sim sim(options);
     Host host(sim.line.path());
-    QTRY_VERIFY_WITH_TIMEOUT(host.packets.size() >= 2000, 10000);
+    // Over 64 KiB: past the point where the written part of the output is dropped from the buffer.
+    QTRY_VERIFY_WITH_TIMEOUT(host.packets.size() >= 10000, 20000);
     // hardware change_notification events whose timestamp counts up from 0, none lost.
     for (int i = 0; i < host.packets.size(); ++i) {
         const QByteArray &p = host.packets.at(i);
@@ -613,4 +645,142 @@ void TestSim::scanStreamKeepsToItsRate()
 }
 
 NW_TEST(TestSim)
+// Out of descriptors, creating the pseudo-terminal fails with the reason: with one left, at its
+// second end; with none, at once.
+void TestSim::noPtyWithoutDescriptors()
+{
+    rlimit old;
+    QVERIFY(getrlimit(RLIMIT_NOFILE, &old) == 0);
+    const int lowestFree = ::dup(0);
+    QVERIFY(lowestFree >= 0);
+    ::close(lowestFree);
+    SimDevice device(Sim::quick());
+    SimLine oneLeft(&device, Sim::quick());
+    SimLine noneLeft(&device, Sim::quick());
+    QString errorOneLeft = "unset", errorNoneLeft = "unset";
+    rlimit tight = old;
+    tight.rlim_cur = rlim_t(lowestFree + 1);
+    QVERIFY(setrlimit(RLIMIT_NOFILE, &tight) == 0);
+    const bool openedOneLeft = oneLeft.openPty(&errorOneLeft);
+    tight.rlim_cur = rlim_t(lowestFree);
+    setrlimit(RLIMIT_NOFILE, &tight);
+    const bool openedNoneLeft = noneLeft.openPty(&errorNoneLeft);
+    QVERIFY(setrlimit(RLIMIT_NOFILE, &old) == 0);
+    const QString tooMany = QString::fromLocal8Bit(std::strerror(EMFILE));
+    QVERIFY(!openedOneLeft && !oneLeft.isOpen());
+    QVERIFY2(errorOneLeft.startsWith("/dev/pts/") && errorOneLeft.endsWith(": " + tooMany),
+             qPrintable(errorOneLeft));
+    QVERIFY(!openedNoneLeft && !noneLeft.isOpen());
+    QCOMPARE(errorNoneLeft, "cannot create a pseudo-terminal: " + tooMany);
+    // Nothing was kept open.
+    const int after = ::dup(0);
+    ::close(after);
+    QCOMPARE(after, lowestFree);
+}
+
+// A command that arrives in pieces (the header cut, then the payload missing) is answered once whole.
+void TestSim::commandInPieces()
+{
+    Sim sim;
+    Host host(sim.line.path());
+    for (const char *piece : {"08", "010103"}) {
+        host.write(QByteArray::fromHex(piece));
+        QTest::qWait(50);
+        QVERIFY(host.raw.isEmpty());
+    }
+    host.write(QByteArray::fromHex("02"));
+    QTRY_COMPARE_WITH_TIMEOUT(host.joined().toHex(), QByteArray("0802010300008801010302"), 3000);
+}
+
+void TestSim::attachSetsTheLine_data()
+{
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<int>("speed"); // the termios code, 0 when the rate is refused
+    QTest::newRow("9600") << 9600 << int(B9600);
+    QTest::newRow("115200") << 115200 << int(B115200);
+    QTest::newRow("921600") << 921600 << int(B921600);
+    QTest::newRow("4000000") << 4000000 << int(B4000000);
+    QTest::newRow("a rate no line runs") << 12345 << 0;
+}
+
+// Attached to a device, the module sets its line raw at the rate asked for, refuses a rate it cannot
+// set, opens only once, and lets the device go when it ends.
+void TestSim::attachSetsTheLine()
+{
+    QFETCH(int, baud);
+    QFETCH(int, speed);
+    Pty pty;
+    QVERIFY(pty.ok());
+    SimOptions o = Sim::quick();
+    o.baud = baud;
+    {
+        SimDevice device(o);
+        SimLine line(&device, o);
+        QString error;
+        QCOMPARE(line.attach(pty.path, &error), speed != 0);
+        if (speed == 0) {
+            QCOMPARE(error, QStringLiteral("unsupported baud rate 12345"));
+            QVERIFY(!line.isOpen());
+            return;
+        }
+        termios t;
+        QVERIFY(tcgetattr(pty.master, &t) == 0);
+        QCOMPARE(int(cfgetospeed(&t)), speed);
+        QCOMPARE(t.c_lflag & (ICANON | ECHO), tcflag_t(0));
+        QVERIFY(!line.attach(pty.path));
+        QVERIFY(!line.openPty());
+        QCOMPARE(line.path(), pty.path);
+    }
+    QVERIFY(pty.slaveClosed(5000));
+}
+
+void TestSim::flashOutToNodes_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("regular file") << "file";
+    QTest::newRow("character device, written in place") << "chr";
+    QTest::newRow("fifo, refused") << "fifo";
+    QTest::newRow("directory, refused") << "dir";
+}
+
+// The flash image goes into a regular file by rename, into a character device in place, and nowhere
+// else: no device node or folder is ever replaced.
+void TestSim::flashOutToNodes()
+{
+    QFETCH(QString, kind);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("out"));
+    Pty pty;
+    QVERIFY(pty.ok());
+    termios raw;
+    QVERIFY(tcgetattr(pty.master, &raw) == 0);
+    cfmakeraw(&raw);
+    QVERIFY(tcsetattr(pty.master, TCSANOW, &raw) == 0);
+    if (kind == "chr") QVERIFY(QFile::link(pty.path, path));
+    if (kind == "fifo") QVERIFY(mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+    if (kind == "dir") QVERIFY(QDir().mkdir(path));
+
+    SimDevice device(Sim::quick());
+    QByteArray received;
+    std::thread reader([&] {
+        if (kind == "chr") received = pty.read(device.flash().size(), 5000);
+    });
+    QString error;
+    const bool saved = device.saveFlash(path, &error);
+    reader.join();
+    struct stat st;
+    QVERIFY(::stat(QFile::encodeName(path).constData(), &st) == 0);
+    if (kind == "file" || kind == "chr") {
+        QVERIFY2(saved, qPrintable(error));
+        QCOMPARE(kind == "chr", S_ISCHR(st.st_mode));
+        QVERIFY(kind == "chr" ? received == device.flash() : QFileInfo(path).size() == device.flash().size());
+    } else {
+        QVERIFY(!saved);
+        QCOMPARE(error, path + ": not a regular file");
+        QVERIFY(kind == "fifo" ? S_ISFIFO(st.st_mode) : S_ISDIR(st.st_mode));
+    }
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot),
+             QStringList(QStringLiteral("out")));
+}
+
 #include "tst_sim.moc"

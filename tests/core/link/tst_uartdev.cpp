@@ -1,3 +1,4 @@
+#include "linkdiagnostics.h"
 #include "linktest.h"
 #include "testmain.h"
 #include "uartdev.h"
@@ -74,6 +75,9 @@ private slots:
     void stress();
     void floodIntoSlowConsumer();
     void backlogYieldsToEventLoop();
+    void closeRestoresTheLine_data();
+    void closeRestoresTheLine();
+    void diagnosticsGoToTheProgram();
 };
 
 void TestUartDev::knownHeaders_data()
@@ -495,4 +499,87 @@ void TestUartDev::backlogYieldsToEventLoop()
 }
 
 NW_TEST(TestUartDev)
+void TestUartDev::closeRestoresTheLine_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("closed on request") << "disconnect";
+    QTest::newRow("closed as lost") << "lost";
+    QTest::newRow("worker destroyed") << "destroy";
+}
+
+// A terminal given as the port by mistake gets its own settings back: echo, canonical input, its speed.
+void TestUartDev::closeRestoresTheLine()
+{
+    QFETCH(QString, how);
+    Pty pty;
+    QVERIFY(pty.ok());
+    termios2 before;
+    QCOMPARE(::ioctl(pty.master, TCGETS2, &before), 0);
+    QVERIFY(before.c_lflag & ICANON); // a fresh pty is cooked
+    {
+        UartDev dev(pty.path);
+        QVERIFY(dev.openPort());
+        QVERIFY(dev.setBaudRate(1000000));
+        termios2 open;
+        QCOMPARE(::ioctl(pty.master, TCGETS2, &open), 0);
+        QCOMPARE(open.c_lflag & ICANON, tcflag_t(0));
+        if (how == "disconnect") dev.Disconnect();
+        if (how == "lost") dev.closeAsLost(QStringLiteral("gone"));
+    }
+    termios2 after;
+    QCOMPARE(::ioctl(pty.master, TCGETS2, &after), 0);
+    QCOMPARE(after.c_iflag, before.c_iflag);
+    QCOMPARE(after.c_oflag, before.c_oflag);
+    QCOMPARE(after.c_lflag, before.c_lflag);
+    QCOMPARE(after.c_cflag, before.c_cflag);
+    QCOMPARE(after.c_ospeed, before.c_ospeed);
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(after.c_cc), NCCS),
+             QByteArray(reinterpret_cast<const char *>(before.c_cc), NCCS));
+}
+
+namespace
+{
+struct Diagnostic {
+    linkdiagnostics::Level level;
+    QString port, text;
+};
+QMutex diagnosticsLock;
+QList<Diagnostic> diagnostics;
+void recordDiagnostic(linkdiagnostics::Level level, const QString &port, const QString &text)
+{
+    QMutexLocker lock(&diagnosticsLock);
+    diagnostics.append({level, port, text});
+}
+} // namespace
+
+// The program decides where the link's words go; each names the port it is about.
+void TestUartDev::diagnosticsGoToTheProgram()
+{
+    linkdiagnostics::setHandler(&recordDiagnostic);
+    StdoutCapture out;
+    LogCapture log;
+    {
+        OpenLine line;
+        QVERIFY(line.open());
+        QVERIFY(line.pty.write(hex("ff08000100")));
+        QTRY_COMPARE_WITH_TIMEOUT(line.rx.packets.size(), 1, 20000);
+        line.pty.closeMaster();
+        QTRY_VERIFY_WITH_TIMEOUT(line.dev->isFinished(), 20000);
+        QMutexLocker lock(&diagnosticsLock);
+        QStringList errors;
+        bool resync = false;
+        for (const Diagnostic &d : diagnostics) {
+            QCOMPARE(d.port, line.pty.path);
+            if (d.level == linkdiagnostics::Level::Error) errors << d.text;
+            resync = resync || (d.level == linkdiagnostics::Level::Trace && d.text == "resync");
+        }
+        QCOMPARE(errors, QStringList("ERROR: ReadFile failed:5"));
+        QVERIFY(resync);
+    }
+    linkdiagnostics::setHandler(nullptr);
+    QCOMPARE(out.text(), QString());
+    QCOMPARE(log.count("resync"), 0);
+    diagnostics.clear();
+}
+
 #include "tst_uartdev.moc"

@@ -103,6 +103,8 @@ private slots:
             QCOMPARE(rig.messages[0][0].toString(),
                      "<font color=red>Failed to validate DFU file:" + file + "</font>");
             QCOMPARE(rig.finished.count(), 1);
+            QCOMPARE(rig.finished[0][0].toBool(), false);
+            QCOMPARE(rig.finished[0][1].toString(), why);
             QVERIFY(!rig.up.uploading());
         }
     }
@@ -261,32 +263,143 @@ private slots:
         QCOMPARE(rig.finished[0][0].toBool(), true);
     }
 
-    // The ways an upload ends early: each says why in red, checks the log boxes again, and nothing
-    // that arrives afterwards sends anything.
+    // A module (or a simulated one in the same thread) may answer before the command's write has
+    // returned: the upload still ends once, idle, and is idle already when it says so.
+    void answersWithinTheWrite()
+    {
+        QVERIFY(writeFile(path("s.dfu"), image()));
+        Rig rig;
+        rig.up.setEraseKeys(true);
+        const QByteArray mac = QByteArray::fromHex("0200000000cd");
+        QObject::connect(&rig.wifi, &cls_wifi::tx_data, [&](const QByteArray &p) {
+            if (p == cmdReset0()) rig.feed(evtBoot());
+            if (p == cmdGetMac0()) rig.feed(evtMac(0, mac));
+            if (p == cmdEraseAll()) rig.feed(rspEraseAll(0));
+            if (p == cmdSetMac(0, mac)) rig.feed(rspSetMac(0));
+        });
+        QList<bool> uploadingWhenFinished;
+        QObject::connect(&rig.up, &FirmwareUpload::finished,
+                         [&] { uploadingWhenFinished << rig.up.uploading(); });
+        rig.up.uploadFile(path("s.dfu"));
+        sendWholeImage(rig, 4);
+        rig.feed(rspFinish(0));
+        QCOMPARE(rig.finished.count(), 1);
+        QCOMPARE(rig.finished[0][0].toBool(), true);
+        QCOMPARE(uploadingWhenFinished, QList<bool>{false});
+        QVERIFY(!rig.up.uploading());
+        QCOMPARE(rig.up.state(), FirmwareUpload::State::Idle);
+    }
+
+    // An interface may start the next upload as soon as one ends: that one is watched for answers too.
+    void nextUploadStartedAtTheEnd()
+    {
+        QVERIFY(writeFile(path("n.dfu"), image()));
+        Rig rig;
+        rig.up.setResponseTimeout(100);
+        bool again = false;
+        QObject::connect(&rig.up, &FirmwareUpload::uploadingChanged, [&] {
+            if (rig.up.uploading() || again) return;
+            again = true;
+            rig.up.uploadFile(path("n.dfu"));
+        });
+        rig.up.uploadFile(path("n.dfu"));
+        sendWholeImage(rig, 4);
+        rig.feed(rspFinish(0));
+        rig.feed(evtBoot());
+        QVERIFY(again);
+        QVERIFY(rig.up.uploading());
+        QTRY_COMPARE_WITH_TIMEOUT(rig.finished.count(), 2, 5000);
+        QCOMPARE(rig.finished[1][0].toBool(), false);
+        QVERIFY(rig.finished[1][1].toString().startsWith("no response from the module"));
+    }
+
+    // Success needs both answers of the erase phase, in either order; a refusal of either fails.
+    void eraseAnswers_data()
+    {
+        QTest::addColumn<bool>("macFirst");
+        QTest::addColumn<int>("eraseResult");
+        QTest::addColumn<int>("macResult");
+        QTest::addColumn<QString>("reason"); // empty for success
+        QTest::newRow("erase, then mac") << false << 0 << 0 << QString();
+        QTest::newRow("mac, then erase") << true << 0 << 0 << QString();
+        QTest::newRow("erase refused, mac answered first")
+            << true << 0x0102 << 0 << "erasing the key store failed: result 0x0102";
+        QTest::newRow("mac write refused after the erase")
+            << false << 0 << 0x0102 << "writing the MAC address back failed: result 0x0102";
+    }
+    void eraseAnswers()
+    {
+        QFETCH(bool, macFirst);
+        QFETCH(int, eraseResult);
+        QFETCH(int, macResult);
+        QFETCH(QString, reason);
+        QVERIFY(writeFile(path("a.dfu"), image()));
+        Rig rig;
+        rig.up.setEraseKeys(true);
+        rig.up.uploadFile(path("a.dfu"));
+        sendWholeImage(rig, 4);
+        rig.feed(rspFinish(0));
+        rig.feed(evtBoot());
+        rig.feed(evtMac(0, QByteArray::fromHex("0200000000ab")));
+        rig.feed(macFirst ? rspSetMac(macResult) : rspEraseAll(eraseResult));
+        // One answer alone is never the end, whatever it says, unless it is a refusal.
+        const bool firstRefused = (macFirst ? macResult : eraseResult) != 0;
+        QCOMPARE(rig.finished.count(), firstRefused ? 1 : 0);
+        if (!firstRefused) rig.feed(macFirst ? rspEraseAll(eraseResult) : rspSetMac(macResult));
+        QCOMPARE(rig.finished.count(), 1);
+        QCOMPARE(rig.finished[0][0].toBool(), reason.isEmpty());
+        QVERIFY(rig.finished[0][1].toString().startsWith(reason));
+        QCOMPARE(rig.messages.count(), reason.isEmpty() ? 0 : 1);
+        QVERIFY(!rig.up.uploading());
+    }
+
+    // The ways an upload ends early: each says why in red, and nothing that arrives afterwards sends
+    // anything. The log boxes are switched back on only when the upload had switched them off.
     void failures_data()
     {
         QTest::addColumn<QString>("how");
         QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QVariantList>("logging");
+        const QVariantList untouched;
+        const QVariantList offAndOn{false, true};
         QTest::newRow("set-address rejected")
             << "reject-address"
             << redLine("DFU Failed: the module refused the flash address: result 0x0181 (Device is in wrong "
-                       "state to accept command). Reset the module to DFU first, then upload again.");
+                       "state to accept command). Reset the module to DFU first, then upload again.")
+            << "the module refused the flash address: result 0x0181" << untouched;
+        QTest::newRow("module silent before the first chunk")
+            << "silent-address" << redLine("DFU Failed: no response from the module")
+            << "no response from the module for 0.1 s" << untouched;
+        QTest::newRow("port lost before the first chunk")
+            << "lost-address" << redLine("DFU Failed: the port was lost") << "the port was lost" << untouched;
         QTest::newRow("module silent while sending")
-            << "silent" << redLine("DFU Failed: no response from the module");
+            << "silent" << redLine("DFU Failed: no response from the module")
+            << "no response from the module for 0.1 s" << offAndOn;
         QTest::newRow("module silent after the reset")
-            << "silent-boot" << redLine("DFU Failed: no response from the module");
-        QTest::newRow("port lost while sending") << "lost" << redLine("DFU Failed: the port was closed");
+            << "silent-boot" << redLine("DFU Failed: the image was accepted, but the module did not restart")
+            << "the image was accepted, but the module did not restart within 0.1 s" << offAndOn;
+        QTest::newRow("port lost while sending")
+            << "lost" << redLine("DFU Failed: the port was lost") << "the port was lost" << offAndOn;
+        QTest::newRow("port closed by the user while sending")
+            << "closed" << redLine("DFU Failed: the port was closed") << "the port was closed" << offAndOn;
     }
     void failures()
     {
         QFETCH(QString, how);
         QFETCH(QString, line);
+        QFETCH(QString, reason);
+        QFETCH(QVariantList, logging);
         QVERIFY(writeFile(path("x.dfu"), image()));
         Rig rig;
         rig.up.setResponseTimeout(100);
         rig.up.uploadFile(path("x.dfu"));
         if (how == "reject-address") {
             rig.feed(rspSetAddress(0x0181));
+        } else if (how == "silent-address") {
+            QVERIFY(rig.finished.wait(2000));
+        } else if (how == "lost-address") {
+            rig.up.linkLost();
         } else if (how == "silent-boot") {
             sendWholeImage(rig, 4);
             rig.feed(rspFinish(0));
@@ -296,25 +409,34 @@ private slots:
             rig.feed(rspUpload(0));
             if (how == "silent")
                 QVERIFY(rig.finished.wait(2000));
-            else
+            else if (how == "lost")
                 rig.up.linkLost();
+            else
+                rig.up.linkClosed();
         }
         QCOMPARE(rig.finished.count(), 1);
         QCOMPARE(rig.finished[0][0].toBool(), false);
+        QVERIFY2(rig.finished[0][1].toString().startsWith(reason), qPrintable(rig.finished[0][1].toString()));
         QCOMPARE(rig.messages.count(), 1);
         QCOMPARE(rig.messages[0][0].toString(), line);
-        QVERIFY(rig.logging.isEmpty() || rig.logging.last()[0].toBool());
+        QVariantList seen;
+        for (const QVariantList &args : rig.logging)
+            seen << args[0];
+        QCOMPARE(seen, logging);
         QVERIFY(!rig.up.uploading());
 
-        // Late answers do not bring the upload back to life.
+        // Late answers do not bring the upload back to life, nor a second loss report it again.
         const int before = rig.sent.size();
         for (int i = 0; i < 5; ++i)
             rig.feed(rspUpload(0));
         rig.feed(rspSetAddress(0));
         rig.feed(rspFinish(0));
         rig.feed(evtBoot());
+        rig.up.linkLost();
+        rig.up.linkClosed();
         QCOMPARE(rig.sent.size(), before);
         QCOMPARE(rig.finished.count(), 1);
+        QCOMPARE(rig.messages.count(), 1);
     }
 
     void noPortSendsNothing()
@@ -327,6 +449,30 @@ private slots:
         QCOMPARE(rig.messages.count(), 1);
         QCOMPARE(rig.messages[0][0].toString(), redLine("DFU Failed: no port is open"));
         QCOMPARE(rig.finished.count(), 1);
+        QCOMPARE(rig.finished[0], (QVariantList{false, "no port is open"}));
+    }
+
+    // A new upload in the middle of one starts again from the address, with the new image.
+    void restartWithAnotherImage()
+    {
+        const QByteArray first = image(512000, 0, 300000);
+        const QByteArray second = image(512000, 128, 300000);
+        QVERIFY(first.left(128) != second.left(128));
+        QVERIFY(writeFile(path("first.dfu"), first));
+        QVERIFY(writeFile(path("second.dfu"), second));
+        Rig rig;
+        rig.up.uploadFile(path("first.dfu"));
+        rig.feed(rspSetAddress(0));
+        rig.feed(rspUpload(0));
+        rig.sent.clear();
+        rig.up.uploadFile(path("second.dfu"));
+        QCOMPARE(rig.sent, QList<QByteArray>{cmdSetAddress0()});
+        QCOMPARE(rig.up.state(), FirmwareUpload::State::Addressing);
+        rig.feed(rspSetAddress(0));
+        QCOMPARE(rig.sent.mid(1),
+                 (QList<QByteArray>{cmdUpload(second.mid(0, 128)), cmdUpload(second.mid(128, 128)),
+                                    cmdUpload(second.mid(256, 128)), cmdUpload(second.mid(384, 128))}));
+        QCOMPARE(rig.up.chunksInFlight(), 4);
     }
 
     void initTestCase() { QVERIFY(dir.isValid()); }

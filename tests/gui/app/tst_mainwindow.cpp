@@ -106,6 +106,11 @@ Item {
         target: mainobj
         function onBaud_rate(text, value) { events.push("baud " + text + " " + value) }
         function onSelect_baud_rate(value) { events.push("select " + value + " shown:" + mainobj.visible) }
+        function onDfuEraseKeysChanged() { events.push("erase " + mainobj.dfuEraseKeys + " " + project.valid) }
+    }
+    Connections {
+        target: project
+        function onProjectFileChanged() { events.push("project " + project.projectFile) }
     }
     Component.onCompleted: {
         comm.ClearDevices.connect(function() { events.push("clear") })
@@ -114,8 +119,18 @@ Item {
 }
 )");
         qml.close();
+        // The stored project is open before the interface hears of the stored erase setting.
+        const QString projectFile = work.filePath("startup.xml");
+        QFile project(projectFile);
+        QVERIFY(project.open(QIODevice::WriteOnly));
+        project.write("<project/>");
+        project.close();
+        QSettings().setValue("projectFile", projectFile);
+        QSettings().setValue("dfuEraseKeys", true);
 
         auto w = makeWindow({{"USB serial (ttyUSB0)", "/dev/ttyUSB0"}, {"ttyS0", "/dev/ttyS0"}});
+        QSettings().remove("projectFile");
+        QSettings().remove("dfuEraseKeys");
         QQuickItem *root = w->qmlView()->rootObject();
         QVERIFY(root);
         const QStringList events = root->property("events").toStringList();
@@ -128,7 +143,8 @@ Item {
         expected << "select 115200 shown:false"
                  << "clear"
                  << "found USB serial (ttyUSB0) /dev/ttyUSB0"
-                 << "found ttyS0 /dev/ttyS0";
+                 << "found ttyS0 /dev/ttyS0"
+                 << "project " + projectFile << "erase true true";
         QCOMPARE(events, expected);
         QCOMPARE(w->flowcontrol(), true);
     }

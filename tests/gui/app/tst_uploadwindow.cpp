@@ -55,13 +55,23 @@ private slots:
         QTest::addColumn<int>("muteAfter");
         QTest::addColumn<int>("hangupAfter");
         QTest::addColumn<QString>("redLine"); // empty: the upload succeeds
-        QTest::newRow("window 4") << true << 0 << -1 << -1 << "";
-        QTest::newRow("window 1") << false << 0 << -1 << -1 << "";
-        QTest::newRow("chunk rejected") << true << 7 << -1 << -1 << "<font color=red>DFU Failed</font>";
+        QTest::addColumn<bool>("boxesOn");    // the user's log boxes before the upload
+        QTest::newRow("window 4") << true << 0 << -1 << -1 << "" << true;
+        QTest::newRow("window 1") << false << 0 << -1 << -1 << "" << true;
+        QTest::newRow("chunk rejected")
+            << true << 7 << -1 << -1 << "<font color=red>DFU Failed</font>" << true;
         QTest::newRow("module falls silent")
-            << true << 0 << 30 << -1 << "<font color=red>DFU Failed: no response from the module</font>";
+            << true << 0 << 30 << -1 << "<font color=red>DFU Failed: no response from the module</font>"
+            << true;
         QTest::newRow("port lost") << true << 0 << -1 << 300
-                                   << "<font color=red>DFU Failed: the port was closed</font>";
+                                   << "<font color=red>DFU Failed: the port was lost</font>" << true;
+        // Closed by the user mid-way (-2 below): said so, not called lost.
+        QTest::newRow("port closed by the user")
+            << true << 0 << -1 << -2 << "<font color=red>DFU Failed: the port was closed</font>" << true;
+        // The upload never switched the boxes off, so it leaves them as the user set them.
+        QTest::newRow("silent before the first chunk, boxes off")
+            << true << 0 << 0 << -1 << "<font color=red>DFU Failed: no response from the module</font>"
+            << false;
     }
     void upload()
     {
@@ -70,12 +80,13 @@ private slots:
         QFETCH(int, muteAfter);
         QFETCH(int, hangupAfter);
         QFETCH(QString, redLine);
+        QFETCH(bool, boxesOn);
 
         SimOptions o;
         o.startInUpdateState = true;
         o.rejectUpload = rejectUpload;
         o.muteAfter = muteAfter;
-        o.hangupAfter = hangupAfter;
+        o.hangupAfter = qMax(-1, hangupAfter);
         SimDevice device(o);
         SimLine line(&device, o);
         QVERIFY(line.openPty());
@@ -89,6 +100,8 @@ private slots:
         w.uploader().setResponseTimeout(500);
         w.setFlowcontrol(flowcontrol);
         w.open_port(QStringLiteral("sim"), line.path(), 115200);
+        comm->setChecked(boxesOn);
+        text->setChecked(boxesOn);
 
         // Mid-upload the chunk traffic is kept out of the log, and only the upload's page takes input.
         QQuickItem *root = w.qmlView()->rootObject();
@@ -102,6 +115,7 @@ private slots:
         QVERIFY(showPage("uploadPage"));
         bool quietMidway = false;
         connect(&w, &MainWindow::upload_progress, this, [&](int bytes, int total) {
+            if (hangupAfter == -2 && bytes >= total / 4) w.close_port();
             if (bytes == total / 2)
                 quietMidway = !comm->isChecked() && !text->isChecked() && showPage("uploadPage") &&
                               !showPage("systemPage");
@@ -112,7 +126,8 @@ private slots:
         QVERIFY(finished.wait(60000));
         QCOMPARE(finished.count(), 1);
         QVERIFY(!w.uploading());
-        QVERIFY(comm->isChecked() && text->isChecked());
+        QCOMPARE(comm->isChecked(), boxesOn);
+        QCOMPARE(text->isChecked(), boxesOn);
 
         int redLines = 0;
         for (const QStringList &entry : w.findChild<LogView *>(QStringLiteral("textDebug"))->logEntries())

@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <QTimer>
 #include <QtTest>
+#include <functional>
 
 // Writes `data` to `path`, creating the directories above it.
 inline void writeFile(const QString &path, const QByteArray &data, bool executable = false)
@@ -37,6 +38,8 @@ public:
 
     // "critical:" or "warning:" followed by the box's text, one entry per box.
     QStringList seen;
+    // Run as each box is seen, to look at the state the box is shown in.
+    std::function<void()> atBox;
     QList<QMessageBox::StandardButton> answers;
 
 private:
@@ -49,6 +52,7 @@ private:
                                : box->icon() == QMessageBox::Warning ? "warning:"
                                                                      : "other:";
             seen.append(QLatin1String(kind) + box->text());
+            if (atBox) atBox();
             QAbstractButton *button = nullptr;
             if (!answers.isEmpty()) button = box->button(answers.takeFirst());
             if (!button) button = box->escapeButton() ? box->escapeButton() : box->buttons().value(0);

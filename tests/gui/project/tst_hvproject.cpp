@@ -142,7 +142,9 @@ private slots:
         QVERIFY(hardwareBecomes("slow.xml"));
         QCOMPARE(boxes.seen, QStringList());
 
-        // Every failing re-read says so.
+        // Every failing re-read says so, once the project shows as invalid.
+        QList<bool> validAtBox;
+        boxes.atBox = [&] { validAtBox << project.valid(); };
         const QString notProject = "critical:Not a project file:\n" + file;
         for (const QByteArray &bad : {QByteArray("<nothing/>"), QByteArray("still nothing")}) {
             boxes.seen.clear();
@@ -151,9 +153,82 @@ private slots:
             QVERIFY(!project.valid());
             QCOMPARE(project.hardwareFile(), QString());
         }
+        QCOMPARE(validAtBox, (QList<bool>{false, false}));
         replaceByRename(file, withHardware("six.xml"));
         QVERIFY(hardwareBecomes("six.xml"));
         QVERIFY(project.valid());
+        // A project file that is gone: said the same way.
+        validAtBox.clear();
+        QFile::remove(file);
+        project.fileChanged(file);
+        QCOMPARE(boxes.seen.last(), "critical:Failed to open:\n" + file);
+        QCOMPARE(validAtBox, QList<bool>{false});
+    }
+
+    // Asked for directly, the re-read happens before the call returns; only the watcher's notices wait.
+    void directRereadIsImmediate()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("project.xml");
+        writeFile(file, withHardware("one.xml"));
+        HVProject project;
+        BoxAnswerer boxes;
+        project.open(file);
+        writeFile(file, withHardware("two.xml"));
+        project.fileChanged(file);
+        QCOMPARE(project.hardwareFile(), dir.filePath("two.xml"));
+        QTest::qWait(400);
+        QCOMPARE(project.hardwareFile(), dir.filePath("two.xml"));
+        QCOMPARE(boxes.seen, QStringList());
+    }
+
+    // Each change signal comes once per change, after the property has its new value, so a binding
+    // that reads it on the signal sees the new one.
+    void propertiesChangeBeforeTheyNotify()
+    {
+        QTemporaryDir dir;
+        const QString good = dir.filePath("good.xml"), bad = dir.filePath("bad.xml");
+        writeFile(
+            good,
+            "<project><hardware in=\"hw.xml\"/><scripting><script in=\"s.txt\"/></scripting></project>");
+        writeFile(bad, "not xml");
+        HVProject project;
+        BoxAnswerer boxes;
+        QStringList seen;
+        connect(&project, &HVProject::validChanged,
+                [&] { seen << QString("valid=%1").arg(project.valid()); });
+        connect(&project, &HVProject::hardwareFileChanged,
+                [&] { seen << "hardware=" + QFileInfo(project.hardwareFile()).fileName(); });
+        connect(&project, &HVProject::scriptFileChanged,
+                [&] { seen << "script=" + QFileInfo(project.scriptFile()).fileName(); });
+        // The new project's name comes once the old project's files are gone.
+        connect(&project, &HVProject::projectFileChanged, [&] {
+            seen << "project=" + QFileInfo(project.projectFile()).fileName() + project.hardwareFile() +
+                        project.scriptFile();
+        });
+        project.open(good);
+        project.fileChanged(good); // read again, nothing new: cleared and set, valid stays
+        project.open(bad);
+        project.open(bad);
+        QCOMPARE(seen, (QStringList{"project=good.xml", "hardware=hw.xml", "script=s.txt", "valid=1",
+                                    "script=", "hardware=", "hardware=hw.xml", "script=s.txt",
+                                    "hardware=", "script=", "project=bad.xml", "valid=0"}));
+    }
+
+    // Closing velmo during a build ends the builder at once: it writes nothing into the project later.
+    void destroyingStopsTheBuilder()
+    {
+        QTemporaryDir dir;
+        const QString marker = dir.filePath("late");
+        writeFile(dir.filePath("kirrup"),
+                  "#!/bin/sh\necho started\nsleep 1.5\necho late > '" + marker.toUtf8() + "'\n", true);
+        auto project = std::make_unique<HVProject>();
+        project->setBuildExe(dir.filePath("kirrup"));
+        project->build();
+        QVERIFY(QTest::qWaitFor([&] { return project->buildOutput().contains("started"); }, 5000));
+        project.reset();
+        QTest::qWait(3000);
+        QVERIFY(!QFileInfo::exists(marker));
     }
 
     void buildExeMovesTheToolPaths()
@@ -192,6 +267,11 @@ private slots:
         QCOMPARE(project.buildRoot(), QStringLiteral("/tools/bin/.."));
         QCOMPARE(project.scriptExe(), QStringLiteral("/compilers/tollan"));
         QCOMPARE(project.hardwareFile(), dir.filePath("hw.xml"));
+
+        // Without a store nothing is read or written.
+        project.loadSettings(nullptr);
+        project.saveSettings(nullptr);
+        QCOMPARE(project.buildRoot(), QStringLiteral("/tools/bin/.."));
 
         QSettings out(dir.filePath("saved.ini"), QSettings::IniFormat);
         project.saveSettings(&out);
@@ -236,12 +316,20 @@ private slots:
         project.open(file);
         project.setBuildExe(dir.filePath("bin/kirrup"));
         BoxAnswerer boxes;
-        QVERIFY(project.build());
-        QVERIFY(waitFinished(project));
+        // The box comes once the log is complete.
+        boxes.atBox = [&] { QVERIFY(project.buildOutput().endsWith("\nFailed")); };
         log.replace("%1", file).replace("%2", dir.path());
         log.replace("%3", project.buildRoot()).replace("%4", project.scriptExe());
-        QCOMPARE(project.buildOutput(), log);
-        QCOMPARE(boxes.seen, fails ? QStringList("critical:Build failed\n") : QStringList());
+        // Twice: the second build's log holds that build only.
+        for (int run = 1; run <= 2; ++run) {
+            QSignalSpy building(&project, &HVProject::buildingChanged);
+            QVERIFY(project.build());
+            QVERIFY(waitFinished(project));
+            QCOMPARE(project.buildOutput(), log);
+            QVERIFY(building.count() >= 2);
+        }
+        const QStringList box("critical:Build failed\n");
+        QCOMPARE(boxes.seen, fails ? box + box : QStringList());
     }
 
     void builderThatCannotStart()

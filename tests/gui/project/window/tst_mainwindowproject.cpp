@@ -5,6 +5,7 @@
 #include "testmain.h"
 
 #include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QQmlContext>
 #include <QQuickView>
@@ -123,6 +124,50 @@ private slots:
         setTools(*w, tmp.filePath("no-such-editor"), w->projectModel().buildExe());
         QMetaObject::invokeMethod(w.get(), "editFile", Q_ARG(QString, "x"));
         QCOMPARE(boxes.seen, QStringList("critical:Failed to open:\n" + tmp.filePath("no-such-editor")));
+    }
+
+    // The file chooser starts where it is told, or in the example folder beside the program's folder.
+    void selectFileStartFolder_data()
+    {
+        QTest::addColumn<bool>("given");
+        QTest::addColumn<QString>("filter");
+        QTest::newRow("no folder given, no filter") << false << QString();
+        QTest::newRow("folder given, with filter") << true << "Images (*.dfu)";
+    }
+    void selectFileStartFolder()
+    {
+        QFETCH(bool, given);
+        QFETCH(QString, filter);
+        const QString example = QCoreApplication::applicationDirPath() + "/../example";
+        const bool made = !QFileInfo::exists(example) && QDir().mkpath(example);
+        const QString start = given ? tmp.filePath("start") : example;
+        QDir().mkpath(start);
+        const QString expected = QDir(start).canonicalPath();
+
+        auto w = makeWindow();
+        QString seenDir, seenTitle;
+        QStringList seenFilters;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&] {
+            for (QWidget *top : QApplication::topLevelWidgets()) {
+                auto *d = qobject_cast<QFileDialog *>(top);
+                if (!d || !d->isVisible()) continue;
+                seenDir = d->directory().absolutePath();
+                seenTitle = d->windowTitle();
+                seenFilters = d->nameFilters();
+                d->reject();
+            }
+        });
+        poll.start(10);
+        QString chosen = "not called";
+        QMetaObject::invokeMethod(w.get(), "selectFile", Q_RETURN_ARG(QString, chosen),
+                                  Q_ARG(QString, given ? start : QString()), Q_ARG(QString, "Pick one"),
+                                  Q_ARG(QString, filter));
+        if (made) QDir(example).removeRecursively();
+        QCOMPARE(chosen, QString()); // cancelled
+        QCOMPARE(seenTitle, QStringLiteral("Pick one"));
+        QCOMPARE(seenDir, expected);
+        if (!filter.isEmpty()) QCOMPARE(seenFilters, QStringList(filter));
     }
 
     // The reason reaches the log, with where to choose another editor; the box stays as it was.
