@@ -3,6 +3,7 @@
 #include "disassembler.h"
 #include "inspectfixtures.h"
 #include "scriptapi.h"
+#include "smallapi.h"
 #include "testmain.h"
 
 #include <QRegularExpression>
@@ -12,32 +13,6 @@ using namespace fixtures;
 
 namespace
 {
-
-// The compiler tests' two-class API: "sme" with events up (0) and down (1), "util" without events.
-const char smallApi[] = R"(<api device_name="wifi" device_id="1">
-  <datatypes>
-    <datatype name="uint8" base="uint8"/><datatype name="int8" base="int8"/>
-    <datatype name="uint16" base="uint16"/><datatype name="int16" base="int16"/>
-    <datatype name="uint32" base="uint32"/><datatype name="int32" base="int32"/>
-    <datatype name="uint8array" base="uint8array"/><datatype name="ipv4" base="ipv4"/>
-  </datatypes>
-  <class name="sme">
-    <command name="set" script="3">
-      <params><param type="uint8" name="a"/><param type="uint8" name="b"/><param type="uint16" name="c"/></params>
-      <returns><param type="uint16" name="result"/><param type="uint8array" name="data"/></returns>
-    </command>
-    <command name="word" script="4">
-      <params><param type="uint32" name="w"/><param type="uint16" name="h"/></params>
-      <returns/>
-    </command>
-    <event name="up" script="0"><params><param type="int8" name="level"/><param type="uint8array" name="data"/></params></event>
-    <event name="down" script="1"><params/></event>
-  </class>
-  <class name="util">
-    <command name="ping" script="5"><params/><returns/></command>
-  </class>
-</api>
-)";
 
 // Event script ids with gaps, counted over all classes: the tables get filler entries.
 const char gapsApi[] =
@@ -205,7 +180,7 @@ private slots:
         QFETCH(QStringList, options);
         QTemporaryDir dir;
         const bool sdkApi = apiName == "sdk";
-        const QByteArray apiXml = apiName == "gaps" ? gapsApi : smallApi;
+        const QByteArray apiXml = apiName == "gaps" ? QByteArray(gapsApi) : smallApi();
         const QString api = sdkApi ? QStringLiteral(NW_SDK_DIR "/api/wifiapi.xml") : dir.filePath("api.xml");
         QVERIFY(sdkApi || writeFile(api, apiXml));
         QVERIFY(writeFile(dir.filePath("main.s"), script));
@@ -268,12 +243,12 @@ private slots:
 
         // Frame buffers that memcpy names carry bit 31; they show as such.
         QTemporaryDir small;
-        QVERIFY(writeFile(small.filePath("api.xml"), smallApi));
+        QVERIFY(writeFile(small.filePath("api.xml"), smallApi()));
         QVERIFY(
             writeFile(small.filePath("main.s"), "dim x\nevent sme_up(l, n, d)\nmemcpy(d(1), d(0), n)\nend"));
         QCOMPARE(run(QStringLiteral(NW_TOLLAN), {"main.s", "out.bin", "api.xml"}, small.path()).status, 0);
         ScriptApi smallDefinition;
-        QVERIFY(smallDefinition.loadXml(smallApi));
+        QVERIFY(smallDefinition.loadXml(smallApi()));
         const QString frame =
             disassemble(readFile(small.filePath("out.bin")), &smallDefinition).text().join('\n');
         QVERIFY2(frame.contains("32BIT 0x80000003 (frame buffer 3)"), qPrintable(frame));
@@ -321,7 +296,7 @@ private slots:
         QFETCH(QString, problem);
         QFETCH(QString, dataAt);
         ScriptApi definition;
-        QVERIFY(definition.loadXml(smallApi));
+        QVERIFY(definition.loadXml(smallApi()));
         const Disassembly d = disassemble(code, &definition);
         QVERIFY(coversWhole(d, code.size()));
         if (problem.isEmpty())
