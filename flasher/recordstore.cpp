@@ -40,10 +40,11 @@ QSqlDatabase database(const QString &connection)
     return QSqlDatabase::database(connection, false);
 }
 
-// A statement run for its effect; false with the database's reason.
+// A prepared statement run for its effect; false with the database's reason. A statement that did not
+// prepare (a table of another shape) is not run: its exec would only report a parameter mismatch.
 bool run(QSqlQuery &query, QString *why)
 {
-    if (query.exec()) return true;
+    if (!query.lastError().isValid() && query.exec()) return true;
     if (why) *why = sqlReason(query.lastError());
     return false;
 }
@@ -189,7 +190,9 @@ bool RecordStore::open(const QString &target, QString *why)
     }
     if (reason.isEmpty() && !createSchema(&reason)) database(m_connection).close();
     if (!reason.isEmpty()) {
-        if (why) *why = QStringLiteral("cannot open the record database %1: %2").arg(m_target, reason);
+        // A bench's output ends up in logs: the server's password stays out of it.
+        const QString shown = m_server ? QUrl(m_target).toString(QUrl::RemovePassword) : m_target;
+        if (why) *why = QStringLiteral("cannot open the record database %1: %2").arg(shown, reason);
         return false;
     }
     return true;
@@ -243,11 +246,11 @@ bool RecordStore::createSchema(QString *why)
         insert.prepare(QStringLiteral("INSERT INTO nw_schema (version) VALUES (?)"));
         insert.addBindValue(schemaVersion);
         if (!run(insert, why)) return finish(false, nullptr);
-    } else if (version.value(0).toInt() > schemaVersion) {
+    } else if (const int found = version.value(0).toInt(); found > schemaVersion) {
         version.finish();
         if (why)
             *why = QStringLiteral("its records were written by a newer nwflash (schema %1, this one reads %2)")
-                       .arg(version.value(0).toInt())
+                       .arg(found)
                        .arg(schemaVersion);
         return finish(false, nullptr);
     }

@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QSet>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -30,24 +31,44 @@ class TestRecords : public QObject
     PgServer server;
     int fileCount = 0;
 
+    // Runs statements on the database of the current row, as another program would.
+    bool execute(const QString &database, const QStringList &statements)
+    {
+        QFETCH_GLOBAL(QString, engine);
+        bool ok = false;
+        {
+            QSqlDatabase db;
+            if (engine == QLatin1String("sqlite")) {
+                db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("admin"));
+                db.setDatabaseName(database);
+            } else {
+                db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("admin"));
+                db.setHostName(QStringLiteral("127.0.0.1"));
+                db.setPort(server.port());
+                db.setDatabaseName(QStringLiteral("postgres"));
+                db.setUserName(PgServer::user());
+                db.setPassword(PgServer::password());
+            }
+            ok = db.open();
+            for (const QString &sql : statements) {
+                QSqlQuery query(db);
+                if (ok && !query.exec(sql)) {
+                    qWarning() << sql << query.lastError().text();
+                    ok = false;
+                }
+            }
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("admin"));
+        return ok;
+    }
+
     // A database nobody has used yet on the engine of the current row.
     QString freshDatabase()
     {
         QFETCH_GLOBAL(QString, engine);
         if (engine == QLatin1String("sqlite")) return dir.filePath(QStringLiteral("r%1.sqlite").arg(++fileCount));
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("admin"));
-            db.setHostName(QStringLiteral("127.0.0.1"));
-            db.setPort(server.port());
-            db.setDatabaseName(QStringLiteral("postgres"));
-            db.setUserName(PgServer::user());
-            db.setPassword(PgServer::password());
-            if (db.open()) {
-                QSqlQuery(db).exec(QStringLiteral("DROP TABLE IF EXISTS nw_records, nw_macs, nw_pools, nw_schema"));
-                db.close();
-            }
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("admin"));
+        execute(server.url(), {QStringLiteral("DROP TABLE IF EXISTS nw_records, nw_macs, nw_pools, nw_schema")});
         return server.url();
     }
 
@@ -299,6 +320,33 @@ private slots:
             QVERIFY(!store.open(QStringLiteral("postgresql://nwtest@127.0.0.1"), &why));
             QVERIFY(why.contains("not a database URL"));
         }
+    }
+
+    // A database whose tables another program (or a newer nwflash) made is refused with the reason.
+    void foreignContentsAreRefused()
+    {
+        QString why;
+        const QString newer = freshDatabase();
+        {
+            RecordStore store;
+            QVERIFY2(store.open(newer, &why), qPrintable(why));
+        }
+        QVERIFY(execute(newer, {QStringLiteral("UPDATE nw_schema SET version = %1").arg(RecordStore::schemaVersion + 1)}));
+        RecordStore store;
+        QVERIFY(!store.open(newer, &why));
+        QVERIFY2(!why.contains(PgServer::password()), qPrintable(why));
+        QVERIFY2(why.endsWith(QStringLiteral("its records were written by a newer nwflash (schema %1, this one reads %2)")
+                                  .arg(RecordStore::schemaVersion + 1)
+                                  .arg(RecordStore::schemaVersion)),
+                 qPrintable(why));
+
+        const QString foreign = freshDatabase();
+        QVERIFY(execute(foreign, {QStringLiteral("CREATE TABLE nw_pools (id INTEGER, owner TEXT)")}));
+        RecordStore other;
+        QVERIFY2(other.open(foreign, &why), qPrintable(why));
+        why.clear();
+        QVERIFY(!other.pool(mac("02:00:00:00:00:01"), mac("02:00:00:00:00:04"), &why));
+        QVERIFY2(why.contains(QLatin1String("first_mac")), qPrintable(why));
     }
 
     // A SQLite file another process holds locked is waited for a bounded time, then named as locked.

@@ -499,6 +499,13 @@ void TestSim::rejectsTheNthUpload()
     QTRY_COMPARE(host.joined().toHex(), expected.toHex());
     // The rejected chunk was not written; the next one went where it would have gone.
     QCOMPARE(sim.device.flash().left(4), QByteArray("abd\xff"));
+
+    // A restart forgets the address: a chunk sent without setting it lands at the start of the flash.
+    QSignalSpy boot(&host.wifi.dfu, &cls_wifi_dfu::evt_boot);
+    host.wifi.dfu.cmd_reset(1);
+    QVERIFY(boot.wait(3000));
+    host.wifi.dfu.cmd_flash_upload(QByteArray("z"));
+    QTRY_COMPARE(sim.device.flash().left(4), QByteArray("zbd\xff"));
 }
 
 void TestSim::garbageBetweenPackets()

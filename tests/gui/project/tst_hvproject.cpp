@@ -65,8 +65,12 @@ private slots:
             "<project>" + QByteArray("<a>").repeated(100000) + QByteArray("</a>").repeated(100000) +
                 "</project>",
             "||", notProject);
-        row("larger than any project", "<project>" + QByteArray(5 * 1024 * 1024, ' ') + "</project>", "||",
-            notProject);
+        // The size limit, 4 MiB, exactly: a file of that size is read, one byte more is not.
+        const int limit = 4 * 1024 * 1024;
+        const QByteArray open("<project>"), close("</project>");
+        const QByteArray atLimit = open + QByteArray(limit - open.size() - close.size(), ' ') + close;
+        row("as large as a project may be", atLimit, "||wifi.dfu");
+        row("one byte larger", atLimit + '\n', "||", notProject);
         row("missing file", QByteArray(), "||", "Failed to open:\n");
     }
 
