@@ -293,20 +293,40 @@ def build(build_dir, targets, jobs):
     return r.returncode == 0
 
 
-def run_tests(build_dir, tests, timeout):
-    pattern = "^(" + "|".join(re.escape(t) for t in tests) + ")$"
+def run_one(build_dir, test, timeout):
     # A group of its own, so a test that hangs is ended with ctest rather than left running.
-    p = subprocess.Popen(["ctest", "--test-dir", str(build_dir), "-R", pattern, "--timeout", str(timeout),
-                          "--stop-on-failure"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+    p = subprocess.Popen(["ctest", "--test-dir", str(build_dir), "-R", "^" + re.escape(test) + "$",
+                          "--timeout", str(timeout)], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                          start_new_session=True)
     try:
-        return p.wait(timeout=timeout * max(1, len(tests)) + 60) == 0
+        return p.wait(timeout=timeout + 60) == 0
     except subprocess.TimeoutExpired:
         return False
     finally:
         if p.poll() is None:
             os.killpg(p.pid, signal.SIGKILL)
             p.wait()
+
+
+def baseline(build_dir, tests, timeout):
+    """Runs each test on the unchanged code; their times, or None when one fails."""
+    times = {}
+    for test in tests:
+        started = time.monotonic()
+        if not run_one(build_dir, test, timeout):
+            print(f"  {test} fails without any mutant", file=sys.stderr)
+            return None
+        times[test] = time.monotonic() - started
+    return times
+
+
+def run_tests(build_dir, times, timeout):
+    """True when every test passes. The quickest run first, so a mutant is mostly caught in seconds;
+    a test running five times its usual length (at least a minute) counts as hanging."""
+    for test in sorted(times, key=times.get):
+        if not run_one(build_dir, test, min(timeout, max(60, int(5 * times[test])))):
+            return False
+    return True
 
 
 def apply(lines, changes):
@@ -367,7 +387,8 @@ def mutate_file(path, args):
     result = {"file": str(path), "total": len(mutants), "killed": 0, "survived": [], "not_viable": 0,
               "survivors": []}
     try:
-        if not build(args.build_dir, targets, args.jobs) or not run_tests(args.build_dir, tests, args.timeout):
+        times = baseline(args.build_dir, tests, args.timeout) if build(args.build_dir, targets, args.jobs) else None
+        if times is None:
             print(f"{path}: the tests fail without any mutant; nothing measured", file=sys.stderr)
             return None
         for i, (n, kind, changes) in enumerate(mutants, 1):
@@ -376,7 +397,7 @@ def mutate_file(path, args):
             if not build(args.build_dir, targets, args.jobs):
                 verdict = "not viable"
                 result["not_viable"] += 1
-            elif run_tests(args.build_dir, tests, args.timeout):
+            elif run_tests(args.build_dir, times, args.timeout):
                 verdict = "SURVIVED"
                 result["survived"].append(show(lines, n, kind, changes))
                 result["survivors"].append({"line": n, "kind": kind, "changes": changes,
