@@ -1,3 +1,4 @@
+#include "linkdiagnostics.h"
 #include "console.h"
 
 #include "interactive.h"
@@ -213,16 +214,12 @@ int Console::run(const QStringList &args)
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
 
-    // The serial link prints its low-level read and write failures on standard output, even for an
-    // orderly close; the user hears of a lost port through its reason instead, and the output stays
-    // packets only (JSON for the reader of --json).
-    const int outFd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-    FILE *out = outFd >= 0 ? ::fdopen(outFd, "w") : nullptr;
-    const int nullFd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (!out || nullFd < 0 || ::dup2(nullFd, STDOUT_FILENO) < 0) {
-        std::fprintf(stderr, "nwctl: cannot set up the output\n");
-        return 1;
-    }
+    // The link's failed reads and writes come with every lost port, and the session already ends with
+    // the port's reason: standard output stays packets only (JSON for the reader of --json).
+    linkdiagnostics::setHandler([](linkdiagnostics::Level level, const QString &port, const QString &text) {
+        if (level == linkdiagnostics::Level::Trace) linkdiagnostics::printOnStderr(level, port, text);
+    });
+    FILE *out = stdout;
     parsed.options.out = out;
     parsed.options.stayOpen = interactive;
     Session session(help, parsed.options);

@@ -195,6 +195,9 @@ private slots:
         QCOMPARE(r.status, 1);
         QVERIFY2(r.err.contains(stderrHas), qPrintable(r.err));
         QCOMPARE(sim.line.packetsReceived(), received);
+        // Standard output holds packets only, whatever the link met on the way.
+        for (const QString &line : r.out.split('\n', Qt::SkipEmptyParts))
+            QVERIFY2(line.startsWith(QLatin1String("wifi_")), qPrintable(r.out));
     }
 
     // Refused before the port is touched: exit 2, the reason, nothing sent.
