@@ -3,6 +3,8 @@
 // against something other than the library the builder uses.
 #pragma once
 
+#include "crc32ref.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QDomDocument>
@@ -44,17 +46,6 @@ inline quint32 word(const QByteArray &bytes, int offset)
 inline quint32 half(const QByteArray &bytes, int offset)
 {
     return quint8(bytes.at(offset)) | (quint32(quint8(bytes.at(offset + 1))) << 8);
-}
-
-inline quint32 bitwiseCrc32(const QByteArray &bytes)
-{
-    quint32 crc = 0xFFFFFFFF;
-    for (char c : bytes) {
-        crc ^= quint8(c);
-        for (int k = 0; k < 8; ++k)
-            crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320 : crc >> 1;
-    }
-    return ~crc;
 }
 
 // Runs the test body in a scratch folder as working directory and goes back afterwards.

@@ -3,6 +3,8 @@
 // under test.
 #pragma once
 
+#include "crc32ref.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QString>
@@ -10,18 +12,6 @@
 
 namespace fixtures
 {
-
-// Over the bytes the block has in `data`: images whose block runs past the end are refused anyway.
-inline uint32_t crc32Bitwise(const QByteArray &data, int start, int length)
-{
-    uint32_t crc = 0xffffffffu;
-    for (int i = start; i < start + length && i < data.size(); ++i) {
-        crc ^= uint8_t(data[i]);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? (crc >> 1) ^ 0xedb88320u : crc >> 1;
-    }
-    return ~crc;
-}
 
 inline void putLe32(QByteArray &data, int offset, uint32_t v)
 {
@@ -44,7 +34,7 @@ inline QByteArray image(int size = 512000, uint32_t start = 0, uint32_t length =
     if (size >= 511996) {
         putLe32(data, 511984, start);
         putLe32(data, 511988, length);
-        putLe32(data, 511992, crc >= 0 ? uint32_t(crc) : crc32Bitwise(data, int(start), int(length)));
+        putLe32(data, 511992, crc >= 0 ? uint32_t(crc) : crc32Reference(data, int(start), int(length)));
     }
     return data;
 }

@@ -2,6 +2,7 @@
 // and images put together by hand with a CRC-32 computed here bit by bit.
 #pragma once
 
+#include "crc32ref.h"
 #include "imagelayout.h"
 
 #include <QByteArray>
@@ -72,17 +73,6 @@ inline bool buildExample(const QString &dir, const QByteArray &scriptEdit = QByt
     return r.status == 0 && QFile::exists(dir + QStringLiteral("/wifi.dfu"));
 }
 
-inline quint32 bitwiseCrc32(const QByteArray &bytes)
-{
-    quint32 crc = 0xFFFFFFFF;
-    for (char c : bytes) {
-        crc ^= quint8(c);
-        for (int k = 0; k < 8; ++k)
-            crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320 : crc >> 1;
-    }
-    return ~crc;
-}
-
 inline void putLe32(QByteArray &b, qint64 at, quint32 v)
 {
     for (int i = 0; i < 4; ++i)
@@ -101,7 +91,7 @@ inline QByteArray makeImage(const QMap<imagelayout::Record, QByteArray> &blocks)
         image.replace(int(at), b.size(), b);
         putLe32(image, recordOffset(r), quint32(at));
         putLe32(image, recordOffset(r) + 4, quint32(b.size()));
-        putLe32(image, recordOffset(r) + 8, bitwiseCrc32(b));
+        putLe32(image, recordOffset(r) + 8, crc32Reference(b));
         at = (at + b.size() + 3) & ~qint64(3);
     }
     for (int i = 0; i < 12; ++i)
@@ -112,7 +102,7 @@ inline QByteArray makeImage(const QMap<imagelayout::Record, QByteArray> &blocks)
         image.replace(int(offset), b.size(), b);
         putLe32(image, recordOffset(Usb), quint32(0x9D000000 + offset));
         putLe32(image, recordOffset(Usb) + 4, quint32(b.size()));
-        putLe32(image, recordOffset(Usb) + 8, bitwiseCrc32(b));
+        putLe32(image, recordOffset(Usb) + 8, crc32Reference(b));
     }
     putLe32(image, tableOffset + versionOffsetInTable, layoutVersion);
     return image;

@@ -1,6 +1,7 @@
 // The simulated module through a pseudo-terminal, driven by the project's own codec: the host side is a
 // cls_wifi whose commands go out through its per-class slots and whose deframer cuts what comes back.
 #include "cls_wifi.h"
+#include "crc32ref.h"
 #include "messagetable.h"
 #include "pty.h"
 #include "simdevice.h"
@@ -35,19 +36,6 @@ QByteArray hex(const char *text)
     return QByteArray::fromHex(text);
 }
 
-// CRC-32 straight from its definition (reflected polynomial 0xEDB88320, preset and final complement),
-// independent of the zlib the module uses.
-uint32_t crc32Bitwise(const QByteArray &data)
-{
-    uint32_t crc = 0xffffffffu;
-    for (const char c : data) {
-        crc ^= uint8_t(c);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ ((crc & 1) ? 0xedb88320u : 0);
-    }
-    return ~crc;
-}
-
 void putLe32(QByteArray &image, int offset, uint32_t value)
 {
     for (int i = 0; i < 4; ++i)
@@ -64,7 +52,7 @@ QByteArray imageWithBlock(uint32_t start, uint32_t length)
     image.replace(int(start), int(length), block);
     putLe32(image, 511984, start);
     putLe32(image, 511988, length);
-    putLe32(image, 511992, crc32Bitwise(block));
+    putLe32(image, 511992, crc32Reference(block));
     return image;
 }
 
@@ -420,7 +408,7 @@ void TestSim::imageCheck()
 {
     QFETCH(QByteArray, image);
     QFETCH(bool, valid);
-    QCOMPARE(crc32Bitwise("123456789"), 0xcbf43926u); // the CRC's check value
+    QCOMPARE(crc32Reference("123456789"), 0xcbf43926u); // the CRC's check value
     QCOMPARE(SimDevice::imageValid(image), valid);
 }
 
@@ -703,10 +691,14 @@ void TestSim::attachSetsTheLine_data()
 {
     QTest::addColumn<int>("baud");
     QTest::addColumn<int>("speed"); // the termios code, 0 when the rate is refused
-    QTest::newRow("9600") << 9600 << int(B9600);
-    QTest::newRow("115200") << 115200 << int(B115200);
-    QTest::newRow("921600") << 921600 << int(B921600);
-    QTest::newRow("4000000") << 4000000 << int(B4000000);
+    // Every rate nwsim offers.
+    const std::pair<int, speed_t> rates[] = {
+        {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+        {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+        {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+        {1500000, B1500000}, {2000000, B2000000}, {3000000, B3000000}, {4000000, B4000000}};
+    for (const auto &[baud, speed] : rates)
+        QTest::newRow(QByteArray::number(baud).constData()) << baud << int(speed);
     QTest::newRow("a rate no line runs") << 12345 << 0;
 }
 

@@ -63,7 +63,7 @@ private slots:
     void crcOfTheTestsIsTheStandardOne()
     {
         // The check value of the 802.3 CRC-32.
-        QCOMPARE(crc32Bitwise("123456789", 0, 9), 0xcbf43926u);
+        QCOMPARE(crc32Reference("123456789", 0, 9), 0xcbf43926u);
     }
 
     void validation_data()
