@@ -8,6 +8,7 @@
 #include "simline.h"
 #include "testmain.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
@@ -671,6 +672,15 @@ void TestSim::noPtyWithoutDescriptors()
     const int after = ::dup(0);
     ::close(after);
     QCOMPARE(after, lowestFree);
+    // A line that opened gives both its ends back when it goes.
+    const auto openDescriptors = [] { return QDir(QStringLiteral("/proc/self/fd")).count(); };
+    const uint before = openDescriptors();
+    {
+        SimLine opened(&device, Sim::quick());
+        QVERIFY(opened.openPty());
+        QCOMPARE(openDescriptors(), before + 2);
+    }
+    QCOMPARE(openDescriptors(), before);
 }
 
 // A command that arrives in pieces (the header cut, then the payload missing) is answered once whole.
