@@ -108,17 +108,27 @@ def written_name(statement):
     return re.findall(r"\w+", m.group(1))[-1] if m else None
 
 
+SETTER = re.compile(r"^\s*(?:([\w.\->]+?)(?:\.|->))?(set[A-Z]\w*)\((.*)\);\s*$")
+
+
+def code_names(statement):
+    mask = code_mask(statement)
+    return re.findall(r"\w+", "".join(c if keep else " " for c, keep in zip(statement, mask)))
+
+
 def independent(first, second):
-    """Two declarations or assignments of which neither touches what the other writes: swapping them
-    changes nothing, so the mutant would only add an equivalent survivor."""
+    """Two declarations or assignments of which neither touches what the other writes, or two setters
+    of different properties whose values do not read the other's object: swapping them changes
+    nothing, so the mutant would only add an equivalent survivor."""
+    sa, sb = SETTER.match(first), SETTER.match(second)
+    if sa and sb:
+        return (sa.group(2) != sb.group(2) or sa.group(1) != sb.group(1)) and \
+            not set(code_names(sa.group(3))) & set(code_names(sb.group(1) or "")) and \
+            not set(code_names(sb.group(3))) & set(code_names(sa.group(1) or ""))
     a, b = written_name(first), written_name(second)
     if not a or not b:
         return False
-
-    def names(statement):
-        mask = code_mask(statement)
-        return re.findall(r"\w+", "".join(c if keep else " " for c, keep in zip(statement, mask)))
-    return a not in names(second) and b not in names(first)
+    return a not in code_names(second) and b not in code_names(first)
 
 
 CONNECT = re.compile(r"^\s*(?:QObject::)?connect\(\s*([^,]+),\s*([^,]+),")
