@@ -131,7 +131,6 @@ void FlashJob::fail(const QString &reason)
     }
     ++m_retries;
     m_reason = reason;
-    // A fresh start on a fresh line: the module may have been reset or replugged in between.
     dfuTimer.stop();
     // A fresh start on a fresh line: the module may have been reset or replugged in between.
     comm.CloseDevice();
