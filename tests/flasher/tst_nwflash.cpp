@@ -105,6 +105,9 @@ private slots:
             sims.back()->preset(cmdSetMac(0, mac));
         }
 
+        QList<QByteArray> received;
+        connect(&sims[0]->line, &SimLine::received, this, [&received](const QByteArray &p) { received << p; });
+
         QProcess flasher;
         QSignalSpy ended(&flasher, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
         flasher.start(QStringLiteral(NW_SDK_DIR "/bin/nwflash"), args);
@@ -130,6 +133,11 @@ private slots:
         if (hangupAfter >= 0)
             QVERIFY2(err.contains("nwflash: " + sims[0]->line.path() + ": ERROR: ReadFile failed:5\n"),
                      qPrintable(err));
+        // The module is reset into its update state (system reset, argument 1), and the image goes to
+        // flash address 0, set once.
+        if (flags.contains("--enter-dfu"))
+            QCOMPARE(received.value(0).toHex(), QByteArray("0801010101"));
+        if (status == 0) QCOMPARE(received.count(QByteArray::fromHex("0804000100000000")), 1);
         if (modules == 1 && status == 0) {
             QStringList expected;
             if (flags.contains("--enter-dfu")) expected << "resetting into the update state";
