@@ -162,6 +162,7 @@ private slots:
     void flashOutToNodes_data();
     void flashOutToNodes();
     void commandInPieces();
+    void lineOnDescriptorZero();
     void noPtyWithoutDescriptors();
     void attachSetsTheLine_data();
     void attachSetsTheLine();
@@ -643,6 +644,29 @@ void TestSim::scanStreamKeepsToItsRate()
 NW_TEST(TestSim)
 // Out of descriptors, creating the pseudo-terminal fails with the reason: with one left, at its
 // second end; with none, at once.
+// Started with standard input closed (as a service may be), the module's end of the line is descriptor 0,
+// and it must serve it like any other.
+void TestSim::lineOnDescriptorZero()
+{
+    const int savedInput = ::fcntl(0, F_DUPFD_CLOEXEC, 3);
+    QVERIFY(savedInput >= 0);
+    ::close(0);
+    {
+        SimOptions o = Sim::quick();
+        o.delayMs = 5; // through the paced and the delayed queues as well
+        o.paceBaud = 921600;
+        Sim sim(o);
+        const QString master = QFile::symLinkTarget(QStringLiteral("/proc/self/fd/0"));
+        Host host(sim.line.path());
+        host.wifi.system.cmd_sync();
+        host.wifi.system.cmd_hello();
+        QTRY_COMPARE(host.joined().toHex(), QByteArray("0800010008000102"));
+        QCOMPARE(master, QStringLiteral("/dev/ptmx"));
+    }
+    QVERIFY(::dup2(savedInput, 0) == 0);
+    ::close(savedInput);
+}
+
 void TestSim::noPtyWithoutDescriptors()
 {
     rlimit old;
