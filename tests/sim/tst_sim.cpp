@@ -580,6 +580,20 @@ void TestSim::hangUpAfterN()
     QCOMPARE(host.joined().toHex(), hex("0800010008000102").toHex());
     QCOMPARE(hungUp.count(), 1);
     QVERIFY(!sim.line.isOpen());
+
+    // On a device it was given, with no slave of its own to wait on, it hangs up as soon as the last
+    // answer is written, here a late one.
+    Pty pty;
+    QVERIFY(pty.ok());
+    options.delayMs = 5;
+    SimDevice device(options);
+    SimLine attached(&device, options);
+    QVERIFY(attached.attach(pty.path));
+    QVERIFY(pty.write(hex("0800010008000102")));
+    QByteArray answers;
+    QTRY_VERIFY((answers += pty.readIdle(10)).size() >= 8 && !attached.isOpen());
+    QCOMPARE(answers.toHex(), hex("0800010008000102").toHex());
+    QVERIFY(pty.slaveClosed(5000));
 }
 
 void TestSim::stallAfterN()
