@@ -101,6 +101,9 @@ int main(int argc, char *argv[])
         {QStringLiteral("reject-upload"),
          QStringLiteral("Answer the Nth flash_upload with <result> (default 0x0308)."),
          QStringLiteral("N[:result]")},
+        {QStringLiteral("refuse-mac"), QStringLiteral("Answer every set_mac with <result> and keep the address."),
+         QStringLiteral("result")},
+        {QStringLiteral("keep-mac"), QStringLiteral("Answer set_mac as done, yet keep the address.")},
         {QStringLiteral("garbage"),
          QStringLiteral("Write <n> bytes that cannot start a packet before every packet."),
          QStringLiteral("n")},
@@ -166,6 +169,13 @@ int main(int argc, char *argv[])
         if (!ok)
             std::fprintf(stderr, "nwsim: --reject-upload needs N[:result], N from 1, result up to 0xffff\n");
     }
+    if (ok && parser.isSet(QStringLiteral("refuse-mac"))) {
+        const uint result = parser.value(QStringLiteral("refuse-mac")).toUInt(&ok, 0);
+        ok = ok && result > 0 && result <= 0xffff;
+        o.refuseMacResult = uint16_t(result);
+        if (!ok) std::fprintf(stderr, "nwsim: --refuse-mac needs a result from 1 to 0xffff\n");
+    }
+    o.keepMac = parser.isSet(QStringLiteral("keep-mac"));
     if (!ok || parser.positionalArguments().size() > 1) {
         if (ok) std::fprintf(stderr, "nwsim: at most one device\n");
         return 2;

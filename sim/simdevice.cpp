@@ -248,8 +248,8 @@ bool SimDevice::handleConfig(int id, const Args &args)
         event(configClass, 0, {interface, m_mac.addr});
         return true;
     case 1: // set_mac
-        std::memcpy(m_mac.addr, args[1].pointer, 6);
-        respond(m_command, {0, interface});
+        if (m_options.refuseMacResult == 0 && !m_options.keepMac) std::memcpy(m_mac.addr, args[1].pointer, 6);
+        respond(m_command, {m_options.refuseMacResult, interface});
         return true;
     default:
         return false;

@@ -24,6 +24,10 @@ struct SimOptions {
     // Faults. The Nth flash_upload (counted from 1 over the whole run) is answered with rejectResult.
     int rejectUpload = 0;
     uint16_t rejectResult = 0x0308;
+    // set_mac is answered with this result and the address stays (0: the address is taken).
+    uint16_t refuseMacResult = 0;
+    // set_mac is answered as taken, yet the module keeps the address it had.
+    bool keepMac = false;
     // Bytes that cannot start a packet, written before every packet.
     int garbage = 0;
     // Every packet goes out one byte per write.

@@ -243,6 +243,44 @@ private slots:
         QCOMPARE(failed, 1);
     }
 
+    // A module that refuses its address, or answers as if it took it and keeps its own: the record says
+    // so, and the address, which the module may or may not hold, never goes to another module.
+    void macNotTaken_data()
+    {
+        QTest::addColumn<bool>("refuse");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("refused") << true << "the module refused the MAC address 02:4e:57:40:00:00: result 0x0180";
+        QTest::newRow("kept its own")
+            << false << "the module reports the MAC address 02:4e:57:00:00:01 after it was set to 02:4e:57:40:00:00";
+    }
+    void macNotTaken()
+    {
+        QFETCH(bool, refuse);
+        QFETCH(QString, reason);
+        const QString db = freshDatabase(QStringLiteral("sqlite"));
+        const QStringList pool = {QStringLiteral("--record=") + db,
+                                  QStringLiteral("--mac-pool=02:4e:57:40:00:00-02:4e:57:40:00:0f"), imagePath};
+        SimOptions faulty = updateState();
+        if (refuse) faulty.refuseMacResult = 0x0180;
+        else faulty.keepMac = true;
+        BenchModule bad(faulty);
+        Run r = runFlasher(pool + QStringList{bad.line.path()});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains(reason), qPrintable(r.err));
+        QCOMPARE(macText(bad.device.mac()), QStringLiteral("02:4e:57:00:00:01"));
+
+        BenchModule good(updateState());
+        r = runFlasher(pool + QStringList{good.line.path()});
+        QVERIFY2(r.status == 0, qPrintable(r.err));
+        QCOMPARE(macText(good.device.mac()), QStringLiteral("02:4e:57:40:00:01"));
+        const auto records = exportRecords(db);
+        QCOMPARE(records.size(), 2);
+        QCOMPARE(records[0].value("result"), QStringLiteral("failed"));
+        QCOMPARE(records[0].value("reason"), reason);
+        QCOMPARE(records[0].value("assigned_mac"), QStringLiteral("02:4e:57:40:00:00"));
+        QCOMPARE(records[1].value("result"), QStringLiteral("ok"));
+    }
+
     // A database that cannot be opened stops the run before any module is touched.
     void unreachableDatabase_data()
     {

@@ -496,6 +496,13 @@ void TestSim::rejectsTheNthUpload()
     QVERIFY(boot.wait(3000));
     host.wifi.dfu.cmd_flash_upload(QByteArray("z"));
     QTRY_COMPARE(sim.device.flash().left(4), QByteArray("zbd\xff"));
+
+    // Without --flash-out a finish answers and writes nothing anywhere.
+    QSignalSpy saved(&sim.device, &SimDevice::flashSaved);
+    host.packets.clear();
+    host.wifi.dfu.cmd_flash_upload_finish();
+    QTRY_COMPARE(host.packets.size(), 1);
+    QCOMPARE(saved.count(), 0);
 }
 
 void TestSim::garbageBetweenPackets()
