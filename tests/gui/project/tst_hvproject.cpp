@@ -65,6 +65,13 @@ private slots:
             "<project>" + QByteArray("<a>").repeated(100000) + QByteArray("</a>").repeated(100000) +
                 "</project>",
             "||", notProject);
+        // The nesting limit, 256 elements deep with the root, exactly.
+        const auto nested = [](int depth) {
+            return "<project><hardware in=\"hw.xml\"/>" + QByteArray("<a>").repeated(depth - 1) +
+                   QByteArray("</a>").repeated(depth - 1) + "</project>";
+        };
+        row("as deep as a project may be", nested(256), "hw.xml||wifi.dfu");
+        row("one level deeper", nested(257), "||", notProject);
         // The size limit, 4 MiB, exactly: a file of that size is read, one byte more is not.
         const int limit = 4 * 1024 * 1024;
         const QByteArray open("<project>"), close("</project>");
