@@ -162,6 +162,37 @@ private slots:
         }
     }
 
+    // A module lost half-way is flashed again on the retry, when the port's name leads to a module again
+    // (a replug behind a stable link name).
+    void retryAfterALostPort()
+    {
+        const QByteArray content = image();
+        const QString file = dir.filePath("retry.dfu");
+        QVERIFY(writeFile(file, content));
+        SimOptions lost, fine;
+        lost.startInUpdateState = fine.startInUpdateState = true;
+        lost.hangupAfter = 200;
+        Module first(lost), second(fine);
+        const QString port = dir.filePath("ttyRetry");
+        QFile::remove(port);
+        QVERIFY(QFile::link(first.line.path(), port));
+        QSignalSpy hungUp(&first.line, &SimLine::hungUp);
+        connect(&first.line, &SimLine::hungUp, this, [&] {
+            QFile::remove(port);
+            QFile::link(second.line.path(), port);
+        });
+
+        QProcess flasher;
+        QSignalSpy ended(&flasher, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
+        flasher.start(QStringLiteral(NW_SDK_DIR "/bin/nwflash"), {"--retries", "1", file, port});
+        QVERIFY(ended.wait(60000));
+        const QString err = QString::fromLocal8Bit(flasher.readAllStandardError());
+        QVERIFY2(flasher.exitCode() == 0, qPrintable(err));
+        QCOMPARE(hungUp.count(), 1);
+        QVERIFY(first.device.flash() != content);
+        QVERIFY(second.device.flash() == content);
+    }
+
     void captureEqualsTheSimulatorsTrace()
     {
         // Two modules, one of them with line noise before every packet; one chunk in flight, so the host
