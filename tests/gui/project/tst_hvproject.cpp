@@ -134,11 +134,16 @@ private slots:
 
         writeFile(file, withHardware("two.xml"));
         QVERIFY(hardwareBecomes("two.xml"));
-        // The watch survives a save by rename: later saves are seen as well.
+        // The watch survives a save by rename: later saves are seen as well, in place (which only a watch
+        // on the file itself sees) or by rename again.
         replaceByRename(file, withHardware("three.xml"));
         QVERIFY(hardwareBecomes("three.xml"));
-        replaceByRename(file, withHardware("four.xml"));
+        writeFile(file, withHardware("four.xml"));
         QVERIFY(hardwareBecomes("four.xml"));
+        replaceByRename(file, withHardware("five.xml"));
+        QVERIFY(hardwareBecomes("five.xml"));
+        replaceByRename(file, withHardware("five-b.xml"));
+        QVERIFY(hardwareBecomes("five-b.xml"));
         writeFile(file, withHardware("five.xml"));
         QVERIFY(hardwareBecomes("five.xml"));
         // A save written in pieces is read once it is whole, without a complaint about the half.
@@ -174,6 +179,12 @@ private slots:
         project.fileChanged(file);
         QCOMPARE(boxes.seen.last(), "critical:Failed to open:\n" + file);
         QCOMPARE(validAtBox, QList<bool>{false});
+        // Its folder is watched until it is back, through other changes in the folder meanwhile.
+        QTest::qWait(300);
+        writeFile(dir.filePath("unrelated.txt"), "x");
+        QTest::qWait(300);
+        writeFile(file, withHardware("seven.xml"));
+        QVERIFY(hardwareBecomes("seven.xml"));
     }
 
     // Asked for directly, the re-read happens before the call returns; only the watcher's notices wait.
@@ -334,7 +345,13 @@ private slots:
         // Twice: the second build's log holds that build only.
         for (int run = 1; run <= 2; ++run) {
             QSignalSpy building(&project, &HVProject::buildingChanged);
+            // What is bound to the log sees it emptied as the build starts.
+            QStringList seen;
+            const auto watch = connect(&project, &HVProject::buildOutputChanged, this,
+                                       [&] { seen << project.buildOutput(); });
             QVERIFY(project.build());
+            QCOMPARE(seen.value(0, "(no change)"), QString());
+            disconnect(watch);
             QVERIFY(waitFinished(project));
             QCOMPARE(project.buildOutput(), log);
             QVERIFY(building.count() >= 2);
