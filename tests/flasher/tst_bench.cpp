@@ -270,9 +270,12 @@ private slots:
         QCOMPARE(macText(bad.device.mac()), QStringLiteral("02:4e:57:00:00:01"));
 
         BenchModule good(updateState());
+        // A key of the module's own, which reading and setting its address after the upload must not take.
+        good.device.receive(fixtures::packet(false, 7, 3, fixtures::u16(0x10) + QByteArray::fromHex("03616263")));
         r = runFlasher(pool + QStringList{good.line.path()});
         QVERIFY2(r.status == 0, qPrintable(r.err));
         QCOMPARE(macText(good.device.mac()), QStringLiteral("02:4e:57:40:00:01"));
+        QVERIFY(!good.device.keys().isEmpty());
         const auto records = exportRecords(db);
         QCOMPARE(records.size(), 2);
         QCOMPARE(records[0].value("result"), QStringLiteral("failed"));
