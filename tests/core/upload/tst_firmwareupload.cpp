@@ -92,20 +92,24 @@ private slots:
         QCOMPARE(FirmwareUpload::validateDfuFile(file, &why), valid);
         QCOMPARE(why.isEmpty(), valid);
 
-        Rig rig;
-        rig.up.uploadFile(file);
-        if (valid) {
-            QCOMPARE(rig.sent, QList<QByteArray>{cmdSetAddress0()});
-            QCOMPARE(rig.messages.count(), 0);
-        } else {
-            QVERIFY(rig.sent.isEmpty());
-            QCOMPARE(rig.messages.count(), 1);
-            QCOMPARE(rig.messages[0][0].toString(),
-                     "<font color=red>Failed to validate DFU file:" + file + "</font>");
-            QCOMPARE(rig.finished.count(), 1);
-            QCOMPARE(rig.finished[0][0].toBool(), false);
-            QCOMPARE(rig.finished[0][1].toString(), why);
-            QVERIFY(!rig.up.uploading());
+        // From the file, and as bytes already read (as nwflash hands them over).
+        for (const bool fromFile : {true, false}) {
+            Rig rig;
+            if (fromFile) rig.up.uploadFile(file);
+            else rig.up.uploadImage(content, file);
+            if (valid) {
+                QCOMPARE(rig.sent, QList<QByteArray>{cmdSetAddress0()});
+                QCOMPARE(rig.messages.count(), 0);
+            } else {
+                QVERIFY(rig.sent.isEmpty());
+                QCOMPARE(rig.messages.count(), 1);
+                QCOMPARE(rig.messages[0][0].toString(),
+                         "<font color=red>Failed to validate DFU file:" + file + "</font>");
+                QCOMPARE(rig.finished.count(), 1);
+                QCOMPARE(rig.finished[0][0].toBool(), false);
+                QCOMPARE(rig.finished[0][1].toString(), why);
+                QVERIFY(!rig.up.uploading());
+            }
         }
     }
 
@@ -351,6 +355,13 @@ private slots:
         QVERIFY(rig.finished[0][1].toString().startsWith(reason));
         QCOMPARE(rig.messages.count(), reason.isEmpty() ? 0 : 1);
         QVERIFY(!rig.up.uploading());
+        // Answers to the user's own commands afterwards are not the upload's: no second end, nothing sent.
+        const int sent = rig.sent.size();
+        rig.feed(evtMac(0, QByteArray::fromHex("0200000000ab")));
+        rig.feed(rspEraseAll(0));
+        rig.feed(rspSetMac(0));
+        QCOMPARE(rig.finished.count(), 1);
+        QCOMPARE(rig.sent.size(), sent);
     }
 
     // The ways an upload ends early: each says why in red, and nothing that arrives afterwards sends
