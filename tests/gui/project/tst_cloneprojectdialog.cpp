@@ -42,6 +42,7 @@ void choose(CloneProjectDialog &dlg, const char *browse, const QString &dir)
     QFileDialog *chooser = dlg.chooser();
     QVERIFY(chooser->isVisible() && chooser->isModal());
     QCOMPARE(chooser->fileMode(), QFileDialog::Directory);
+    QVERIFY(chooser->testOption(QFileDialog::ShowDirsOnly));
     if (dir.isEmpty()) return chooser->reject();
     chooser->setDirectory(QFileInfo(dir).path());
     chooser->selectFile(dir);
@@ -71,6 +72,12 @@ private slots:
         choose(dlg, "srcButton", QString());
         choose(dlg, "dstButton", QString());
         QCOMPARE(edit(dlg, "srcEdit")->text() + edit(dlg, "dstEdit")->text(), QStringLiteral("/start"));
+        QVERIFY(!clone->isEnabled());
+        // An empty selection is no target.
+        QTest::mouseClick(dlg.findChild<QPushButton *>("dstButton"), Qt::LeftButton);
+        emit dlg.chooser()->fileSelected(QString());
+        dlg.chooser()->reject();
+        QVERIFY(edit(dlg, "dstEdit")->text().isEmpty());
         QVERIFY(!clone->isEnabled());
         // The cancelled choosers must not receive the next selections.
         choose(dlg, "srcButton", a);
