@@ -1,7 +1,7 @@
-#include "linkdiagnostics.h"
 #include "console.h"
 
 #include "interactive.h"
+#include "linkdiagnostics.h"
 #include "nwversion.h"
 
 #include <QCoreApplication>
